@@ -1,0 +1,284 @@
+// TKString.h — the library's UTF-16 string, string utilities and code pages.
+//
+// CTKString is one pointer wide. It points at the characters of a body that
+// carries, just before them, a reference count, a length and a capacity.
+// Copies share a body; the first change gives a string its own body
+// (copy-on-write), so passing strings by value costs one atomic count change:
+//
+//     CTKString a(TKL("hello"));
+//     CTKString b = a;             // shares a's body
+//     b.MakeUpper();               // b gets its own body: "HELLO"; a unchanged
+//     b.Format(TKL("%s has %d chars"), (const TKWCHAR*)a, a.GetLength());
+//
+// Bodies of up to 512 characters come from the scratch pools (capacities 64,
+// 128, 256, 512); longer bodies come from the heap with exact capacity. The
+// empty string points at one static body and never allocates.
+//
+// Threads: reference counts are atomic, so copies of one string may be made
+// and destroyed on different threads. One string object (and a body it owns
+// alone) is changed by one thread at a time.
+//
+// Text lengths are UTF-16 code units. Operations that take the length from
+// the body header keep NUL units inside the text; operations that measure the
+// text like the C runtime stop at the first NUL. Each declaration says which.
+//
+// Narrow text (char*) is in the library's ANSI code page: UTF-8 by default,
+// switchable at run time with tkSetAnsiCodePage (e.g. 936 or 1252).
+#ifndef TAVIKFCU_TKSTRING_H
+#define TAVIKFCU_TKSTRING_H
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "TKTypes.h"
+
+// ---- ANSI code page -----------------------------------------------------------
+
+extern "C" {
+// Selects the code page that narrow ("A") text uses throughout the library.
+// 65001 (UTF-8, the default), 936 (GBK), 1252 and any code page the C
+// library's iconv knows as "CP<n>" are accepted. Returns nonzero on success;
+// an unknown code page leaves the setting unchanged and returns 0.
+TK_API int tkSetAnsiCodePage(unsigned int codePage);
+// The code page narrow text currently uses.
+TK_API unsigned int tkGetAnsiCodePage(void);
+}
+
+// ---- CTKString ---------------------------------------------------------------
+
+class TK_API CTKString {
+public:
+    // -- construction --
+    CTKString();
+    // Shares the source's body; a locked source (or the empty record) is
+    // copied up to its first NUL instead.
+    CTKString(const CTKString& src);
+    // ch repeated count times; count below 1 gives an empty string.
+    CTKString(TKWCHAR ch, int count);
+    // Copy up to the first NUL; null gives an empty string.
+    CTKString(const TKWCHAR* text);
+    // Exactly count units, NULs included; count 0 gives an empty string.
+    CTKString(const TKWCHAR* text, int count);
+    // Converted from the ANSI code page up to the first NUL; null gives empty.
+    CTKString(const char* text);
+    // Exactly count bytes converted from the ANSI code page.
+    CTKString(const char* text, int count);
+    CTKString(const unsigned char* text);
+    ~CTKString();
+
+    // -- assignment and concatenation --
+    CTKString& operator=(const CTKString& src);
+    CTKString& operator=(const TKWCHAR* text);
+    CTKString& operator=(const char* text);
+    CTKString& operator=(const unsigned char* text);
+    CTKString& operator=(TKWCHAR ch);
+    // The byte is widened by sign extension (0xE9 becomes U+FFE9); no code
+    // page applies.
+    CTKString& operator=(char ch);
+    // Appends the other string's header length (NULs inside included).
+    CTKString& operator+=(const CTKString& text);
+    // Appends up to the first NUL; null appends nothing.
+    CTKString& operator+=(const TKWCHAR* text);
+    CTKString& operator+=(TKWCHAR ch);
+    CTKString& operator+=(char ch);  // sign-extended as operator=(char)
+
+    friend TK_API CTKString operator+(const CTKString& a, const CTKString& b);
+    friend TK_API CTKString operator+(const CTKString& a, const TKWCHAR* b);
+    friend TK_API CTKString operator+(const TKWCHAR* a, const CTKString& b);
+    friend TK_API CTKString operator+(const CTKString& a, TKWCHAR b);
+    friend TK_API CTKString operator+(TKWCHAR a, const CTKString& b);
+    friend TK_API CTKString operator+(const CTKString& a, char b);
+    friend TK_API CTKString operator+(char a, const CTKString& b);
+
+    // -- access --
+    int GetLength() const { return Header()->length; }
+    int GetAllocLength() const { return Header()->capacity; }
+    bool IsEmpty() const { return Header()->length == 0; }
+    // Never null; the text is always NUL-terminated at GetLength().
+    operator const TKWCHAR*() const { return m_chars; }
+    // The index is not validated.
+    TKWCHAR GetAt(int index) const { return m_chars[index]; }
+    TKWCHAR operator[](int index) const { return m_chars[index]; }
+    // Stores ch at index after making the body private; the length does not
+    // change, so storing a NUL embeds it. The index is not validated.
+    void SetAt(int index, TKWCHAR ch);
+
+    // -- direct buffer access --
+    // Room for at least minLength units (plus a terminator), privately owned.
+    TKWCHAR* GetBuffer(int minLength);
+    // Sets the length to newLength (-1: measure up to the first NUL).
+    void ReleaseBuffer(int newLength = -1);
+    TKWCHAR* GetBufferSetLength(int newLength);
+    // Shrinks the body to the length (pooled bodies: to the pool that fits).
+    void FreeExtra();
+    // Makes the body private and locked: copies of this string copy the text
+    // instead of sharing it, until UnlockBuffer.
+    TKWCHAR* LockBuffer();
+    void UnlockBuffer();
+    void Empty();
+
+    // -- conversion out --
+    // A new BSTR with the header length (NULs kept). Throws a TKWCHAR*
+    // pointing at "Alloc failed!" when it cannot be allocated.
+    BSTR AllocSysString() const;
+    // Reallocates *pbstr to hold this text. Throws a TKWCHAR* pointing at
+    // "ReAlloc failed!" on failure.
+    BSTR SetSysString(BSTR* pbstr) const;
+    // A new heap buffer of 2 * length + 1 bytes holding the text (up to its
+    // first NUL) in the ANSI code page, always terminated; text that does not
+    // fit (code pages needing more than two bytes a unit) is cut at a
+    // character boundary. Free with tkFreeMem.
+    char* AllocANSIString() const;
+
+    // -- searching (the C-runtime way: up to the first NUL; -1: not found) --
+    int Find(TKWCHAR ch) const;
+    // -1 when start is not below the length.
+    int Find(TKWCHAR ch, int start) const;
+    int Find(const TKWCHAR* sub) const;
+    // -1 when start is above the length; an empty sub is found at start.
+    int Find(const TKWCHAR* sub, int start) const;
+    int ReverseFind(TKWCHAR ch) const;
+    int FindOneOf(const TKWCHAR* set) const;
+
+    // -- extracting (clamped; a full-length result shares the body) --
+    CTKString Mid(int first, int count);
+    CTKString Mid(int first);
+    CTKString Left(int count);
+    CTKString Right(int count);
+    CTKString SpanIncluding(const TKWCHAR* set);
+    CTKString SpanExcluding(const TKWCHAR* set);
+
+    // -- editing --
+    int Replace(TKWCHAR oldCh, TKWCHAR newCh);
+    int Replace(const TKWCHAR* oldText, const TKWCHAR* newText);
+    int Remove(TKWCHAR ch);
+    int Insert(int index, TKWCHAR ch);
+    int Insert(int index, const TKWCHAR* text);
+    int Delete(int index, int count = 1);
+
+    // -- trimming --
+    void TrimLeft();
+    void TrimLeft(TKWCHAR ch);
+    void TrimLeft(const TKWCHAR* set);
+    void TrimRight();
+    void TrimRight(TKWCHAR ch);
+    void TrimRight(const TKWCHAR* set);
+    void Trim();
+
+    // -- case and order --
+    void MakeUpper();
+    void MakeLower();
+    void MakeReverse();
+
+    // -- comparison --
+    // Ordinal by unsigned UTF-16 units: exactly -1, 0 or 1.
+    int Compare(const TKWCHAR* text) const;
+    // Case-insensitive (Unicode simple case folding to lower case); sign only.
+    int CompareNoCase(const TKWCHAR* text) const;
+    // By the C library's current LC_COLLATE.
+    int Collate(const TKWCHAR* text) const;
+    int CollateNoCase(const TKWCHAR* text) const;
+
+    // -- formatting --
+    // printf-style with wide semantics: %s/%c take TKWCHAR text, %S/%C narrow
+    // (ANSI) text, h/l override, I64/I32/ll/z sizes.
+    void Format(const TKWCHAR* format, ...);
+    void FormatV(const TKWCHAR* format, va_list args);
+
+private:
+    // The body header, immediately before the characters.
+    struct Body {
+        std::int32_t refs;  // -1: locked, or the shared empty record
+        std::int32_t length;
+        std::int32_t capacity;
+        TKWCHAR* Chars() { return reinterpret_cast<TKWCHAR*>(this + 1); }
+    };
+    static_assert(sizeof(Body) == 12, "the body header is three 32-bit fields");
+
+    Body* Header() const { return reinterpret_cast<Body*>(m_chars) - 1; }
+    bool IsEmptyRecord() const;
+
+    // Internal body operations shared by the storage, editing and formatting
+    // code. Each leaves the string pointing at a valid body.
+    void AllocBody(int length);
+    void ReleaseBody();
+    void Unshare();
+    void AssignText(const TKWCHAR* text, int count);
+    void AppendText(const TKWCHAR* text, int count);
+    void AssignAnsi(const char* text);
+    // A fresh private body for max(minLength, length) units holding the
+    // current text; the old body is let go afterwards.
+    void Reallocate(int minLength);
+    static Body* NewBody(int length);
+    static void FreeBody(Body* body);
+
+    TKWCHAR* m_chars;
+};
+
+static_assert(sizeof(CTKString) == sizeof(void*), "a CTKString is one pointer");
+
+// Ordinal comparisons, as CTKString::Compare.
+TK_API bool operator==(const CTKString& a, const CTKString& b);
+TK_API bool operator==(const CTKString& a, const TKWCHAR* b);
+TK_API bool operator==(const TKWCHAR* a, const CTKString& b);
+TK_API bool operator!=(const CTKString& a, const CTKString& b);
+TK_API bool operator!=(const CTKString& a, const TKWCHAR* b);
+TK_API bool operator!=(const TKWCHAR* a, const CTKString& b);
+TK_API bool operator<(const CTKString& a, const CTKString& b);
+TK_API bool operator<(const CTKString& a, const TKWCHAR* b);
+TK_API bool operator<(const TKWCHAR* a, const CTKString& b);
+TK_API bool operator>(const CTKString& a, const CTKString& b);
+TK_API bool operator>(const CTKString& a, const TKWCHAR* b);
+TK_API bool operator>(const TKWCHAR* a, const CTKString& b);
+TK_API bool operator<=(const CTKString& a, const CTKString& b);
+TK_API bool operator<=(const CTKString& a, const TKWCHAR* b);
+TK_API bool operator<=(const TKWCHAR* a, const CTKString& b);
+TK_API bool operator>=(const CTKString& a, const CTKString& b);
+TK_API bool operator>=(const CTKString& a, const TKWCHAR* b);
+TK_API bool operator>=(const TKWCHAR* a, const CTKString& b);
+
+// ---- string utilities --------------------------------------------------------
+
+namespace TKStringUtils {
+
+// Code-page conversions into caller buffers. Each converts the source up to
+// and including its NUL and returns the units (bytes) written, terminator
+// included. A null buffer with size 0 returns the size needed. A size of 0
+// with a buffer returns 0. A buffer that is too small returns size + 1 and is
+// left holding a terminated (truncated) text.
+TK_API int Unicode2Ansi(const TKWCHAR* src, char* buffer, int size);
+TK_API int Ansi2Unicode(const char* src, TKWCHAR* buffer, int size);
+TK_API int Unicode2UTF8(const TKWCHAR* src, char* buffer, int size);
+TK_API int UTF82Unicode(const char* src, TKWCHAR* buffer, int size);
+
+// Splits text at sep into heap pieces appended to out (emptied first, without
+// freeing). n separators give n + 1 pieces; a null or empty text gives none.
+// Free the pieces with FreeStrArr.
+TK_API int SplitStr(const TKWCHAR* text, TKWCHAR sep, std::vector<TKWCHAR*>& out);
+TK_API void FreeStrArr(std::vector<TKWCHAR*>& arr);
+// With trim, strips spaces (U+0020 only) from both ends of every piece; with
+// dropEmpty, frees and removes pieces that are (then) empty.
+TK_API void AdjustStrArr(std::vector<TKWCHAR*>& arr, bool trim, bool dropEmpty);
+
+// Wildcard match: '*' any run (also none), '?' exactly one character.
+TK_API bool StrIsMatching(const TKWCHAR* pattern, const TKWCHAR* text, bool caseSensitive);
+
+// Length-prefixed ANSI string records on a binary stream.
+TK_API void WriteString(FILE* file, const CTKString& s);
+TK_API bool ReadString(FILE* file, CTKString& s);
+
+}  // namespace TKStringUtils
+
+extern "C" {
+// Joins a base folder and a relative path into a full path with '\'
+// separators. Returns false when the path climbs above the top of base.
+TK_API bool tkUnionPathEx(const CTKString& base, CTKString& path);
+TK_API int tkSplitStr(const TKWCHAR* text, TKWCHAR sep, std::vector<TKWCHAR*>& out);
+TK_API void tkFreeStrArr(std::vector<TKWCHAR*>& arr);
+// A new heap path (free with tkFreeMem), or null when either argument is null
+// or the path cannot be resolved.
+TK_API TKWCHAR* tkUnionPath(const TKWCHAR* base, const TKWCHAR* path);
+}
+
+#endif  // TAVIKFCU_TKSTRING_H

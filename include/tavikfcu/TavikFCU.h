@@ -1,0 +1,9 @@
+// TavikFCU.h — everything: include this one header to use the whole library.
+#ifndef TAVIKFCU_TAVIKFCU_H
+#define TAVIKFCU_TAVIKFCU_H
+
+#include "TKTypes.h"
+#include "TKCore.h"
+#include "TKString.h"
+
+#endif  // TAVIKFCU_TAVIKFCU_H

@@ -1,0 +1,28 @@
+// The one place that sets up and tears down the library's shared state, in
+// a fixed order. Nothing depends on the order of static initialisation
+// across files: the steps below run before any other constructor of this
+// library and any exported function.
+#include "core/lifetime.h"
+#include "core/scratch_pools.h"
+
+namespace tk::detail {
+
+void LibraryLoad() {
+    // 1. Formatting needs no mode switch: the library formats with its own
+    //    UTF-16 printf engine, whose %s is wide.
+    // 2. The scratch pools and their locks.
+    InitScratchPools();
+    // 3. Predefined ellipsoids, 4. runtime class records, 5. the internet
+    //    handle map: added by their subsystems.
+}
+
+void LibraryUnload() {
+    TeardownScratchPools();
+}
+
+}  // namespace tk::detail
+
+namespace {
+__attribute__((constructor(101))) void OnLibraryLoad() { tk::detail::LibraryLoad(); }
+__attribute__((destructor(101))) void OnLibraryUnload() { tk::detail::LibraryUnload(); }
+}  // namespace

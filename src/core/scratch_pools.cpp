@@ -1,0 +1,100 @@
+// The four static scratch pools, their accessors, and scratch buffers.
+#include "core/scratch_pools.h"
+
+#include <new>
+
+#include "core/heap.h"
+#include "platform/codepage.h"
+#include "tavikfcu/TKString.h"
+
+namespace tk::detail {
+
+namespace {
+
+// The pools are built in place at library load and destroyed at unload, so
+// their lifetime follows the load order rather than static initialisation.
+alignas(CTKFixedAlloc) unsigned char g_poolStorage[kScratchPoolCount][sizeof(CTKFixedAlloc)];
+
+CTKFixedAlloc* PoolAt(int index) {
+    return std::launder(reinterpret_cast<CTKFixedAlloc*>(g_poolStorage[index]));
+}
+
+}  // namespace
+
+CTKFixedAlloc& ScratchPool(int index) { return *PoolAt(index); }
+
+void InitScratchPools() {
+    for (int i = 0; i < kScratchPoolCount; ++i)
+        new (g_poolStorage[i]) CTKFixedAlloc(kScratchBlockSizes[i], kScratchBlocksPerChunk);
+}
+
+void TeardownScratchPools() {
+    for (int i = 0; i < kScratchPoolCount; ++i) PoolAt(i)->~CTKFixedAlloc();
+}
+
+CTKFixedAlloc* ScratchPoolForBytes(int bytes) {
+    if (bytes < 128) return PoolAt(0);
+    if (bytes < 256) return PoolAt(1);
+    if (bytes < 512) return PoolAt(2);
+    if (bytes < 1024) return PoolAt(3);
+    return nullptr;
+}
+
+void* ObtainScratch(CTempData& data, int bytes) {
+    CTKFixedAlloc* pool = ScratchPoolForBytes(bytes);
+    data.block = pool ? pool->Alloc() : HeapAlloc(static_cast<std::size_t>(bytes));
+    data.pool = pool;
+    data.size = bytes;
+    return data.block;
+}
+
+void ReleaseScratch(CTempData& data) {
+    if (!data.block) return;
+    if (data.pool)
+        data.pool->Free(data.block);
+    else
+        HeapFree(data.block);
+    data.block = nullptr;
+}
+
+}  // namespace tk::detail
+
+// ---- scratch holders ----------------------------------------------------------
+
+CTempAnsiString::CTempAnsiString(const TKWCHAR* src) {
+    if (!src) return;
+    int bytes = tk::platform::WideCharToMultiByte(tk::platform::kCodePageAnsi, 0, src, -1,
+                                                  nullptr, 0);
+    if (bytes < 1) bytes = 1;
+    m_text = static_cast<char*>(tk::detail::ObtainScratch(m_data, bytes));
+    m_text[0] = 0;
+    TKStringUtils::Unicode2Ansi(src, m_text, bytes);
+}
+
+CTempWideString::CTempWideString(const char* src, bool utf8) {
+    if (!src) return;
+    unsigned int cp = utf8 ? tk::platform::kCodePageUtf8 : tk::platform::kCodePageAnsi;
+    int units = tk::platform::MultiByteToWideChar(cp, 0, src, -1, nullptr, 0);
+    if (units < 1) units = 1;
+    m_text = static_cast<TKWCHAR*>(tk::detail::ObtainScratch(m_data, 2 * units));
+    m_text[0] = 0;
+    if (utf8)
+        TKStringUtils::UTF82Unicode(src, m_text, units);
+    else
+        TKStringUtils::Ansi2Unicode(src, m_text, units);
+}
+
+// ---- exported accessors ---------------------------------------------------------
+
+using tk::detail::ScratchPool;
+CTKFixedAlloc* _TempData64B() { return &ScratchPool(0); }
+CTKFixedAlloc* _TempData128B() { return &ScratchPool(0); }
+CTKFixedAlloc* _TempDataStr64() { return &ScratchPool(0); }
+CTKFixedAlloc* _TempData256B() { return &ScratchPool(1); }
+CTKFixedAlloc* _TempDataStr128() { return &ScratchPool(1); }
+CTKFixedAlloc* _TempData512B() { return &ScratchPool(2); }
+CTKFixedAlloc* _TempDataStr256() { return &ScratchPool(2); }
+CTKFixedAlloc* _TempData1024B() { return &ScratchPool(3); }
+CTKFixedAlloc* _TempDataStr512() { return &ScratchPool(3); }
+
+extern "C" TK_API void tkFreeMem(void* p) { tk::detail::HeapFree(p); }

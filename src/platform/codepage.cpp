@@ -1,0 +1,418 @@
+// Code-page conversions: our own UTF-8 codec, a table for 1252, and glibc
+// iconv for the other ANSI code pages (936/GBK and friends).
+#include "platform/codepage.h"
+
+#include <errno.h>
+#include <iconv.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "platform/last_error.h"
+
+namespace tk::platform {
+
+namespace {
+
+std::atomic<unsigned int> g_ansiCodePage{kCodePageUtf8};
+
+constexpr char16_t kReplacement = 0xFFFD;
+
+// ---- output sinks -------------------------------------------------------------
+// A sink either counts (no buffer) or writes into a capped buffer. `full`
+// records that a unit did not fit; writing stops there.
+template <typename Unit>
+struct Sink {
+    Unit* out;
+    std::size_t cap;
+    std::size_t pos = 0;
+    bool full = false;
+
+    // Reserves n units for one character; false when they do not fit.
+    bool Room(std::size_t n) {
+        if (!out) return true;
+        if (full || pos + n > cap) {
+            full = true;
+            return false;
+        }
+        return true;
+    }
+    void Put(Unit u) {
+        if (out) out[pos] = u;
+        ++pos;
+    }
+};
+
+// ---- UTF-8 ----------------------------------------------------------------------
+
+// Decodes one sequence at s[0..n), n >= 1. Returns the bytes consumed and the
+// code point (or kReplacement for a maximal invalid subpart).
+inline std::size_t DecodeUtf8(const unsigned char* s, std::size_t n, char32_t& cp) {
+    unsigned char b0 = s[0];
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    std::size_t need;
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        need = 1;
+        cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        need = 2;
+        cp = b0 & 0x0F;
+        if (b0 == 0xE0) lo = 0xA0;
+        if (b0 == 0xED) hi = 0x9F;  // no surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        need = 3;
+        cp = b0 & 0x07;
+        if (b0 == 0xF0) lo = 0x90;
+        if (b0 == 0xF4) hi = 0x8F;
+    } else {
+        cp = kReplacement;
+        return 1;
+    }
+    std::size_t i = 1;
+    for (; i <= need; ++i) {
+        if (i >= n) break;
+        unsigned char b = s[i];
+        if (i == 1 ? (b < lo || b > hi) : (b < 0x80 || b > 0xBF)) break;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (i <= need) {
+        cp = kReplacement;  // truncated or broken: the valid prefix is one error
+        return i;
+    }
+    return need + 1;
+}
+
+template <typename SinkT>
+void Utf8ToUtf16(const unsigned char* s, std::size_t n, SinkT& sink) {
+    std::size_t i = 0;
+    while (i < n) {
+        // ASCII run, eight bytes at a time.
+        while (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ull) break;
+            if (!sink.Room(8)) return;
+            for (int k = 0; k < 8; ++k) sink.Put(s[i + k]);
+            i += 8;
+        }
+        if (i >= n) break;
+        char32_t cp;
+        std::size_t used = DecodeUtf8(s + i, n - i, cp);
+        if (cp >= 0x10000) {
+            if (!sink.Room(2)) return;
+            cp -= 0x10000;
+            sink.Put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            sink.Put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            if (!sink.Room(1)) return;
+            sink.Put(static_cast<char16_t>(cp));
+        }
+        i += used;
+    }
+}
+
+template <typename SinkT>
+void Utf16ToUtf8(const char16_t* s, std::size_t n, SinkT& sink) {
+    for (std::size_t i = 0; i < n; ++i) {
+        char32_t c = s[i];
+        if (c < 0x80) {
+            if (!sink.Room(1)) return;
+            sink.Put(static_cast<char>(c));
+            continue;
+        }
+        if (c < 0x800) {
+            if (!sink.Room(2)) return;
+            sink.Put(static_cast<char>(0xC0 | (c >> 6)));
+            sink.Put(static_cast<char>(0x80 | (c & 0x3F)));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) {
+            if (c <= 0xDBFF && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+                char32_t cp = 0x10000 + ((c - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+                if (!sink.Room(4)) return;
+                sink.Put(static_cast<char>(0xF0 | (cp >> 18)));
+                sink.Put(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+                sink.Put(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+                sink.Put(static_cast<char>(0x80 | (cp & 0x3F)));
+                ++i;
+                continue;
+            }
+            c = kReplacement;  // lone surrogate
+        }
+        if (!sink.Room(3)) return;
+        sink.Put(static_cast<char>(0xE0 | (c >> 12)));
+        sink.Put(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        sink.Put(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
+// ---- Windows-1252 ---------------------------------------------------------------
+// 0x80-0x9F differ from Latin-1; the five holes map to the C1 controls as the
+// Windows converter does.
+constexpr char16_t k1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+inline char16_t From1252(unsigned char b) {
+    return (b >= 0x80 && b <= 0x9F) ? k1252High[b - 0x80] : b;
+}
+
+inline int To1252(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return c;
+    for (int k = 0; k < 32; ++k)
+        if (k1252High[k] == c) return 0x80 + k;
+    return -1;
+}
+
+// ---- iconv-backed code pages --------------------------------------------------
+
+std::string IconvName(unsigned int codePage) {
+    if (codePage == 936) return "GBK";
+    return "CP" + std::to_string(codePage);
+}
+
+// One descriptor per direction and thread, reopened when the code page changes.
+struct IconvCache {
+    unsigned int codePage = 0;
+    iconv_t toWide = reinterpret_cast<iconv_t>(-1);
+    iconv_t fromWide = reinterpret_cast<iconv_t>(-1);
+
+    ~IconvCache() { Close(); }
+    void Close() {
+        if (toWide != reinterpret_cast<iconv_t>(-1)) iconv_close(toWide);
+        if (fromWide != reinterpret_cast<iconv_t>(-1)) iconv_close(fromWide);
+        toWide = fromWide = reinterpret_cast<iconv_t>(-1);
+    }
+    bool Open(unsigned int cp) {
+        if (cp == codePage && toWide != reinterpret_cast<iconv_t>(-1)) return true;
+        Close();
+        std::string name = IconvName(cp);
+        toWide = iconv_open("UTF-16LE", name.c_str());
+        fromWide = iconv_open(name.c_str(), "UTF-16LE");
+        if (toWide == reinterpret_cast<iconv_t>(-1) || fromWide == reinterpret_cast<iconv_t>(-1)) {
+            Close();
+            return false;
+        }
+        codePage = cp;
+        return true;
+    }
+};
+
+thread_local IconvCache t_iconv;
+
+template <typename SinkT>
+bool IconvToWide(unsigned int cp, const char* s, std::size_t n, SinkT& sink) {
+    if (!t_iconv.Open(cp)) return false;
+    iconv(t_iconv.toWide, nullptr, nullptr, nullptr, nullptr);
+    char* in = const_cast<char*>(s);
+    std::size_t inLeft = n;
+    char16_t chunk[256];
+    while (inLeft > 0) {
+        char* out = reinterpret_cast<char*>(chunk);
+        std::size_t outLeft = sizeof(chunk);
+        std::size_t r = iconv(t_iconv.toWide, &in, &inLeft, &out, &outLeft);
+        int err = (r == static_cast<std::size_t>(-1)) ? errno : 0;
+        std::size_t units = (sizeof(chunk) - outLeft) / 2;
+        for (std::size_t k = 0; k < units; ++k) {
+            // Keep surrogate pairs whole when the buffer runs out.
+            std::size_t need = (chunk[k] >= 0xD800 && chunk[k] <= 0xDBFF && k + 1 < units) ? 2 : 1;
+            if (!sink.Room(need)) return true;
+            sink.Put(chunk[k]);
+            if (need == 2) sink.Put(chunk[++k]);
+        }
+        if (err == EILSEQ || err == EINVAL) {
+            // An invalid or truncated byte: '?' and go on behind it.
+            if (!sink.Room(1)) return true;
+            sink.Put(u'?');
+            ++in;
+            --inLeft;
+            iconv(t_iconv.toWide, nullptr, nullptr, nullptr, nullptr);
+        } else if (err != 0 && err != E2BIG) {
+            return false;
+        }
+    }
+    return true;
+}
+
+template <typename SinkT>
+bool IconvFromWide(unsigned int cp, const char16_t* s, std::size_t n, SinkT& sink, char fallback,
+                   bool& usedFallback) {
+    if (!t_iconv.Open(cp)) return false;
+    iconv(t_iconv.fromWide, nullptr, nullptr, nullptr, nullptr);
+    char* in = reinterpret_cast<char*>(const_cast<char16_t*>(s));
+    std::size_t inLeft = n * 2;
+    char chunk[512];
+    while (inLeft > 0) {
+        char* out = chunk;
+        std::size_t outLeft = sizeof(chunk);
+        std::size_t r = iconv(t_iconv.fromWide, &in, &inLeft, &out, &outLeft);
+        int err = (r == static_cast<std::size_t>(-1)) ? errno : 0;
+        std::size_t bytes = sizeof(chunk) - outLeft;
+        if (sink.out && sink.pos + bytes > sink.cap) {
+            // The destination is too small: keep whole characters only. In
+            // the double-byte code pages a byte from 0x81 up leads a pair.
+            std::size_t done = 0;
+            while (done < bytes) {
+                bool pair = static_cast<unsigned char>(chunk[done]) >= 0x81 && done + 1 < bytes;
+                std::size_t len = pair ? 2 : 1;
+                if (!sink.Room(len)) return true;
+                for (std::size_t k = 0; k < len; ++k) sink.Put(chunk[done + k]);
+                done += len;
+            }
+            return true;
+        }
+        if (sink.Room(bytes))
+            for (std::size_t k = 0; k < bytes; ++k) sink.Put(chunk[k]);
+        if (err == EILSEQ || err == EINVAL) {
+            // Unmappable character (a surrogate pair counts as one).
+            char16_t u;
+            std::memcpy(&u, in, 2);
+            std::size_t skip = 2;
+            if (u >= 0xD800 && u <= 0xDBFF && inLeft >= 4) {
+                char16_t u2;
+                std::memcpy(&u2, in + 2, 2);
+                if (u2 >= 0xDC00 && u2 <= 0xDFFF) skip = 4;
+            }
+            if (!sink.Room(1)) return true;
+            sink.Put(fallback);
+            usedFallback = true;
+            in += skip;
+            inLeft -= (skip > inLeft ? inLeft : skip);
+            iconv(t_iconv.fromWide, nullptr, nullptr, nullptr, nullptr);
+        } else if (err != 0 && err != E2BIG) {
+            return false;
+        }
+    }
+    return true;
+}
+
+unsigned int Resolve(unsigned int codePage) {
+    return (codePage == kCodePageAnsi || codePage == 1 /* CP_OEMCP */ || codePage == 3)
+               ? g_ansiCodePage.load(std::memory_order_relaxed)
+               : codePage;
+}
+
+// Shared tail of both conversions: the Windows result and last-error rules.
+template <typename SinkT>
+int Finish(const SinkT& sink) {
+    if (sink.full) {
+        SetLastError(kErrorInsufficientBuffer);
+        return 0;
+    }
+    if (sink.pos > 0x7FFFFFFF) {
+        SetLastError(kErrorInvalidParameter);
+        return 0;
+    }
+    return static_cast<int>(sink.pos);
+}
+
+}  // namespace
+
+unsigned int GetAnsiCodePage() { return g_ansiCodePage.load(std::memory_order_relaxed); }
+
+bool SetAnsiCodePage(unsigned int codePage) {
+    if (codePage != kCodePageUtf8 && codePage != 1252) {
+        std::string name = IconvName(codePage);
+        iconv_t probe = iconv_open("UTF-16LE", name.c_str());
+        if (probe == reinterpret_cast<iconv_t>(-1)) return false;
+        iconv_close(probe);
+    }
+    g_ansiCodePage.store(codePage, std::memory_order_relaxed);
+    return true;
+}
+
+int MultiByteToWideChar(unsigned int codePage, std::uint32_t /*flags*/, const char* src,
+                        int srcLen, TKWCHAR* dst, int dstLen) {
+    if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst)) {
+        SetLastError(kErrorInvalidParameter);
+        return 0;
+    }
+    std::size_t n = srcLen == -1 ? std::strlen(src) + 1 : static_cast<std::size_t>(srcLen);
+    Sink<char16_t> sink{dstLen > 0 ? reinterpret_cast<char16_t*>(dst) : nullptr,
+                        static_cast<std::size_t>(dstLen)};
+    unsigned int cp = Resolve(codePage);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(src);
+    if (cp == kCodePageUtf8) {
+        Utf8ToUtf16(bytes, n, sink);
+    } else if (cp == 1252) {
+        for (std::size_t i = 0; i < n && sink.Room(1); ++i) sink.Put(From1252(bytes[i]));
+    } else if (!IconvToWide(cp, src, n, sink)) {
+        SetLastError(kErrorInvalidParameter);
+        return 0;
+    }
+    return Finish(sink);
+}
+
+int WideCharToMultiByte(unsigned int codePage, std::uint32_t /*flags*/, const TKWCHAR* src,
+                        int srcLen, char* dst, int dstLen, const char* defaultChar,
+                        int* usedDefaultChar) {
+    if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst)) {
+        SetLastError(kErrorInvalidParameter);
+        return 0;
+    }
+    const auto* units = reinterpret_cast<const char16_t*>(src);
+    std::size_t n = 0;
+    if (srcLen == -1) {
+        while (units[n]) ++n;
+        ++n;
+    } else {
+        n = static_cast<std::size_t>(srcLen);
+    }
+    unsigned int cp = Resolve(codePage);
+    if (cp == kCodePageUtf8 && (defaultChar || usedDefaultChar)) {
+        SetLastError(kErrorInvalidParameter);
+        return 0;
+    }
+    Sink<char> sink{dstLen > 0 ? dst : nullptr, static_cast<std::size_t>(dstLen)};
+    char fallback = defaultChar ? *defaultChar : '?';
+    bool usedFallback = false;
+    if (cp == kCodePageUtf8) {
+        Utf16ToUtf8(units, n, sink);
+    } else if (cp == 1252) {
+        for (std::size_t i = 0; i < n; ++i) {
+            int b = To1252(units[i]);
+            if (b < 0) {
+                usedFallback = true;
+                // A surrogate pair is one unmappable character.
+                if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 &&
+                    units[i + 1] <= 0xDFFF)
+                    ++i;
+            }
+            if (!sink.Room(1)) break;
+            sink.Put(b < 0 ? fallback : static_cast<char>(b));
+        }
+    } else if (!IconvFromWide(cp, units, n, sink, fallback, usedFallback)) {
+        SetLastError(kErrorInvalidParameter);
+        return 0;
+    }
+    if (usedDefaultChar) *usedDefaultChar = usedFallback ? 1 : 0;
+    return Finish(sink);
+}
+
+std::size_t Utf8ToUtf16Unchecked(const char* src, std::size_t n, TKWCHAR* out) {
+    Sink<char16_t> sink{reinterpret_cast<char16_t*>(out), n};
+    Utf8ToUtf16(reinterpret_cast<const unsigned char*>(src), n, sink);
+    return sink.pos;
+}
+
+std::size_t Utf16LengthOfUtf8(const char* src, std::size_t n) {
+    Sink<char16_t> sink{nullptr, 0};
+    Utf8ToUtf16(reinterpret_cast<const unsigned char*>(src), n, sink);
+    return sink.pos;
+}
+
+}  // namespace tk::platform
+
+// ---- exported code-page switch ------------------------------------------------
+
+extern "C" TK_API int tkSetAnsiCodePage(unsigned int codePage) {
+    return tk::platform::SetAnsiCodePage(codePage) ? 1 : 0;
+}
+
+extern "C" TK_API unsigned int tkGetAnsiCodePage(void) { return tk::platform::GetAnsiCodePage(); }

@@ -1,0 +1,43 @@
+// Code-page conversion between UTF-16 and 8-bit text, with the contract of
+// the platform's MultiByteToWideChar / WideCharToMultiByte:
+//  - srcLen -1 converts up to and including the source's NUL, and the count
+//    returned includes that terminator; otherwise exactly srcLen units;
+//  - dstLen 0 asks for the size needed and writes nothing;
+//  - a destination that is too small gets what fits (whole characters) and
+//    the call returns 0 with last error 122 (insufficient buffer);
+//  - invalid arguments return 0 with last error 87.
+// UTF-8 uses our own codec: invalid input becomes U+FFFD (one per maximal
+// invalid subpart), lone surrogates become U+FFFD too. Code page 0 (CP_ACP)
+// means the library's ANSI code page (UTF-8 unless switched).
+#ifndef TAVIKFCU_PLATFORM_CODEPAGE_H
+#define TAVIKFCU_PLATFORM_CODEPAGE_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tavikfcu/TKTypes.h"
+
+namespace tk::platform {
+
+inline constexpr unsigned int kCodePageAnsi = 0;      // CP_ACP
+inline constexpr unsigned int kCodePageUtf8 = 65001;  // CP_UTF8
+
+unsigned int GetAnsiCodePage();
+bool SetAnsiCodePage(unsigned int codePage);
+
+int MultiByteToWideChar(unsigned int codePage, std::uint32_t flags, const char* src, int srcLen,
+                        TKWCHAR* dst, int dstLen);
+int WideCharToMultiByte(unsigned int codePage, std::uint32_t flags, const TKWCHAR* src,
+                        int srcLen, char* dst, int dstLen, const char* defaultChar = nullptr,
+                        int* usedDefaultChar = nullptr);
+
+// Raw UTF-8 -> UTF-16 over exactly n bytes into out, which must have room
+// for n units (UTF-8 never needs more units than bytes). Returns units
+// written. The fast path for bulk text (file contents).
+std::size_t Utf8ToUtf16Unchecked(const char* src, std::size_t n, TKWCHAR* out);
+// Units the UTF-8 text of n bytes decodes to.
+std::size_t Utf16LengthOfUtf8(const char* src, std::size_t n);
+
+}  // namespace tk::platform
+
+#endif  // TAVIKFCU_PLATFORM_CODEPAGE_H

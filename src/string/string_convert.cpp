@@ -1,0 +1,57 @@
+// Code-page conversions into caller buffers (TKStringUtils::*2*).
+#include "platform/codepage.h"
+#include "tavikfcu/TKString.h"
+
+namespace {
+
+using tk::platform::kCodePageAnsi;
+using tk::platform::kCodePageUtf8;
+
+// The shared size and terminator rules. A buffer that is too small gets a
+// terminator in its last slot (inside the buffer) and size + 1 is returned.
+template <typename Unit, typename Convert>
+int ConvertInto(bool haveSource, Unit* buffer, int size, Convert convert) {
+    if (size == 0 && buffer) return 0;
+    if (!haveSource) {
+        if (buffer && size > 0) buffer[0] = 0;
+        return 0;
+    }
+    int r = convert(buffer, buffer ? size : 0);
+    if (r > 0) {
+        if (buffer) buffer[r - 1] = 0;
+        return r;
+    }
+    if (!buffer || size < 1) return 0;
+    buffer[size - 1] = 0;
+    return size + 1;
+}
+
+}  // namespace
+
+namespace TKStringUtils {
+
+int Unicode2Ansi(const TKWCHAR* src, char* buffer, int size) {
+    return ConvertInto(src != nullptr, buffer, size, [&](char* out, int room) {
+        return tk::platform::WideCharToMultiByte(kCodePageAnsi, 0, src, -1, out, room);
+    });
+}
+
+int Ansi2Unicode(const char* src, TKWCHAR* buffer, int size) {
+    return ConvertInto(src != nullptr, buffer, size, [&](TKWCHAR* out, int room) {
+        return tk::platform::MultiByteToWideChar(kCodePageAnsi, 0, src, -1, out, room);
+    });
+}
+
+int Unicode2UTF8(const TKWCHAR* src, char* buffer, int size) {
+    return ConvertInto(src != nullptr, buffer, size, [&](char* out, int room) {
+        return tk::platform::WideCharToMultiByte(kCodePageUtf8, 0, src, -1, out, room);
+    });
+}
+
+int UTF82Unicode(const char* src, TKWCHAR* buffer, int size) {
+    return ConvertInto(src != nullptr, buffer, size, [&](TKWCHAR* out, int room) {
+        return tk::platform::MultiByteToWideChar(kCodePageUtf8, 0, src, -1, out, room);
+    });
+}
+
+}  // namespace TKStringUtils
