@@ -384,7 +384,9 @@ void CTKString::UnlockBuffer() {
 }
 
 void CTKString::Empty() {
-    if (GetLength() == 0) return;
+    // A zero-length body of its own (left by assigning empty text) is let go
+    // as well, so Empty always gives memory back unless the body is locked.
+    if (IsEmptyRecord()) return;
     if (LoadRefs(&Header()->refs) < 0) {
         Header()->length = 0;
         m_chars[0] = 0;

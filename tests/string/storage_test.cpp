@@ -1,0 +1,230 @@
+// CTKString bodies: sources and capacities, sharing, locking, buffers,
+// assignment and concatenation, conversion out.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tavikfcu/TKCore.h"
+#include "tavikfcu/TKString.h"
+
+namespace {
+
+const TKWCHAR* Ptr(const CTKString& s) { return s; }
+std::u16string Text(const CTKString& s) {
+    return std::u16string(reinterpret_cast<const char16_t*>(Ptr(s)), s.GetLength());
+}
+
+// The reference count sits three 32-bit fields before the characters.
+int RefCount(const CTKString& s) { return reinterpret_cast<const int*>(Ptr(s))[-3]; }
+
+}  // namespace
+
+TEST(StringBody, EmptyStringsShareTheStaticRecord) {
+    CTKString a;
+    CTKString b(TKL(""));
+    CTKString c(static_cast<const TKWCHAR*>(nullptr));
+    CTKString d(static_cast<const char*>(nullptr));
+    CTKString e(TKL('x'), 0), f(TKL('x'), -5);
+    for (const CTKString* s : {&a, &b, &c, &d, &e, &f}) {
+        EXPECT_EQ(Ptr(*s), Ptr(a));
+        EXPECT_EQ(s->GetLength(), 0);
+        EXPECT_EQ(s->GetAllocLength(), 0);
+        EXPECT_EQ(RefCount(*s), -1);
+    }
+}
+
+TEST(StringBody, CapacityFollowsPoolSteps) {
+    struct Row {
+        int length;
+        int capacity;
+    } rows[] = {{1, 64}, {64, 64}, {65, 128}, {128, 128}, {129, 256}, {256, 256},
+                {257, 512}, {512, 512}, {513, 513}, {4000, 4000}};
+    for (const Row& row : rows) {
+        CTKString s(TKL('a'), row.length);
+        EXPECT_EQ(s.GetLength(), row.length);
+        EXPECT_EQ(s.GetAllocLength(), row.capacity) << row.length << " units";
+        EXPECT_EQ(Ptr(s)[row.length], 0);
+    }
+}
+
+TEST(StringBody, PooledBodyUsesThePoolsBlock) {
+    // A freed 3-unit body goes back to pool 1, whose next block is it again.
+    const TKWCHAR* chars;
+    { CTKString s(TKL("abc")); chars = s; }
+    void* block = _TempDataStr64()->Alloc();
+    EXPECT_EQ(static_cast<char*>(block) + 12, reinterpret_cast<const char*>(chars));
+    _TempDataStr64()->Free(block);
+}
+
+TEST(StringSharing, CopiesShareUntilOneChanges) {
+    CTKString a(TKL("abc"));
+    CTKString b = a;
+    EXPECT_EQ(Ptr(a), Ptr(b));
+    EXPECT_EQ(RefCount(a), 2);
+    b.SetAt(0, TKL('X'));
+    EXPECT_NE(Ptr(a), Ptr(b));
+    EXPECT_EQ(Text(a), u"abc");
+    EXPECT_EQ(Text(b), u"Xbc");
+    EXPECT_EQ(RefCount(a), 1);
+
+    CTKString c;
+    c = a;  // assignment shares too
+    EXPECT_EQ(Ptr(c), Ptr(a));
+    c = c;  // self-assignment changes nothing
+    EXPECT_EQ(RefCount(a), 2);
+}
+
+TEST(StringSharing, LockedBodiesAreCopiedNotShared) {
+    CTKString a(TKL("a\0b"), 3);
+    EXPECT_EQ(a.GetLength(), 3);
+    a.LockBuffer();
+    EXPECT_EQ(RefCount(a), -1);
+    CTKString b(a);  // copies up to the first NUL
+    EXPECT_NE(Ptr(a), Ptr(b));
+    EXPECT_EQ(Text(b), u"a");
+    EXPECT_EQ(RefCount(a), -1);
+
+    CTKString c(TKL("xyz"));
+    CTKString shared = c;
+    c.LockBuffer();  // a shared body is made private before the lock
+    EXPECT_NE(Ptr(c), Ptr(shared));
+    c = shared;  // a locked target copies the text and stays locked
+    EXPECT_EQ(RefCount(c), -1);
+    EXPECT_EQ(RefCount(shared), 1);
+    c.Empty();  // keeps body and lock
+    EXPECT_EQ(c.GetLength(), 0);
+    EXPECT_EQ(RefCount(c), -1);
+    c.UnlockBuffer();
+    EXPECT_EQ(RefCount(c), 1);
+}
+
+TEST(StringSharing, GrowingEndsTheLock) {
+    CTKString s(TKL("abc"));
+    s.LockBuffer();
+    s += CTKString(TKL('z'), 100);
+    EXPECT_EQ(RefCount(s), 1);
+    EXPECT_EQ(s.GetLength(), 103);
+}
+
+TEST(StringAssign, EmptySourceKeepsTheBody) {
+    CTKString s(TKL("abc"));
+    const TKWCHAR* chars = s;
+    s = CTKString();
+    EXPECT_EQ(Ptr(s), chars);
+    EXPECT_EQ(s.GetAllocLength(), 64);
+    EXPECT_EQ(s.GetLength(), 0);
+    s.Empty();
+    EXPECT_EQ(s.GetAllocLength(), 0);
+}
+
+TEST(StringAssign, NarrowTextAndSignExtendedChars) {
+    CTKString s("hello");
+    s = static_cast<const char*>(nullptr);
+    EXPECT_TRUE(s.IsEmpty());
+    s = 'A';
+    EXPECT_EQ(Text(s), u"A");
+    s = static_cast<char>(0xE9);
+    EXPECT_EQ(s.GetAt(0), 0xFFE9);
+    CTKString t = CTKString(TKL("xy")) + 'A';
+    EXPECT_EQ(Text(t), u"xyA");
+    t += static_cast<char>(0xE9);
+    EXPECT_EQ(t.GetAt(3), 0xFFE9);
+    CTKString u8(reinterpret_cast<const unsigned char*>("\xC3\xA4"));
+    EXPECT_EQ(Text(u8), u"ä");
+    CTKString counted("a\0b", 3);  // exactly three bytes, NUL included
+    EXPECT_EQ(counted.GetLength(), 3);
+}
+
+TEST(StringAppend, SelfAppendAndConcatenation) {
+    CTKString s(TKL("ab"));
+    s += s;
+    EXPECT_EQ(Text(s), u"abab");
+    CTKString big(TKL('q'), 600);
+    big += big;  // on the heap, growing in place
+    EXPECT_EQ(big.GetLength(), 1200);
+    EXPECT_EQ(big.GetAllocLength(), 1200);
+    big += static_cast<const TKWCHAR*>(big) + 1190;  // a tail of itself
+    EXPECT_EQ(big.GetLength(), 1210);
+
+    CTKString embedded(TKL("a\0b"), 3);
+    CTKString joined = embedded + embedded;  // header lengths, NULs kept
+    EXPECT_EQ(joined.GetLength(), 6);
+    EXPECT_EQ(Text(TKL("<") + CTKString(TKL("x")) + TKL('>')), u"<x>");
+    EXPECT_EQ((CTKString() + CTKString()).GetAllocLength(), 0);
+}
+
+TEST(StringAppend, ExactCapacityAboveThePools) {
+    CTKString s(TKL('a'), 512);
+    s += TKL('b');
+    EXPECT_EQ(s.GetAllocLength(), 513);
+    for (int i = 0; i < 1000; ++i) s += TKL('c');
+    EXPECT_EQ(s.GetLength(), 1513);
+    EXPECT_EQ(s.GetAllocLength(), 1513);
+    EXPECT_EQ(s.GetAt(1512), TKL('c'));
+    CTKString shared = s;  // a shared heap body is never grown in place
+    s += TKL('d');
+    EXPECT_EQ(shared.GetLength(), 1513);
+}
+
+TEST(StringBuffer, GetBufferReleaseBuffer) {
+    CTKString s(TKL("abc"));
+    const TKWCHAR* before = s;
+    EXPECT_EQ(s.GetBuffer(10), before);
+    TKWCHAR* grown = s.GetBuffer(100);
+    EXPECT_NE(grown, before);
+    EXPECT_EQ(s.GetAllocLength(), 128);
+    EXPECT_EQ(Text(s), u"abc");
+    for (int i = 0; i < 5; ++i) grown[i] = TKL('0') + i;
+    grown[5] = 0;
+    s.ReleaseBuffer();
+    EXPECT_EQ(Text(s), u"01234");
+
+    CTKString t(TKL("hello"));
+    CTKString sharer = t;
+    TKWCHAR* buffer = t.GetBufferSetLength(2);
+    EXPECT_EQ(Text(t), u"he");
+    EXPECT_EQ(buffer, Ptr(t));
+    EXPECT_EQ(Text(sharer), u"hello");
+}
+
+TEST(StringBuffer, FreeExtra) {
+    CTKString s(TKL('x'), 600);
+    s.GetBuffer(1000);
+    EXPECT_EQ(s.GetAllocLength(), 1000);
+    s.FreeExtra();
+    EXPECT_EQ(s.GetAllocLength(), 600);
+    s.GetBufferSetLength(100);
+    s.FreeExtra();  // back into the pool that fits
+    EXPECT_EQ(s.GetAllocLength(), 128);
+}
+
+TEST(StringConvertOut, SysStringsKeepEmbeddedNuls) {
+    CTKString s(TKL("a\0b"), 3);
+    BSTR b = s.AllocSysString();
+    EXPECT_EQ(tkSysStringLen(b), 3u);
+    EXPECT_EQ(b[2], TKL('b'));
+    CTKString longer(TKL("longer text"));
+    BSTR moved = longer.SetSysString(&b);
+    EXPECT_EQ(moved, b);
+    EXPECT_EQ(tkSysStringLen(b), 11u);
+    tkSysFreeString(b);
+}
+
+TEST(StringConvertOut, AnsiStringIsAlwaysTerminated) {
+    ASSERT_EQ(tkGetAnsiCodePage(), 65001u);
+    CTKString chinese(TKL("中文字"));  // 9 UTF-8 bytes: more than 2 * length + 1
+    char* text = chinese.AllocANSIString();
+    EXPECT_STREQ(text, "中文字");
+    tkFreeMem(text);
+
+    CTKString cut(TKL("ab\0cd"), 5);  // stops at the first NUL
+    text = cut.AllocANSIString();
+    EXPECT_STREQ(text, "ab");
+    tkFreeMem(text);
+
+    ASSERT_TRUE(tkSetAnsiCodePage(936));
+    text = chinese.AllocANSIString();
+    EXPECT_STREQ(text, "\xD6\xD0\xCE\xC4\xD7\xD6");
+    tkFreeMem(text);
+    tkSetAnsiCodePage(65001);
+}
