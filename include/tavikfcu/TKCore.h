@@ -11,7 +11,10 @@
 //     pool->Free(block);
 //
 // Threads: every allocator guards its lists with its own lock, so any thread
-// may Alloc and Free on any allocator. Blocks live until FreeAll or the
+// may Alloc and Free on any allocator. The four scratch pools also keep a
+// small per-thread cache of free blocks in front of their shared list, so
+// the common Alloc/Free pair takes no lock; a block freed on one thread is
+// still reused first by that thread. Blocks live until FreeAll or the
 // allocator's destruction (the scratch pools: until the library unloads).
 //
 // Memory that the library hands out as a plain pointer (texts, byte buffers,
@@ -39,7 +42,7 @@ struct TKLockWord {
 // Copying: an allocator owns its chunks and its lock, so it is neither
 // copyable nor movable.
 class TK_API CTKFixedAlloc {
-public:
+  public:
     // Sets the block size (raised to at least a pointer) and blocks per chunk;
     // obtains no memory.
     CTKFixedAlloc(unsigned int blockSize, unsigned int blocksPerChunk);
@@ -58,7 +61,14 @@ public:
     void FreeAll();
     unsigned int GetAllocSize() const { return m_blockSize; }
 
-private:
+  private:
+    friend struct CTKFixedAllocBatches;
+    // Detaches up to count blocks (obtaining a chunk when the list is empty)
+    // as a null-terminated chain in list order.
+    void* TakeBatch(unsigned int count);
+    // Puts a chain of blocks, first to last, back at the head of the list.
+    void GiveBatch(void* first, void* last);
+
     std::uint32_t m_blockSize;
     std::uint32_t m_blocksPerChunk;
     void* m_chunks;

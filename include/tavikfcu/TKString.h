@@ -48,7 +48,7 @@ TK_API unsigned int tkGetAnsiCodePage(void);
 // ---- CTKString ---------------------------------------------------------------
 
 class TK_API CTKString {
-public:
+  public:
     // -- construction --
     CTKString();
     // Shares the source's body; a locked source (or the empty record) is
@@ -186,7 +186,7 @@ public:
     void Format(const TKWCHAR* format, ...);
     void FormatV(const TKWCHAR* format, va_list args);
 
-private:
+  private:
     // The body header, immediately before the characters.
     struct Body {
         std::int32_t refs;  // -1: locked, or the shared empty record
@@ -207,6 +207,9 @@ private:
     void AssignText(const TKWCHAR* text, int count);
     void AppendText(const TKWCHAR* text, int count);
     void AssignAnsi(const char* text);
+    void CopyUnshareable(const CTKString& src);
+    CTKString& AssignUnshareable(const CTKString& src);
+    static void DropBody(Body* body);
     // A fresh private body for max(minLength, length) units holding the
     // current text; the old body is let go afterwards.
     void Reallocate(int minLength);
@@ -217,6 +220,40 @@ private:
 };
 
 static_assert(sizeof(CTKString) == sizeof(void*), "a CTKString is one pointer");
+
+// Copying and destroying are the hot paths of a shared string: one atomic
+// count change each, inline. Everything else lives in the library.
+inline CTKString::CTKString(const CTKString& src) : m_chars(src.m_chars) {
+    Body* body = Header();
+    if (tkAtomicLoad(&body->refs) >= 0)
+        tkAtomicIncrement(&body->refs);
+    else
+        CopyUnshareable(src);  // locked, or the empty record
+}
+
+inline void CTKString::DropBody(Body* body) {
+    if (body->capacity == 0) return;  // only the shared empty record has none
+    // A sole owner (or a locked body) needs no atomic change: nobody else can
+    // reach the body to add a reference.
+    if (tkAtomicLoad(&body->refs) <= 1 || tkAtomicDecrement(&body->refs) <= 1) FreeBody(body);
+}
+
+inline CTKString::~CTKString() {
+    DropBody(Header());
+}
+
+inline CTKString& CTKString::operator=(const CTKString& src) {
+    Body* mine = Header();
+    Body* theirs = src.Header();
+    // Sharing applies when neither side is locked; the rest is out of line.
+    if (mine == theirs || tkAtomicLoad(&theirs->refs) < 0 ||
+        (mine->capacity != 0 && tkAtomicLoad(&mine->refs) < 0))
+        return AssignUnshareable(src);
+    tkAtomicIncrement(&theirs->refs);
+    m_chars = src.m_chars;
+    DropBody(mine);
+    return *this;
+}
 
 // Ordinal comparisons, as CTKString::Compare.
 TK_API bool operator==(const CTKString& a, const CTKString& b);

@@ -43,6 +43,36 @@ typedef char16_t TKWCHAR;
 
 static_assert(sizeof(TKWCHAR) == 2, "TKWCHAR must be one UTF-16 code unit");
 
+// ---- atomic counts ----------------------------------------------------------
+// Reference counts live in fixed memory layouts (plain 32-bit fields), so
+// they are changed with the compiler's atomic operations on those fields.
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+inline std::int32_t tkAtomicLoad(const std::int32_t* p) {
+    return static_cast<std::int32_t>(
+        _InterlockedOr(reinterpret_cast<volatile long*>(const_cast<std::int32_t*>(p)), 0));
+}
+inline void tkAtomicIncrement(std::int32_t* p) {
+    _InterlockedIncrement(reinterpret_cast<volatile long*>(p));
+}
+// Returns the value before the decrement.
+inline std::int32_t tkAtomicDecrement(std::int32_t* p) {
+    return static_cast<std::int32_t>(_InterlockedDecrement(reinterpret_cast<volatile long*>(p))) +
+           1;
+}
+#else
+inline std::int32_t tkAtomicLoad(const std::int32_t* p) {
+    return __atomic_load_n(p, __ATOMIC_ACQUIRE);
+}
+inline void tkAtomicIncrement(std::int32_t* p) {
+    __atomic_fetch_add(p, 1, __ATOMIC_RELAXED);
+}
+// Returns the value before the decrement.
+inline std::int32_t tkAtomicDecrement(std::int32_t* p) {
+    return __atomic_fetch_sub(p, 1, __ATOMIC_ACQ_REL);
+}
+#endif
+
 // ---- BSTR -------------------------------------------------------------------
 #if defined(_WIN32)
 #include <oleauto.h>

@@ -1,7 +1,11 @@
 // CTKFixedAlloc: blocks of one size carved from chunks, reused LIFO.
+//
+// The scratch pools put a per-thread cache in front of the shared list (see
+// scratch_pools.cpp); every other allocator goes straight to its list.
 #include <cstdlib>
 #include <new>
 
+#include "core/scratch_pools.h"
 #include "platform/lock.h"
 #include "tavikfcu/TKCore.h"
 
@@ -15,6 +19,10 @@ struct ChunkHeader {
 };
 static_assert(sizeof(ChunkHeader) == 8, "a chunk's link word is 8 bytes");
 
+inline void*& NextOf(void* block) {
+    return *static_cast<void**>(block);
+}
+
 }  // namespace
 
 CTKFixedAlloc::CTKFixedAlloc(unsigned int blockSize, unsigned int blocksPerChunk)
@@ -23,9 +31,11 @@ CTKFixedAlloc::CTKFixedAlloc(unsigned int blockSize, unsigned int blocksPerChunk
       m_chunks(nullptr),
       m_freeList(nullptr) {}
 
-CTKFixedAlloc::~CTKFixedAlloc() { FreeAll(); }
+CTKFixedAlloc::~CTKFixedAlloc() {
+    FreeAll();
+}
 
-void* CTKFixedAlloc::Alloc() {
+void* CTKFixedAlloc::TakeBatch(unsigned int count) {
     CriticalSectionGuard guard(m_lock);
     if (!m_freeList) {
         // The chunk size is a 32-bit product, as the layout defines it.
@@ -38,23 +48,40 @@ void* CTKFixedAlloc::Alloc() {
         char* first = reinterpret_cast<char*>(chunk + 1);
         for (std::uint32_t i = m_blocksPerChunk; i-- > 0;) {
             void* block = first + static_cast<std::size_t>(i) * m_blockSize;
-            *static_cast<void**>(block) = m_freeList;
+            NextOf(block) = m_freeList;
             m_freeList = block;
         }
     }
-    void* block = m_freeList;
-    m_freeList = *static_cast<void**>(block);
-    return block;
+    void* head = m_freeList;
+    void* last = head;
+    for (unsigned int taken = 1; taken < count && NextOf(last); ++taken) last = NextOf(last);
+    m_freeList = NextOf(last);
+    NextOf(last) = nullptr;
+    return head;
+}
+
+void CTKFixedAlloc::GiveBatch(void* first, void* last) {
+    CriticalSectionGuard guard(m_lock);
+    NextOf(last) = m_freeList;
+    m_freeList = first;
+}
+
+void* CTKFixedAlloc::Alloc() {
+    int pool = tk::detail::ScratchPoolIndex(this);
+    if (pool >= 0) return tk::detail::CachedAlloc(pool);
+    return TakeBatch(1);
 }
 
 void CTKFixedAlloc::Free(void* p) {
     if (!p) return;
-    CriticalSectionGuard guard(m_lock);
-    *static_cast<void**>(p) = m_freeList;
-    m_freeList = p;
+    int pool = tk::detail::ScratchPoolIndex(this);
+    if (pool >= 0) return tk::detail::CachedFree(pool, p);
+    GiveBatch(p, p);
 }
 
 void CTKFixedAlloc::FreeAll() {
+    int pool = tk::detail::ScratchPoolIndex(this);
+    if (pool >= 0) tk::detail::InvalidateCaches(pool);
     CriticalSectionGuard guard(m_lock);
     auto* chunk = static_cast<ChunkHeader*>(m_chunks);
     while (chunk) {
@@ -65,3 +92,18 @@ void CTKFixedAlloc::FreeAll() {
     m_chunks = nullptr;
     m_freeList = nullptr;
 }
+
+// Gives the scratch pools' caches access to the batch operations.
+struct CTKFixedAllocBatches {
+    static void* Take(CTKFixedAlloc& a, unsigned int n) { return a.TakeBatch(n); }
+    static void Give(CTKFixedAlloc& a, void* first, void* last) { a.GiveBatch(first, last); }
+};
+
+namespace tk::detail {
+void* TakeBatch(CTKFixedAlloc& a, unsigned int n) {
+    return CTKFixedAllocBatches::Take(a, n);
+}
+void GiveBatch(CTKFixedAlloc& a, void* first, void* last) {
+    CTKFixedAllocBatches::Give(a, first, last);
+}
+}  // namespace tk::detail

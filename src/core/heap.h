@@ -24,7 +24,9 @@ inline void* HeapRealloc(void* p, std::size_t bytes) {
     return q;
 }
 
-inline void HeapFree(void* p) { std::free(p); }
+inline void HeapFree(void* p) {
+    std::free(p);
+}
 
 // A heap copy of n units plus a terminator, for handing text out.
 template <typename Unit>

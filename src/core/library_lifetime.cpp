@@ -23,6 +23,10 @@ void LibraryUnload() {
 }  // namespace tk::detail
 
 namespace {
-__attribute__((constructor(101))) void OnLibraryLoad() { tk::detail::LibraryLoad(); }
-__attribute__((destructor(101))) void OnLibraryUnload() { tk::detail::LibraryUnload(); }
+__attribute__((constructor(101))) void OnLibraryLoad() {
+    tk::detail::LibraryLoad();
+}
+__attribute__((destructor(101))) void OnLibraryUnload() {
+    tk::detail::LibraryUnload();
+}
 }  // namespace

@@ -22,6 +22,19 @@ CTKFixedAlloc& ScratchPool(int index);
 // The pool for a scratch buffer of n bytes, or null for the heap (n >= 1024).
 CTKFixedAlloc* ScratchPoolForBytes(int bytes);
 
+// The scratch pool index of an allocator, or -1 for any other allocator.
+int ScratchPoolIndex(const CTKFixedAlloc* alloc);
+
+// The per-thread caches in front of the scratch pools' shared lists.
+void* CachedAlloc(int pool);
+void CachedFree(int pool, void* block);
+// Makes every thread drop its cached blocks of a pool (after FreeAll).
+void InvalidateCaches(int pool);
+
+// Batch access to an allocator's shared list, for the caches.
+void* TakeBatch(CTKFixedAlloc& alloc, unsigned int count);
+void GiveBatch(CTKFixedAlloc& alloc, void* first, void* last);
+
 // Load and unload steps (called from the library's lifetime code only).
 void InitScratchPools();
 void TeardownScratchPools();
@@ -41,7 +54,7 @@ void ReleaseScratch(CTempData& data);
 
 // Holds src converted to the ANSI code page; null src gives a null text.
 class CTempAnsiString {
-public:
+  public:
     explicit CTempAnsiString(const TKWCHAR* src);
     ~CTempAnsiString() { tk::detail::ReleaseScratch(m_data); }
     CTempAnsiString(const CTempAnsiString&) = delete;
@@ -52,7 +65,7 @@ public:
     // Bytes in the buffer, terminator included (0 for a null text).
     int Size() const { return m_data.size; }
 
-private:
+  private:
     tk::detail::CTempData m_data;
     char* m_text = nullptr;
 };
@@ -60,7 +73,7 @@ private:
 // Holds src converted from the ANSI code page (CTempWideString) or from
 // UTF-8 (CTempUtf8WideString); null src gives a null text.
 class CTempWideString {
-public:
+  public:
     explicit CTempWideString(const char* src) : CTempWideString(src, false) {}
     ~CTempWideString() { tk::detail::ReleaseScratch(m_data); }
     CTempWideString(const CTempWideString&) = delete;
@@ -69,16 +82,16 @@ public:
     const TKWCHAR* Text() const { return m_text; }
     operator const TKWCHAR*() const { return m_text; }
 
-protected:
+  protected:
     CTempWideString(const char* src, bool utf8);
 
-private:
+  private:
     tk::detail::CTempData m_data;
     TKWCHAR* m_text = nullptr;
 };
 
 class CTempUtf8WideString : public CTempWideString {
-public:
+  public:
     explicit CTempUtf8WideString(const char* src) : CTempWideString(src, true) {}
 };
 

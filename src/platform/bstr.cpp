@@ -14,7 +14,9 @@ std::uint32_t* PrefixOf(BSTR s) {
 }
 
 // Byte counts must fit the 32-bit prefix.
-bool LengthFits(unsigned int len) { return len <= (0xFFFFFFFFu - kPrefix - 2) / 2; }
+bool LengthFits(unsigned int len) {
+    return len <= (0xFFFFFFFFu - kPrefix - 2) / 2;
+}
 
 BSTR Fill(void* block, const TKWCHAR* src, unsigned int len) {
     *static_cast<std::uint32_t*>(block) = len * 2;
@@ -48,6 +50,8 @@ TK_API void tkSysFreeString(BSTR bstr) {
     if (bstr) std::free(PrefixOf(bstr));
 }
 
-TK_API unsigned int tkSysStringLen(BSTR bstr) { return bstr ? *PrefixOf(bstr) / 2 : 0; }
+TK_API unsigned int tkSysStringLen(BSTR bstr) {
+    return bstr ? *PrefixOf(bstr) / 2 : 0;
+}
 
 }  // extern "C"

@@ -27,8 +27,8 @@ bool SetAnsiCodePage(unsigned int codePage);
 
 int MultiByteToWideChar(unsigned int codePage, std::uint32_t flags, const char* src, int srcLen,
                         TKWCHAR* dst, int dstLen);
-int WideCharToMultiByte(unsigned int codePage, std::uint32_t flags, const TKWCHAR* src,
-                        int srcLen, char* dst, int dstLen, const char* defaultChar = nullptr,
+int WideCharToMultiByte(unsigned int codePage, std::uint32_t flags, const TKWCHAR* src, int srcLen,
+                        char* dst, int dstLen, const char* defaultChar = nullptr,
                         int* usedDefaultChar = nullptr);
 
 // Raw UTF-8 -> UTF-16 over exactly n bytes into out, which must have room

@@ -6,7 +6,11 @@ namespace {
 thread_local std::uint32_t t_lastError = kErrorSuccess;
 }
 
-std::uint32_t GetLastError() { return t_lastError; }
-void SetLastError(std::uint32_t code) { t_lastError = code; }
+std::uint32_t GetLastError() {
+    return t_lastError;
+}
+void SetLastError(std::uint32_t code) {
+    t_lastError = code;
+}
 
 }  // namespace tk::platform

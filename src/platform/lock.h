@@ -27,13 +27,13 @@ inline void LeaveCriticalSection(TKLockWord& lock) {
 
 // Scoped holder for the lock.
 class CriticalSectionGuard {
-public:
+  public:
     explicit CriticalSectionGuard(TKLockWord& lock) : m_lock(lock) { EnterCriticalSection(lock); }
     ~CriticalSectionGuard() { LeaveCriticalSection(m_lock); }
     CriticalSectionGuard(const CriticalSectionGuard&) = delete;
     CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
 
-private:
+  private:
     TKLockWord& m_lock;
 };
 

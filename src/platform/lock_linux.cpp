@@ -19,8 +19,8 @@ static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t),
               "the futex word must be a plain 32-bit integer");
 
 static long Futex(TKLockWord& lock, int op, std::uint32_t value) {
-    return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&lock.state), op | FUTEX_PRIVATE_FLAG,
-                   value, nullptr, nullptr, 0);
+    return syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&lock.state),
+                   op | FUTEX_PRIVATE_FLAG, value, nullptr, nullptr, 0);
 }
 
 void LockWait(TKLockWord& lock) {
@@ -38,6 +38,8 @@ void LockWait(TKLockWord& lock) {
     while (lock.state.exchange(2, std::memory_order_acquire) != 0) Futex(lock, FUTEX_WAIT, 2);
 }
 
-void LockWake(TKLockWord& lock) { Futex(lock, FUTEX_WAKE, 1); }
+void LockWake(TKLockWord& lock) {
+    Futex(lock, FUTEX_WAKE, 1);
+}
 
 }  // namespace tk::platform

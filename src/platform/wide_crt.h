@@ -19,7 +19,9 @@ inline int lstrlenW(const TKWCHAR* s) {
 }
 
 // Bytes up to the first NUL; 0 for null.
-inline int lstrlenA(const char* s) { return s ? static_cast<int>(std::strlen(s)) : 0; }
+inline int lstrlenA(const char* s) {
+    return s ? static_cast<int>(std::strlen(s)) : 0;
+}
 
 }  // namespace tk::platform
 

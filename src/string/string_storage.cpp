@@ -28,7 +28,9 @@ struct EmptyRecord {
 };
 EmptyRecord g_emptyRecord;
 
-TKWCHAR* EmptyChars() { return g_emptyRecord.nul; }
+TKWCHAR* EmptyChars() {
+    return g_emptyRecord.nul;
+}
 
 constexpr int kLargestPooledLength = 512;
 
@@ -42,20 +44,27 @@ inline int PoolIndexForLength(int n) {
 
 inline int PoolIndexForCapacity(int capacity) {
     switch (capacity) {
-        case 64: return 0;
-        case 128: return 1;
-        case 256: return 2;
-        case 512: return 3;
-        default: return -1;
+        case 64:
+            return 0;
+        case 128:
+            return 1;
+        case 256:
+            return 2;
+        case 512:
+            return 3;
+        default:
+            return -1;
     }
 }
 
 // Reference counts are plain int32 fields of the body (the layout is fixed),
 // changed with atomic builtins.
 inline std::int32_t LoadRefs(const std::int32_t* refs) {
-    return __atomic_load_n(refs, __ATOMIC_ACQUIRE);
+    return tkAtomicLoad(refs);
 }
-inline void AddRef(std::int32_t* refs) { __atomic_fetch_add(refs, 1, __ATOMIC_RELAXED); }
+inline void AddRef(std::int32_t* refs) {
+    tkAtomicIncrement(refs);
+}
 
 inline void CopyUnits(TKWCHAR* dst, const TKWCHAR* src, int n) {
     if (n > 0) std::memmove(dst, src, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
@@ -96,7 +105,9 @@ void CTKString::FreeBody(Body* body) {
         tk::detail::HeapFree(body);
 }
 
-bool CTKString::IsEmptyRecord() const { return m_chars == EmptyChars(); }
+bool CTKString::IsEmptyRecord() const {
+    return m_chars == EmptyChars();
+}
 
 void CTKString::AllocBody(int length) {
     m_chars = length <= 0 ? EmptyChars() : NewBody(length)->Chars();
@@ -108,7 +119,7 @@ void CTKString::ReleaseBody() {
     // A sole owner (or a locked body) needs no atomic change: nobody else
     // can reach the body to add a reference.
     std::int32_t refs = LoadRefs(&body->refs);
-    if (refs <= 1 || __atomic_fetch_sub(&body->refs, 1, __ATOMIC_ACQ_REL) <= 1) FreeBody(body);
+    if (refs <= 1 || tkAtomicDecrement(&body->refs) <= 1) FreeBody(body);
     m_chars = EmptyChars();
 }
 
@@ -189,8 +200,8 @@ void CTKString::AssignAnsi(const char* text) {
     // An ANSI byte never yields more than one UTF-16 unit, so bytes + 1
     // units always hold the conversion.
     m_chars[0] = 0;
-    int units = tk::platform::MultiByteToWideChar(tk::platform::kCodePageAnsi, 0, text, -1,
-                                                  m_chars, bytes + 1);
+    int units = tk::platform::MultiByteToWideChar(tk::platform::kCodePageAnsi, 0, text, -1, m_chars,
+                                                  bytes + 1);
     if (units > 0) m_chars[units - 1] = 0;
     int length = lstrlenW(m_chars);
     Header()->length = length;
@@ -201,13 +212,9 @@ void CTKString::AssignAnsi(const char* text) {
 
 CTKString::CTKString() : m_chars(EmptyChars()) {}
 
-CTKString::CTKString(const CTKString& src) : m_chars(EmptyChars()) {
-    if (!src.IsEmptyRecord() && LoadRefs(&src.Header()->refs) >= 0) {
-        AddRef(&src.Header()->refs);
-        m_chars = src.m_chars;
-    } else {
-        AssignText(src.m_chars, lstrlenW(src.m_chars));
-    }
+void CTKString::CopyUnshareable(const CTKString& src) {
+    m_chars = EmptyChars();
+    AssignText(src.m_chars, lstrlenW(src.m_chars));
 }
 
 CTKString::CTKString(TKWCHAR ch, int count) : m_chars(EmptyChars()) {
@@ -224,7 +231,9 @@ CTKString::CTKString(const TKWCHAR* text, int count) : m_chars(EmptyChars()) {
     AssignText(text, count);
 }
 
-CTKString::CTKString(const char* text) : m_chars(EmptyChars()) { AssignAnsi(text); }
+CTKString::CTKString(const char* text) : m_chars(EmptyChars()) {
+    AssignAnsi(text);
+}
 
 CTKString::CTKString(const char* text, int count) : m_chars(EmptyChars()) {
     if (!text || count <= 0) return;
@@ -239,20 +248,12 @@ CTKString::CTKString(const unsigned char* text) : m_chars(EmptyChars()) {
     AssignAnsi(reinterpret_cast<const char*>(text));
 }
 
-CTKString::~CTKString() { ReleaseBody(); }
-
 // ---- assignment ----------------------------------------------------------------------
 
-CTKString& CTKString::operator=(const CTKString& src) {
-    if (m_chars == src.m_chars) return *this;
-    bool ownLocked = !IsEmptyRecord() && LoadRefs(&Header()->refs) < 0;
-    if (ownLocked || src.IsEmptyRecord() || LoadRefs(&src.Header()->refs) < 0) {
-        AssignText(src.m_chars, src.GetLength());
-    } else {
-        AddRef(&src.Header()->refs);
-        ReleaseBody();
-        m_chars = src.m_chars;
-    }
+// Assignment where sharing does not apply: the same body, a locked target
+// (which keeps its lock) or a locked or empty source: the text is copied.
+CTKString& CTKString::AssignUnshareable(const CTKString& src) {
+    if (m_chars != src.m_chars) AssignText(src.m_chars, src.GetLength());
     return *this;
 }
 
@@ -316,7 +317,9 @@ CTKString Concat(const TKWCHAR* left, int leftLength, const TKWCHAR* right, int 
     return result;
 }
 
-inline TKWCHAR Widen(char ch) { return static_cast<TKWCHAR>(static_cast<signed char>(ch)); }
+inline TKWCHAR Widen(char ch) {
+    return static_cast<TKWCHAR>(static_cast<signed char>(ch));
+}
 
 }  // namespace
 
@@ -329,10 +332,18 @@ CTKString operator+(const CTKString& a, const TKWCHAR* b) {
 CTKString operator+(const TKWCHAR* a, const CTKString& b) {
     return Concat(a, lstrlenW(a), b, b.GetLength());
 }
-CTKString operator+(const CTKString& a, TKWCHAR b) { return Concat(a, a.GetLength(), &b, 1); }
-CTKString operator+(TKWCHAR a, const CTKString& b) { return Concat(&a, 1, b, b.GetLength()); }
-CTKString operator+(const CTKString& a, char b) { return a + Widen(b); }
-CTKString operator+(char a, const CTKString& b) { return Widen(a) + b; }
+CTKString operator+(const CTKString& a, TKWCHAR b) {
+    return Concat(a, a.GetLength(), &b, 1);
+}
+CTKString operator+(TKWCHAR a, const CTKString& b) {
+    return Concat(&a, 1, b, b.GetLength());
+}
+CTKString operator+(const CTKString& a, char b) {
+    return a + Widen(b);
+}
+CTKString operator+(char a, const CTKString& b) {
+    return Widen(a) + b;
+}
 
 // ---- direct buffer access ----------------------------------------------------------------
 

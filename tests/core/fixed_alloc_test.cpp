@@ -35,7 +35,8 @@ TEST(FixedAlloc, SmallBlockSizeIsRaisedToAPointer) {
     EXPECT_EQ(alloc.GetAllocSize(), sizeof(void*));
     void* a = alloc.Alloc();
     void* b = alloc.Alloc();
-    EXPECT_EQ(static_cast<char*>(b) - static_cast<char*>(a), static_cast<std::ptrdiff_t>(sizeof(void*)));
+    EXPECT_EQ(static_cast<char*>(b) - static_cast<char*>(a),
+              static_cast<std::ptrdiff_t>(sizeof(void*)));
 }
 
 TEST(FixedAlloc, FreeAllStartsOver) {
@@ -66,8 +67,8 @@ TEST(ScratchPools, BufferSizeChoosesThePool) {
     struct Row {
         int bytes;
         CTKFixedAlloc* pool;
-    } rows[] = {{1, _TempData64B()},     {127, _TempData64B()},   {128, _TempData256B()},
-                {255, _TempData256B()},  {256, _TempData512B()},  {511, _TempData512B()},
+    } rows[] = {{1, _TempData64B()},     {127, _TempData64B()},    {128, _TempData256B()},
+                {255, _TempData256B()},  {256, _TempData512B()},   {511, _TempData512B()},
                 {512, _TempData1024B()}, {1023, _TempData1024B()}, {1024, nullptr}};
     for (const Row& row : rows) {
         tk::detail::CTempData data;

@@ -34,6 +34,8 @@ TEST(ThreadStress, SharedStringsAndPoolBlocks) {
         });
     }
     for (auto& th : threads) th.join();
-    EXPECT_EQ(static_cast<const int*>(static_cast<const void*>(static_cast<const TKWCHAR*>(shared)))[-3], 1);
+    EXPECT_EQ(
+        static_cast<const int*>(static_cast<const void*>(static_cast<const TKWCHAR*>(shared)))[-3],
+        1);
     EXPECT_EQ(shared.GetLength(), 22);
 }

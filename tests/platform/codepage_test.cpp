@@ -15,8 +15,9 @@ namespace {
 std::u16string ToWide(unsigned int cp, const std::string& bytes) {
     int n = MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     std::u16string out(static_cast<std::size_t>(n), u'\0');
-    if (n) MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()),
-                               reinterpret_cast<TKWCHAR*>(&out[0]), n);
+    if (n)
+        MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()),
+                            reinterpret_cast<TKWCHAR*>(&out[0]), n);
     return out;
 }
 
@@ -64,7 +65,9 @@ TEST(CodePageContract, SizeQueriesAndTerminators) {
 TEST(CodePageUtf8, RoundTripsSurrogatePairs) {
     std::u16string emoji = u"a\U0001F600b";
     std::string bytes = ToNarrow(kCodePageUtf8, emoji);
-    EXPECT_EQ(bytes, "a\xF0\x9F\x98\x80" "b");
+    EXPECT_EQ(bytes,
+              "a\xF0\x9F\x98\x80"
+              "b");
     EXPECT_EQ(ToWide(kCodePageUtf8, bytes), emoji);
 }
 
@@ -84,7 +87,8 @@ TEST(CodePageUtf8, InvalidInputBecomesReplacementCharacters) {
         {"valid after invalid", "\xFE\xE4\xB8\xAD", u"\uFFFD中"},
         {"long ascii run", "0123456789abcdef\x80", u"0123456789abcdef\uFFFD"},
     };
-    for (const Row& row : rows) EXPECT_EQ(ToWide(kCodePageUtf8, row.bytes), row.expected) << row.name;
+    for (const Row& row : rows)
+        EXPECT_EQ(ToWide(kCodePageUtf8, row.bytes), row.expected) << row.name;
 
     // Lone surrogates on the way out become U+FFFD (EF BF BD).
     EXPECT_EQ(ToNarrow(kCodePageUtf8, std::u16string(1, u'\xD800') + u"x"), "\xEF\xBF\xBDx");
@@ -100,8 +104,13 @@ TEST(CodePageAnsi, DefaultsToUtf8AndSwitches) {
 
 TEST(CodePageAnsi, Gbk) {
     AnsiCodePage cp(936);
-    EXPECT_EQ(ToNarrow(kCodePageAnsi, u"中文abc"), "\xD6\xD0\xCE\xC4" "abc");
-    EXPECT_EQ(ToWide(kCodePageAnsi, "\xD6\xD0\xCE\xC4" "abc"), u"中文abc");
+    EXPECT_EQ(ToNarrow(kCodePageAnsi, u"中文abc"),
+              "\xD6\xD0\xCE\xC4"
+              "abc");
+    EXPECT_EQ(ToWide(kCodePageAnsi,
+                     "\xD6\xD0\xCE\xC4"
+                     "abc"),
+              u"中文abc");
     // Characters GBK lacks become '?'; a surrogate pair is one character.
     EXPECT_EQ(ToNarrow(kCodePageAnsi, u"a\U0001F600b"), "a?b");
     // A too-small buffer never splits a double-byte character.
@@ -128,7 +137,8 @@ TEST(CodePageAnsi, Windows1252) {
 TEST(Utf8Bulk, UncheckedDecoderMatchesTheCountingPass) {
     std::string text = "plain ascii, then Grüße, 中文 and \xF0\x9F\x98\x80 and a bad \xC3 byte";
     std::u16string out(text.size(), u'\0');
-    std::size_t n = Utf8ToUtf16Unchecked(text.data(), text.size(), reinterpret_cast<TKWCHAR*>(&out[0]));
+    std::size_t n =
+        Utf8ToUtf16Unchecked(text.data(), text.size(), reinterpret_cast<TKWCHAR*>(&out[0]));
     EXPECT_EQ(n, Utf16LengthOfUtf8(text.data(), text.size()));
     out.resize(n);
     EXPECT_EQ(out, ToWide(kCodePageUtf8, text));

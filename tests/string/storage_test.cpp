@@ -9,13 +9,17 @@
 
 namespace {
 
-const TKWCHAR* Ptr(const CTKString& s) { return s; }
+const TKWCHAR* Ptr(const CTKString& s) {
+    return s;
+}
 std::u16string Text(const CTKString& s) {
     return std::u16string(reinterpret_cast<const char16_t*>(Ptr(s)), s.GetLength());
 }
 
 // The reference count sits three 32-bit fields before the characters.
-int RefCount(const CTKString& s) { return reinterpret_cast<const int*>(Ptr(s))[-3]; }
+int RefCount(const CTKString& s) {
+    return reinterpret_cast<const int*>(Ptr(s))[-3];
+}
 
 }  // namespace
 
@@ -37,8 +41,8 @@ TEST(StringBody, CapacityFollowsPoolSteps) {
     struct Row {
         int length;
         int capacity;
-    } rows[] = {{1, 64}, {64, 64}, {65, 128}, {128, 128}, {129, 256}, {256, 256},
-                {257, 512}, {512, 512}, {513, 513}, {4000, 4000}};
+    } rows[] = {{1, 64},    {64, 64},   {65, 128},  {128, 128}, {129, 256},
+                {256, 256}, {257, 512}, {512, 512}, {513, 513}, {4000, 4000}};
     for (const Row& row : rows) {
         CTKString s(TKL('a'), row.length);
         EXPECT_EQ(s.GetLength(), row.length);
@@ -50,7 +54,10 @@ TEST(StringBody, CapacityFollowsPoolSteps) {
 TEST(StringBody, PooledBodyUsesThePoolsBlock) {
     // A freed 3-unit body goes back to pool 1, whose next block is it again.
     const TKWCHAR* chars;
-    { CTKString s(TKL("abc")); chars = s; }
+    {
+        CTKString s(TKL("abc"));
+        chars = s;
+    }
     void* block = _TempDataStr64()->Alloc();
     EXPECT_EQ(static_cast<char*>(block) + 12, reinterpret_cast<const char*>(chars));
     _TempDataStr64()->Free(block);
