@@ -125,10 +125,10 @@ class TK_API CTKString {
     // Reallocates *pbstr to hold this text. Throws a TKWCHAR* pointing at
     // "ReAlloc failed!" on failure.
     BSTR SetSysString(BSTR* pbstr) const;
-    // A new heap buffer of 2 * length + 1 bytes holding the text (up to its
-    // first NUL) in the ANSI code page, always terminated; text that does not
-    // fit (code pages needing more than two bytes a unit) is cut at a
-    // character boundary. Free with tkFreeMem.
+    // A new heap buffer holding the text (up to its first NUL) in the ANSI
+    // code page, always terminated: 2 * length + 1 bytes, or as many as the
+    // code page needs when that is more (UTF-8 takes up to 3 bytes a unit).
+    // Free with tkFreeMem.
     char* AllocANSIString() const;
 
     // -- searching (the C-runtime way: up to the first NUL; -1: not found) --
