@@ -39,3 +39,25 @@ TEST(ThreadStress, SharedStringsAndPoolBlocks) {
         1);
     EXPECT_EQ(shared.GetLength(), 22);
 }
+
+// Bodies made on one thread and let go on another travel through the other
+// thread's pool cache; every block must come back usable (ASan, TSan).
+TEST(ThreadStress, BodiesFreedOnAnotherThread) {
+    constexpr int kItems = 20000;
+    std::vector<CTKString> made(kItems);
+    std::thread producer([&] {
+        for (int i = 0; i < kItems; ++i)
+            made[i] = CTKString(static_cast<TKWCHAR>(u'a' + i % 26), 1 + i % 300);
+    });
+    producer.join();
+    std::thread consumer([&] {
+        for (int i = 0; i < kItems; ++i) {
+            ASSERT_EQ(made[i].GetLength(), 1 + i % 300);
+            made[i].Empty();
+        }
+    });
+    consumer.join();
+    // The consumer's cached blocks went back to the shared lists at its exit.
+    CTKString after(TKL('z'), 200);
+    EXPECT_EQ(after.GetAllocLength(), 256);
+}
