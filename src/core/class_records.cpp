@@ -17,14 +17,14 @@ namespace tk::detail {
 
 namespace {
 
-struct ClassRecordSpec {
+struct ClassRecordEntry {
     CTKObjClass* record;
     const char* name;
     CTKObjClass* base;
 };
 
 // Bases before the classes derived from them.
-const ClassRecordSpec kClassRecords[] = {
+const ClassRecordEntry kClassRecords[] = {
     {&CTKObject::m_class, "CTKObject", nullptr},
     {&CTKCollection::m_class, "CTKCollection", &CTKObject::m_class},
     {&CTKStringCollection::m_class, "CTKStringCollection", &CTKCollection::m_class},
@@ -34,23 +34,23 @@ const ClassRecordSpec kClassRecords[] = {
 }  // namespace
 
 void InitClassRecords() {
-    for (const ClassRecordSpec& spec : kClassRecords) {
-        spec.record->m_name = HeapCopy(spec.name, std::strlen(spec.name));
-        spec.record->m_base = spec.base;
+    for (const ClassRecordEntry& entry : kClassRecords) {
+        entry.record->m_name = HeapCopy(entry.name, std::strlen(entry.name));
+        entry.record->m_base = entry.base;
     }
 }
 
 bool IsLibraryClassRecord(const CTKObjClass* record) {
-    for (const ClassRecordSpec& spec : kClassRecords)
-        if (spec.record == record) return true;
+    for (const ClassRecordEntry& entry : kClassRecords)
+        if (entry.record == record) return true;
     return false;
 }
 
 void TeardownClassRecords() {
-    for (const ClassRecordSpec& spec : kClassRecords) {
-        HeapFree(spec.record->m_name);
-        spec.record->m_name = nullptr;
-        spec.record->m_base = nullptr;
+    for (const ClassRecordEntry& entry : kClassRecords) {
+        HeapFree(entry.record->m_name);
+        entry.record->m_name = nullptr;
+        entry.record->m_base = nullptr;
     }
 }
 
