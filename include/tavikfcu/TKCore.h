@@ -17,6 +17,21 @@
 // still reused first by that thread. Blocks live until FreeAll or the
 // allocator's destruction (the scratch pools: until the library unloads).
 //
+// CTKObject is the root of the library's reference-counted classes (the
+// collections, and the body of every error handle). It carries a reference
+// count, an error status (a code and a message in UTF-16 and in the ANSI code
+// page) and a runtime class record reachable through GetThisClass():
+//
+//     CTKObject* obj = new CTKObject;              // count 1
+//     obj->SetError(CTKObject::eNotFound, TKL("找不到文件"));
+//     const char* text = obj->GetErrorMsgA();      // owned by obj
+//     obj->Release();                              // count 0: deleted
+//
+// A CTKObject is not locked: one thread uses it at a time. Message pointers
+// it returns live until its next SetError/SetErrorMsg or its destruction.
+// The runtime class records are filled when the library loads and lose their
+// names when it unloads.
+//
 // Memory that the library hands out as a plain pointer (texts, byte buffers,
 // JSON text) is released with tkFreeMem.
 #ifndef TAVIKFCU_TKCORE_H
@@ -89,6 +104,109 @@ TK_API CTKFixedAlloc* _TempDataStr64();
 TK_API CTKFixedAlloc* _TempDataStr128();
 TK_API CTKFixedAlloc* _TempDataStr256();
 TK_API CTKFixedAlloc* _TempDataStr512();
+
+// ---- object root, runtime class and error status ------------------------------
+
+// A runtime class record: the class's name and its direct base's record.
+// The library's four records (CTKObject::m_class, CTKCollection::m_class,
+// CTKStringCollection::m_class, CTKObjectCollection::m_class) are filled when
+// the library loads; walking m_base from any of them ends at
+// CTKObject::m_class, whose m_base is null.
+//
+// Copying: a record owns its name, so a copy (construction or assignment)
+// gets its own heap copy of the name and shares the base pointer.
+class TK_API CTKObjClass {
+  public:
+    // An empty record: no name, no base. The library's static records start
+    // this way (constant-initialised) and are filled at load.
+    constexpr CTKObjClass() noexcept : m_name(nullptr), m_base(nullptr) {}
+    // Copies name (up to its NUL) to the heap; null gives no name. Stores
+    // base as given (null for a root class).
+    CTKObjClass(const char* name, CTKObjClass* base);
+    CTKObjClass(const CTKObjClass& src);
+    CTKObjClass& operator=(const CTKObjClass& src);
+    // Frees the name. The library's four records keep theirs until the
+    // library unloads.
+    ~CTKObjClass();
+
+    char* m_name;         // heap copy of the class name, owned by the record
+    CTKObjClass* m_base;  // the direct base class's record, null for the root
+};
+
+// The private record behind every CTKObject (count, code, messages). Only
+// the library sees its definition.
+class CTKObjectImp;
+
+// The reference-counted object root with an error status.
+//
+// A new object has count 1, owned by its creator. AddRef adds an owner and
+// each owner calls Release once; the Release that takes the count below 1
+// deletes the object through its virtual destructor. Objects on the stack or
+// inside other objects are simply destroyed and must never be Released to
+// zero.
+//
+// The error setters are const, so an error can be recorded on a const
+// object. The narrow message is always the rendering of the wide one in the
+// ANSI code page active when GetErrorMsgA is called: switching the code page
+// with tkSetAnsiCodePage is honoured by the next GetErrorMsgA.
+//
+// Copying makes a real copy: the new object has count 1 and its own record
+// with the same error code and messages. Assignment copies the error code and
+// messages and keeps the target's count.
+class TK_API CTKObject {
+  public:
+    // Error codes the library gives or stores. Any other value a caller
+    // passes is stored and reported unchanged.
+    enum EErrorStatus : int {
+        eNoError = 0,         // no error; the value of a new object
+        eUndefinedError = 1,  // an error without a known cause
+        eNotFound = 2,        // a file or its directory was not found
+        eInvalidContent = 5,  // invalid content: bad length, unparsable JSON
+        eAccessFailed = 14,   // a file cannot be opened or saved otherwise
+    };
+
+    // Count 1, error code eNoError, no messages.
+    CTKObject();
+    CTKObject(const CTKObject& src);
+    CTKObject& operator=(const CTKObject& src);
+    // Frees the record and both messages.
+    virtual ~CTKObject();
+
+    // The record of this object's class; every derived class returns its own.
+    virtual CTKObjClass* GetThisClass() const;
+
+    // Adds an owner; returns the new count.
+    int AddRef();
+    // Removes an owner; returns the count left. When that is below 1 the
+    // object has deleted itself and must not be touched again.
+    int Release();
+
+    // Stores code, then SetErrorMsg(text).
+    void SetError(EErrorStatus code, const TKWCHAR* text) const;
+    // Stores code; the message stays.
+    void SetErrorCode(EErrorStatus code) const;
+    EErrorStatus GetErrorCode() const;
+    // Replaces both messages with text (null stores empty messages), so after
+    // any SetErrorMsg or SetError both getters return non-null text.
+    // Characters the ANSI code page lacks come out as its default character.
+    // text may point at this object's own message.
+    void SetErrorMsg(const TKWCHAR* text) const;
+    // The wide message; null when no message was ever set. GetErrorMsg and
+    // GetErrorMsgW are the same.
+    const TKWCHAR* GetErrorMsg() const;
+    const TKWCHAR* GetErrorMsgW() const;
+    // The message in the active ANSI code page; null when no message was ever
+    // set. Renderings made under other code pages stay valid as well until
+    // the next SetError/SetErrorMsg. Rendering after a code-page switch may
+    // throw std::bad_alloc.
+    const char* GetErrorMsgA() const;
+
+    // CTKObject's runtime class record: "CTKObject", no base.
+    static CTKObjClass m_class;
+
+  private:
+    CTKObjectImp* m_pImp;
+};
 
 // ---- memory handed out by the library ---------------------------------------
 

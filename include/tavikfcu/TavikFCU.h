@@ -5,5 +5,6 @@
 #include "TKTypes.h"
 #include "TKCore.h"
 #include "TKString.h"
+#include "TKCollection.h"
 
 #endif  // TAVIKFCU_TAVIKFCU_H

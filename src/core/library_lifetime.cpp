@@ -3,6 +3,7 @@
 // across files: the steps below run before any other constructor of this
 // library and any exported function.
 #include "core/lifetime.h"
+#include "core/class_records.h"
 #include "core/scratch_pools.h"
 
 namespace tk::detail {
@@ -12,11 +13,14 @@ void LibraryLoad() {
     //    UTF-16 printf engine, whose %s is wide.
     // 2. The scratch pools and their locks.
     InitScratchPools();
-    // 3. Predefined ellipsoids, 4. runtime class records, 5. the internet
-    //    handle map: added by their subsystems.
+    // 3. Predefined ellipsoids: added by the geodesy subsystem.
+    // 4. The runtime class records get their names and base links.
+    InitClassRecords();
+    // 5. The internet handle map: added by its subsystem.
 }
 
 void LibraryUnload() {
+    TeardownClassRecords();
     TeardownScratchPools();
 }
 

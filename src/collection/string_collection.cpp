@@ -1,0 +1,97 @@
+// CTKStringCollection: owned heap UTF-16 strings. Strings come from and go
+// back to the library heap, the one tkFreeMem frees, so a caller may hand
+// over any text the library allocated.
+#include "core/heap.h"
+#include "platform/wide_crt.h"
+#include "tavikfcu/TKCollection.h"
+
+namespace {
+
+TKWCHAR* AsText(std::uint64_t item) {
+    return reinterpret_cast<TKWCHAR*>(static_cast<std::uintptr_t>(item));
+}
+
+std::uint64_t AsItem(const TKWCHAR* text) {
+    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text));
+}
+
+bool EqualExact(const TKWCHAR* a, const TKWCHAR* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
+TKWCHAR FoldAscii(TKWCHAR c) {
+    return (c >= u'A' && c <= u'Z') ? TKWCHAR(c + (u'a' - u'A')) : c;
+}
+
+// Equality as _wcsicmp sees it in the C locale: A-Z match a-z, every other
+// code unit matches only itself.
+bool EqualIgnoringCase(const TKWCHAR* a, const TKWCHAR* b) {
+    while (*a && FoldAscii(*a) == FoldAscii(*b)) ++a, ++b;
+    return FoldAscii(*a) == FoldAscii(*b);
+}
+
+}  // namespace
+
+CTKStringCollection::CTKStringCollection(const CTKStringCollection& src)
+    : CTKCollection(static_cast<const CTKObject&>(src)) {
+    // Copied here rather than in the base so that a copy failing half-way is
+    // undone by this class's removal hook.
+    try {
+        Append(src);
+    } catch (...) {
+        RemoveAll();
+        throw;
+    }
+}
+
+CTKStringCollection& CTKStringCollection::operator=(const CTKStringCollection& src) {
+    CTKCollection::operator=(src);
+    return *this;
+}
+
+CTKStringCollection::~CTKStringCollection() {
+    RemoveAll();
+}
+
+CTKObjClass* CTKStringCollection::GetThisClass() const {
+    return &m_class;
+}
+
+std::uint64_t CTKStringCollection::OnCloneItem(std::uint64_t item) const {
+    const TKWCHAR* text = AsText(item);
+    if (!text) return 0;
+    return AsItem(tk::detail::HeapCopy(text, tk::platform::lstrlenW(text)));
+}
+
+void CTKStringCollection::OnRemoveItem(std::uint64_t item) {
+    tk::detail::HeapFree(AsText(item));
+}
+
+int CTKStringCollection::Add(TKWCHAR* text) {
+    return CTKCollection::Add(AsItem(text));
+}
+
+int CTKStringCollection::CloneAdd(const TKWCHAR* text) {
+    std::uint64_t copy = OnCloneItem(AsItem(text));
+    try {
+        return CTKCollection::Add(copy);
+    } catch (...) {
+        OnRemoveItem(copy);
+        throw;
+    }
+}
+
+const TKWCHAR* CTKStringCollection::GetStr(int index) const {
+    return AsText(Item(index));
+}
+
+int CTKStringCollection::Find(const TKWCHAR* text, bool caseSensitive, int start) const {
+    if (!text) return -1;
+    const int n = Count();
+    for (int i = start < 0 ? 0 : start; i < n; ++i) {
+        const TKWCHAR* s = AsText(Item(i));
+        if (s && (caseSensitive ? EqualExact(s, text) : EqualIgnoringCase(s, text))) return i;
+    }
+    return -1;
+}
