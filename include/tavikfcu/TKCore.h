@@ -208,11 +208,65 @@ class TK_API CTKObject {
     CTKObjectImp* m_pImp;
 };
 
-// ---- memory handed out by the library ---------------------------------------
+// ---- error handles and error documents ----------------------------------------
+//
+// A function that can fail may take an optional `std::uint64_t* error` and
+// store there a new error handle: the address of a heap CTKObject carrying
+// the code and message of that one failure (0 means none). Read it with
+// tkGetErrorW/tkGetErrorA, close it with tkCloseHandle:
+//
+//     std::uint64_t error = 0;
+//     if (!TKJsonUtils::ReadJsonFile(path, doc, &error)) {
+//         int code = 0;
+//         TKWCHAR* message = tkGetErrorW(error, &code);
+//         ...
+//         tkFreeMem(message);
+//         tkCloseHandle(error);
+//     }
+//
+// A handle has one owner and is used by one thread at a time.
+
+class CMyJsonObj;
 
 extern "C" {
 // Frees a text or buffer that the library handed out; null is ignored.
 TK_API void tkFreeMem(void* p);
+// Ends a handle (Release on its object); 0 is ignored.
+TK_API void tkCloseHandle(std::uint64_t handle);
+// A new heap copy of the handle's message in the ANSI code page (free with
+// tkFreeMem); the code goes to *code when code is not null. 0 gives null and
+// leaves *code alone. The handle stays open.
+TK_API char* tkGetErrorA(std::uint64_t handle, int* code);
+// As tkGetErrorA with the UTF-16 message; an object without a message gives
+// an empty text.
+TK_API TKWCHAR* tkGetErrorW(std::uint64_t handle, int* code);
+// Installs the receiver of the library's debugger output (file-system
+// failures of the JSON file functions); null restores the default, which
+// writes to stderr only while a debugger is attached.
+TK_API void tkSetDebugOutputSink(void (*sink)(const TKWCHAR* text));
 }
+
+namespace TKErrorUtils {
+
+// A new handle: code and text (null text gives empty messages).
+TK_API std::uint64_t CreateError(CTKObject::EErrorStatus code, const TKWCHAR* text);
+// A new handle with obj's code and its wide message, after "prefix " when
+// prefix is not null. obj (not null) is neither changed nor released.
+TK_API std::uint64_t CreateErrorFromObj(const CTKObject* obj, const TKWCHAR* prefix);
+// The error document {"Error": {"DisplayText": ..., "ErrorCode": ...}} of a
+// handle, which it consumes; for handle 0, of text (null: "未定义错误") with
+// code 1. A handle with code 0 gives only "ErrorCode": 0. Delete the result.
+TK_API CMyJsonObj* CreateErrorJson(std::uint64_t handle, const TKWCHAR* text);
+// The error document of code and text as formatted UTF-8 JSON text (CR LF
+// lines, TAB indents); free with tkFreeMem.
+TK_API char* CreateErrorUTF8Json(CTKObject::EErrorStatus code, const TKWCHAR* text);
+// As CreateErrorUTF8Json of the handle's code and message; consumes the
+// handle. 0 gives null.
+TK_API char* CreateErrorUTF8JsonByHandle(std::uint64_t handle);
+// As CreateErrorUTF8Json of obj's code and of prefix immediately followed
+// by obj's message (no space). obj (not null) is neither changed nor released.
+TK_API char* CreateErrorUTF8JsonByObj(const CTKObject* obj, const TKWCHAR* prefix);
+
+}  // namespace TKErrorUtils
 
 #endif  // TAVIKFCU_TKCORE_H

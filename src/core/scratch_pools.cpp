@@ -219,7 +219,3 @@ CTKFixedAlloc* _TempData1024B() {
 CTKFixedAlloc* _TempDataStr512() {
     return &ScratchPool(3);
 }
-
-extern "C" TK_API void tkFreeMem(void* p) {
-    tk::detail::HeapFree(p);
-}
