@@ -1,0 +1,178 @@
+// CTKString::Format / FormatV: size the body once from an estimate of the
+// output length, then format straight into it.
+//
+// The estimate is a fixed set of rules per conversion (below); its results
+// are visible through GetAllocLength, so they are kept exactly, overshoot
+// and shortfall included. When the output turns out longer than the estimate
+// (a %f wider than 312 + precision, a %.200e, sizes the rules do not know
+// such as %lld), the text is formatted again into a body that fits: the
+// engine never writes past the capacity it is given.
+#include <limits>
+#include <new>
+
+#include "core/heap.h"
+#include "platform/wide_crt.h"
+#include "string/format_engine.h"
+#include "tavikfcu/TKString.h"
+
+using tk::detail::FormatArg;
+using tk::detail::FormatArgKind;
+using tk::detail::FormatArgs;
+using tk::detail::FormatSpec;
+
+namespace {
+
+// Item length of a text or character conversion: a nonzero precision caps
+// it, a larger width raises it.
+std::int64_t FitText(std::int64_t length, const FormatSpec& spec) {
+    if (spec.givenPrecision != 0 && spec.givenPrecision < length) length = spec.givenPrecision;
+    if (spec.givenWidth > length) length = spec.givenWidth;
+    return length;
+}
+
+std::int64_t AtLeast(std::int64_t floor, std::int64_t value) { return value > floor ? value : floor; }
+
+// The estimate rules see one size letter ("I64", h, l, F, L or N) and take
+// the next unit as the conversion letter. Where the engine read a longer
+// prefix (hh, ll, I32, z...), the rules take its first letter as an unknown
+// conversion and count the rest of the conversion as plain text.
+const TKWCHAR* EstimateLetterAt(const FormatSpec& spec) {
+    const TKWCHAR* p = spec.sizeBegin;
+    if (p[0] == u'I' && p[1] == u'6' && p[2] == u'4') return p + 3;
+    switch (*p) {
+        case u'h':
+        case u'l':
+        case u'F':
+        case u'L':
+        case u'N':
+            return p + 1;
+        default:
+            return p;
+    }
+}
+
+// The estimate's item length for one parsed conversion whose argument (read
+// the engine's way, so the walk stays on the real arguments) is arg.
+std::int64_t EstimateItem(const FormatSpec& spec, const FormatArg& arg) {
+    std::int64_t item = 2 * static_cast<std::int64_t>(spec.altCount);
+    const TKWCHAR* letterAt = EstimateLetterAt(spec);
+    if (letterAt != spec.letterAt) {
+        // The units behind the letter the rules stopped at count one each.
+        return item + (spec.letterAt - letterAt - 1) + (spec.letter ? 1 : 0);
+    }
+    std::int64_t sum = static_cast<std::int64_t>(spec.givenWidth) + spec.givenPrecision;
+    switch (spec.letter) {
+        case u'c':
+        case u'C':
+            return item + FitText(2, spec);
+        case u's':
+        case u'S': {
+            std::int64_t length = 6;  // the null rendering
+            if (arg.p) {
+                length = arg.kind == FormatArgKind::kNarrowText
+                             ? tk::platform::lstrlenA(static_cast<const char*>(arg.p))
+                             : tk::platform::lstrlenW(static_cast<const TKWCHAR*>(arg.p));
+                if (length < 1) length = 1;
+            }
+            return item + FitText(length, spec);
+        }
+        case u'd':
+        case u'i':
+        case u'o':
+        case u'u':
+        case u'x':
+        case u'X':
+        case u'p':
+            return item + AtLeast(32, sum);
+        case u'e':
+        case u'E':
+        case u'g':
+        case u'G':
+            return item + AtLeast(128, sum);
+        case u'f':
+            return item + AtLeast(128, 312 + static_cast<std::int64_t>(spec.givenPrecision));
+        default:  // n, and letters the rules do not know
+            return item;
+    }
+}
+
+// Upper bound (by the rules above) of the units FormatV writes.
+std::int64_t EstimateFormattedLength(const TKWCHAR* format, FormatArgs& args) {
+    std::int64_t n = 0;
+    const TKWCHAR* p = format;
+    for (;;) {
+        const TKWCHAR* run = p;
+        while (*p && *p != u'%') ++p;
+        n += p - run;
+        if (!*p || !p[1]) break;
+        ++p;
+        if (*p == u'%') {
+            ++n;
+            ++p;
+            continue;
+        }
+        FormatSpec spec;
+        p = tk::detail::ParseConversion(p, args, spec);
+        n += EstimateItem(spec, tk::detail::ReadArgument(spec, args));
+    }
+    return n;
+}
+
+// The longest text a body can hold.
+constexpr std::int64_t kMaxLength = std::numeric_limits<int>::max() - 1;
+
+}  // namespace
+
+void CTKString::Format(const TKWCHAR* format, ...) {
+    va_list args;
+    va_start(args, format);
+    FormatV(format, args);
+    va_end(args);
+}
+
+void CTKString::FormatV(const TKWCHAR* format, va_list args) {
+    if (!format) return;
+
+    FormatArgs estimateArgs;
+    va_copy(estimateArgs.ap, args);
+    std::int64_t estimate = EstimateFormattedLength(format, estimateArgs);
+    va_end(estimateArgs.ap);
+    if (estimate < 0) estimate = 0;
+
+    // A replaced body stays alive until the text is written, so arguments
+    // that point into it are still readable.
+    CTKString previous;
+    auto replaceBody = [&](int length) {
+        CTKString fresh;
+        if (length > 0) fresh.m_chars = NewBody(length)->Chars();
+        if (previous.IsEmptyRecord()) std::swap(previous.m_chars, m_chars);
+        std::swap(m_chars, fresh.m_chars);  // fresh lets go of any interim body
+    };
+
+    bool shared = !IsEmptyRecord() && __atomic_load_n(&Header()->refs, __ATOMIC_ACQUIRE) >= 2;
+    if (shared || estimate > GetAllocLength()) {
+        // An estimate no body can hold sizes nothing: the real length will.
+        std::int64_t length = GetLength();
+        std::int64_t size = estimate <= kMaxLength && estimate > length ? estimate : length;
+        if (shared || size > GetAllocLength()) replaceBody(static_cast<int>(size));
+    }
+
+    for (;;) {
+        std::size_t capacity = IsEmptyRecord() ? 0 : static_cast<std::size_t>(GetAllocLength()) + 1;
+        FormatArgs formatArgs;
+        va_copy(formatArgs.ap, args);
+        std::size_t needed = tk::detail::FormatWideArgs(m_chars, capacity, format, formatArgs);
+        va_end(formatArgs.ap);
+        if (needed == tk::detail::kFormatFailed || needed > static_cast<std::size_t>(kMaxLength))
+            throw std::bad_alloc();  // no string can hold the output
+        if (needed < capacity || needed == 0) break;
+        // The estimate fell short: again, into a body that fits.
+        replaceBody(static_cast<int>(needed));
+    }
+
+    if (IsEmptyRecord()) return;
+    // A %c of 0 ends the text, as in the C runtime's wide output.
+    int length = tk::platform::lstrlenW(m_chars);
+    Header()->length = length;
+    m_chars[length] = 0;
+}
