@@ -1,0 +1,374 @@
+// CTKString::Format and the UTF-16 printf engine behind it.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include "tavikfcu/TKString.h"
+
+namespace {
+
+std::string Utf8(const std::u16string& s) {
+    std::string out;
+    for (char16_t c : s) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else {
+            char buf[12];
+            std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(c));
+            out += buf;
+        }
+    }
+    return out;
+}
+
+std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+std::u16string Fmt(const TKWCHAR* format, ...) {
+    va_list args;
+    va_start(args, format);
+    CTKString s;
+    s.FormatV(format, args);
+    va_end(args);
+    return std::u16string(s, s.GetLength());
+}
+
+// Capacity the estimate asks for, made exact by a 1000-unit literal prefix
+// (bodies above 512 units are sized exactly).
+template <typename... Args>
+int EstimateOf(const std::u16string& format, Args... args) {
+    std::u16string full = std::u16string(1000, u'.') + format;
+    CTKString s;
+    s.Format(full.c_str(), args...);
+    return s.GetAllocLength() - 1000;
+}
+
+struct Case {
+    const char* name;
+    std::u16string actual;
+    std::u16string expected;
+};
+
+void Check(const Case* cases, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        EXPECT_EQ(Utf8(cases[i].actual), Utf8(cases[i].expected)) << cases[i].name;
+}
+#define CHECK_CASES(cases) Check(cases, sizeof(cases) / sizeof(cases[0]))
+
+}  // namespace
+
+TEST(Format, IntegersAndSizePrefixes) {
+    const Case cases[] = {
+        {"plain", Fmt(u"%d items", 5), u"5 items"},
+        {"i", Fmt(u"%i", -42), u"-42"},
+        {"int min", Fmt(u"%d", std::numeric_limits<int>::min()), u"-2147483648"},
+        {"I64", Fmt(u"%I64d", std::int64_t{1} << 40), u"1099511627776"},
+        {"I64 min", Fmt(u"%I64d", std::numeric_limits<std::int64_t>::min()),
+         u"-9223372036854775808"},
+        {"ll", Fmt(u"%lld", -1234567890123LL), u"-1234567890123"},
+        {"I64u max", Fmt(u"%I64u", ~std::uint64_t{0}), u"18446744073709551615"},
+        {"I32", Fmt(u"%I32d", -7), u"-7"},
+        {"l is 32-bit", Fmt(u"%lu", 0xFFFFFFFFu), u"4294967295"},
+        {"h", Fmt(u"%hd", 70000), u"4464"},
+        {"hu", Fmt(u"%hu", -1), u"65535"},
+        {"hh", Fmt(u"%hhd", 300), u"44"},
+        {"z", Fmt(u"%zu", std::size_t{1} << 33), u"8589934592"},
+        {"I", Fmt(u"%Ix", std::size_t{1} << 36), u"1000000000"},
+        {"hex", Fmt(u"%x %X", 0xBEEFu, 0xBEEFu), u"beef BEEF"},
+        {"hex of negative", Fmt(u"%x", -1), u"ffffffff"},
+        {"alt hex", Fmt(u"%#x", 255), u"0xff"},
+        {"alt hex zero", Fmt(u"%#x", 0), u"0"},
+        {"alt HEX padded", Fmt(u"%#08X", 255), u"0X0000FF"},
+        {"octal", Fmt(u"%o %#o %#o", 8, 8, 0), u"10 010 0"},
+        {"alt octal with precision", Fmt(u"%#.3o", 8), u"010"},
+        {"plus and space", Fmt(u"%+d % d %+u", 5, 5, 5u), u"+5  5 5"},
+        {"plus wins over space", Fmt(u"%+ d", 5), u"+5"},
+        {"width", Fmt(u"[%5d][%-5d][%05d]", -42, -42, -42), u"[  -42][-42  ][-0042]"},
+        {"precision", Fmt(u"[%.5d][%8.5d]", -42, 42), u"[-00042][   00042]"},
+        {"zero ignored with precision", Fmt(u"[%08.3d]", 7), u"[     007]"},
+        {"precision 0 and 0", Fmt(u"[%.0d][%5.0x]", 0, 0), u"[][     ]"},
+        {"star width", Fmt(u"[%*d]", 5, 42), u"[   42]"},
+        {"negative star width", Fmt(u"[%*d]", -5, 42), u"[42   ]"},
+        {"star precision", Fmt(u"[%.*d]", 4, 42), u"[0042]"},
+        {"negative star precision", Fmt(u"[%.*d]", -1, 42), u"[42]"},
+        {"star among flags", Fmt(u"[%*-d]", 4, 42), u"[42  ]"},
+        {"percent", Fmt(u"100%%"), u"100%"},
+        {"unknown letter", Fmt(u"a%yb"), u"ab"},
+        {"lone percent at end", Fmt(u"ab%"), u"ab"},
+        {"format ends in conversion", Fmt(u"ab%-5"), u"ab"},
+    };
+    CHECK_CASES(cases);
+}
+
+TEST(Format, PointersAndN) {
+    int stored = 77;
+    const Case cases[] = {
+        {"pointer", Fmt(u"%p", reinterpret_cast<void*>(0xDEADBEEF)), u"00000000DEADBEEF"},
+        {"null pointer", Fmt(u"%p", nullptr), u"0000000000000000"},
+        {"alt pointer", Fmt(u"%#p", reinterpret_cast<void*>(0xAB)), u"0X00000000000000AB"},
+        {"pointer width", Fmt(u"[%20p]", reinterpret_cast<void*>(1)), u"[    0000000000000001]"},
+        {"n writes nothing", Fmt(u"ab%ncd%d", &stored, 3), u"abcd3"},
+    };
+    CHECK_CASES(cases);
+    EXPECT_EQ(stored, 77) << "%n must not store";
+}
+
+TEST(Format, TextAndCharacters) {
+    const TKWCHAR* nullWide = nullptr;
+    const char* nullNarrow = nullptr;
+    const Case cases[] = {
+        {"wide s", Fmt(u"<%s>", u"h\u00e9"), u"<h\u00e9>"},
+        {"ls and ws are wide", Fmt(u"%ls%ws", u"a", u"b"), u"ab"},
+        {"S is narrow", Fmt(u"%S", "narrow"), u"narrow"},
+        {"hs and hS are narrow", Fmt(u"%hs%hS", "x", "y"), u"xy"},
+        {"lS is wide", Fmt(u"%lS", u"w"), u"w"},
+        {"null wide", Fmt(u"%s", nullWide), u"(null)"},
+        {"null narrow", Fmt(u"%S", nullNarrow), u"(null)"},
+        {"null cut by precision", Fmt(u"%.3s", nullWide), u"(nu"},
+        {"precision and width", Fmt(u"[%-10.3s]", u"abcdef"), u"[abc       ]"},
+        {"right aligned", Fmt(u"[%6s]", u"ab"), u"[    ab]"},
+        {"zero pads text (runtime habit)", Fmt(u"[%05s]", u"ab"), u"[000ab]"},
+        {"narrow precision", Fmt(u"[%.2S]", "abc"), u"[ab]"},
+        {"star precision text", Fmt(u"[%.*s]", 2, u"abc"), u"[ab]"},
+        {"empty text", Fmt(u"[%s]", u""), u"[]"},
+        {"wide c", Fmt(u"%c%c", u'\u4e2d', 'A'), u"\u4e2dA"},
+        {"C is narrow", Fmt(u"%C%hc", 'x', 'y'), u"xy"},
+        {"lC is wide", Fmt(u"%lC", u'\u00e9'), u"\u00e9"},
+        {"c width", Fmt(u"[%3c][%-3c]", u'a', u'b'), u"[  a][b  ]"},
+        {"c of 0 ends the text", Fmt(u"a%cb", 0), u"a"},
+    };
+    CHECK_CASES(cases);
+    CTKString s(TKL("previous"));
+    s.Format(TKL("%c"), 0);
+    EXPECT_EQ(s.GetLength(), 0);
+}
+
+TEST(Format, NarrowTextFollowsTheAnsiCodePage) {
+    ASSERT_NE(tkSetAnsiCodePage(65001), 0);
+    EXPECT_EQ(Fmt(u"%S", "\xE4\xB8\xAD\xE6\x96\x87"), u"\u4e2d\u6587");
+    EXPECT_EQ(Fmt(u"[%.1S]", "\xE4\xB8\xAD\xE6\x96\x87"), u"[\u4e2d]") << "precision counts units";
+    EXPECT_EQ(Fmt(u"[%4S]", "\xE4\xB8\xAD"), u"[   \u4e2d]");
+    if (tkSetAnsiCodePage(936)) {
+        EXPECT_EQ(Fmt(u"%S!", "\xD6\xD0\xCE\xC4"), u"\u4e2d\u6587!");
+        EXPECT_EQ(Fmt(u"%hs", "\xD6\xD0"), u"\u4e2d");
+        tkSetAnsiCodePage(65001);
+    } else {
+        ADD_FAILURE() << "code page 936 is not available";
+    }
+}
+
+TEST(Format, FloatingPointSpecials) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double quiet = std::numeric_limits<double>::quiet_NaN();
+    const double signalling = std::numeric_limits<double>::signaling_NaN();
+    volatile double zero = 0.0;
+    const double invalid = zero / zero;  // the processor's default NaN: sign set
+    const Case cases[] = {
+        {"inf", Fmt(u"%f %e %g", inf, inf, inf), u"inf inf inf"},
+        {"upper inf", Fmt(u"%E %G", -inf, inf), u"-INF INF"},
+        {"plus inf", Fmt(u"%+f", inf), u"+inf"},
+        {"quiet nan", Fmt(u"%f", quiet), u"nan"},
+        {"invalid operation", Fmt(u"%f", std::signbit(invalid) ? invalid : -invalid), u"-nan(ind)"},
+        {"upper invalid", Fmt(u"%G", -std::fabs(quiet)), u"-NAN(IND)"},
+        {"signalling", Fmt(u"%f", signalling), u"nan(snan)"},
+        {"zero flag pads specials with spaces", Fmt(u"[%08f]", inf), u"[     inf]"},
+        {"left", Fmt(u"[%-5f]", inf), u"[inf  ]"},
+        {"hex float", Fmt(u"%a", 3.0), u"0x1.8000000000000p+1"},
+        {"hex float upper", Fmt(u"%A", 1.0), u"0X1.0000000000000P+0"},
+        {"hex float precision", Fmt(u"%.1a", 1.0), u"0x1.0p+0"},
+        {"hex float zero pad", Fmt(u"%025a", -1.0), u"-0x00001.0000000000000p+0"},
+        {"negative zero", Fmt(u"%.1f", -0.0), u"-0.0"},
+        {"fixed", Fmt(u"%.2f", 3.14159), u"3.14"},
+        {"default precision", Fmt(u"%f %e", 1.5, 1.5), u"1.500000 1.500000e+00"},
+        {"two exponent digits", Fmt(u"%E", 1e-5), u"1.000000E-05"},
+        {"three exponent digits", Fmt(u"%.2e", 1e300), u"1.00e+300"},
+        {"general", Fmt(u"%g %g %G", 0.0001, 1e-5, 1e20), u"0.0001 1e-05 1E+20"},
+        {"alt general keeps zeros", Fmt(u"%#g", 1.0), u"1.00000"},
+        {"alt fixed keeps the point", Fmt(u"%#.0f", 3.0), u"3."},
+        {"long double", Fmt(u"%Lf", 2.5L), u"2.500000"},
+        {"width and zero", Fmt(u"[%+09.2f]", 3.14159), u"[+00003.14]"},
+        {"star precision", Fmt(u"%.*f", 1, 2.25), u"2.2"},
+        {"space flag", Fmt(u"[% .1f]", 2.0), u"[ 2.0]"},
+    };
+    CHECK_CASES(cases);
+}
+
+// Everything the Windows runtime prints like the C standard says must match
+// glibc's narrow printf, widened: a sweep over flags, widths and precisions.
+TEST(Format, MatchesTheCLibraryAcrossFlagsWidthsAndPrecisions) {
+    const char* flagSets[] = {"", "-", "+", " ", "#", "0", "-+", "+0", " #", "#0", "-#0+ "};
+    const char* widths[] = {"", "1", "8", "25"};
+    const char* precisions[] = {"", ".", ".0", ".1", ".3", ".17", ".60"};
+    const double doubles[] = {0.0,    -0.0,      1.0,       -1.5,    0.1,   2.5,      1e-7,
+                              123.456, 9.9999995, 1e21,     -3e-310, 5e-324, 1.7976931348623157e308,
+                              0.5,    1e15 + 0.3, 999999.5, 6.02214076e23};
+    const long long integers[] = {0, 1, -1, 42, -42, 2147483647LL, -2147483648LL,
+                                  (1LL << 53) + 7, -(1LL << 62)};
+    int checked = 0;
+    for (const char* flags : flagSets)
+        for (const char* width : widths)
+            for (const char* precision : precisions) {
+                for (char conversion : std::string("feEgGa")) {
+                    std::string narrow = std::string("%") + flags + width + precision + conversion;
+                    std::u16string wide = Widen(narrow);
+                    for (double value : doubles) {
+                        char expected[512];
+                        std::snprintf(expected, sizeof expected, narrow.c_str(), value);
+                        if (conversion == 'a' && precision[0] == 0) continue;  // 13 digits on Windows
+                        ASSERT_EQ(Utf8(Fmt(wide.c_str(), value)), expected)
+                            << narrow << " with " << value;
+                        ++checked;
+                    }
+                }
+                for (char conversion : std::string("dioxXu")) {
+                    std::string narrow =
+                        std::string("%") + flags + width + precision + "ll" + conversion;
+                    std::u16string wide = Widen(std::string("%") + flags + width + precision +
+                                                "I64" + conversion);
+                    for (long long value : integers) {
+                        char expected[128];
+                        std::snprintf(expected, sizeof expected, narrow.c_str(), value);
+                        ASSERT_EQ(Utf8(Fmt(wide.c_str(), value)), expected)
+                            << narrow << " with " << value;
+                        ++checked;
+                    }
+                }
+            }
+    EXPECT_GT(checked, 10000);
+}
+
+// A locale whose decimal point is a comma, built at run time with localedef
+// (installed systems rarely carry one).
+// Returns the folder holding it (empty on failure); the caller removes it.
+std::string UseDecimalCommaLocale() {
+    char dir[] = "/tmp/tk_format_locale_XXXXXX";
+    if (!mkdtemp(dir)) return std::string();
+    std::string source = std::string(dir) + "/comma.src";
+    if (FILE* f = std::fopen(source.c_str(), "w")) {
+        std::fputs("LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\n"
+                   "grouping 3;3\nEND LC_NUMERIC\n",
+                   f);
+        std::fclose(f);
+    }
+    std::string command = "localedef -c -i " + source + " -f ANSI_X3.4-1968 " + dir +
+                          "/tk_comma >/dev/null 2>&1";
+    // localedef reports the categories left undefined with a nonzero status.
+    if (std::system(command.c_str()) == -1) return dir;
+    setenv("LOCPATH", dir, 1);
+    std::setlocale(LC_NUMERIC, "tk_comma");
+    return dir;
+}
+
+TEST(Format, DecimalPointIgnoresLcNumeric) {
+    std::string folder = UseDecimalCommaLocale();
+    bool active = std::strcmp(std::setlocale(LC_NUMERIC, nullptr), "tk_comma") == 0;
+    if (!folder.empty()) std::filesystem::remove_all(folder);
+    if (!active) GTEST_SKIP() << "cannot build a decimal-comma locale";
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+    EXPECT_STREQ(probe, "1,5") << "the locale is in effect for the C library";
+    EXPECT_EQ(Utf8(Fmt(u"%.2f %e %#g %a", 3.14159, 2.5, 1.0, 1.0)),
+              "3.14 2.500000e+00 1.00000 0x1.0000000000000p+0");
+    std::setlocale(LC_NUMERIC, "C");
+    unsetenv("LOCPATH");
+}
+
+TEST(Format, EstimateRules) {
+    const TKWCHAR* nullWide = nullptr;
+    EXPECT_EQ(EstimateOf(u"%d items", 5), 38);
+    EXPECT_EQ(EstimateOf(u"%s", nullWide), 6);
+    EXPECT_EQ(EstimateOf(u"%-10.3s", u"abcdef"), 10);
+    EXPECT_EQ(EstimateOf(u"%#x", 255), 34);
+    EXPECT_EQ(EstimateOf(u"%.2f", 3.14159), 314);
+    EXPECT_EQ(EstimateOf(u"100%%"), 4);
+    EXPECT_EQ(EstimateOf(u"%s", u""), 1) << "text counts at least 1";
+    EXPECT_EQ(EstimateOf(u"%S", "abcd"), 4);
+    EXPECT_EQ(EstimateOf(u"%c%5c%.1c", u'a', u'b', u'c'), 2 + 5 + 1);
+    EXPECT_EQ(EstimateOf(u"%40.20d", 1), 60);
+    EXPECT_EQ(EstimateOf(u"%*d", 40, 1), 40);
+    // A negative star width counts as written (the %f leaves room for the output).
+    EXPECT_EQ(EstimateOf(u"%*d%f", -40, 1, 1.0), 32 + 312);
+    EXPECT_EQ(EstimateOf(u"%e%200.10g", 1.0, 1.0), 128 + 210);
+    EXPECT_EQ(EstimateOf(u"%.30f", 1.0), 342);
+    EXPECT_EQ(EstimateOf(u"%p%n%I64d", nullptr, nullptr, 1LL), 64);
+    // Sizes outside the rules: the first letter is an unknown conversion and
+    // the rest of the conversion counts as text.
+    EXPECT_EQ(EstimateOf(u"%lld", 7LL), 1);
+    EXPECT_EQ(EstimateOf(u"%I32d", 7), 3);
+}
+
+TEST(Format, BodyReuseAndSizing) {
+    CTKString s(TKL("0123456789012345678901234567890123456789"));  // 40 in a 64 body
+    const TKWCHAR* before = s;
+    s.Format(TKL("%d items"), 5);
+    EXPECT_EQ(std::u16string(s), u"5 items");
+    EXPECT_EQ(static_cast<const TKWCHAR*>(s), before) << "estimate 38 fits the body";
+
+    CTKString f;
+    f.Format(TKL("%.2f"), 3.14159);
+    EXPECT_EQ(f.GetAllocLength(), 512) << "estimate 314 comes from the 512 pool";
+
+    CTKString empty;
+    empty.Format(TKL(""));
+    EXPECT_EQ(empty.GetAllocLength(), 0) << "nothing to hold: still the empty record";
+
+    CTKString unchanged(TKL("keep"));
+    unchanged.FormatV(nullptr, nullptr);
+    EXPECT_EQ(std::u16string(unchanged), u"keep") << "a null format changes nothing";
+}
+
+TEST(Format, OutputBeyondTheEstimateGrowsTheBody) {
+    char expected[2048];
+    CTKString s;
+    s.Format(TKL("%400f"), 1.5);
+    EXPECT_EQ(s.GetLength(), 400);
+    EXPECT_EQ(std::u16string(s).substr(392), u"1.500000");
+
+    s.Format(TKL("%1000f|"), -2.25);  // estimate 313, output 1001
+    std::snprintf(expected, sizeof expected, "%1000f|", -2.25);
+    EXPECT_EQ(Utf8(std::u16string(s)), expected);
+    EXPECT_GE(s.GetAllocLength(), 1001);
+
+    s.Format(TKL("%.200e"), 1.0 / 3);
+    std::snprintf(expected, sizeof expected, "%.200e", 1.0 / 3);
+    EXPECT_EQ(Utf8(std::u16string(s)), expected);
+
+    CTKString e;
+    e.Format(TKL("%.600e"), 2.0 / 3);  // estimate 600 from the heap, output 606
+    std::snprintf(expected, sizeof expected, "%.600e", 2.0 / 3);
+    EXPECT_EQ(Utf8(std::u16string(e)), expected);
+    EXPECT_EQ(e.GetAllocLength(), 606);
+
+    CTKString a;
+    a.Format(TKL("%a|%s"), 1.0, TKL("tail"));  // %a is outside the estimate rules
+    EXPECT_EQ(std::u16string(a), u"0x1.0000000000000p+0|tail");
+}
+
+TEST(Format, SharedAndLockedBodies) {
+    CTKString a(TKL("hello"));
+    CTKString b = a;
+    b.Format(TKL("%d"), 5);
+    EXPECT_EQ(std::u16string(a), u"hello");
+    EXPECT_EQ(std::u16string(b), u"5");
+    EXPECT_NE(static_cast<const TKWCHAR*>(a), static_cast<const TKWCHAR*>(b));
+
+    // A shared body is replaced even when the estimate is 0.
+    CTKString c = a;
+    c.Format(TKL(""));
+    EXPECT_EQ(c.GetLength(), 0);
+    EXPECT_EQ(std::u16string(a), u"hello");
+
+    CTKString locked(TKL("locked"));
+    const TKWCHAR* chars = locked.LockBuffer();
+    locked.Format(TKL("%d"), 12);
+    EXPECT_EQ(static_cast<const TKWCHAR*>(locked), chars) << "formatted in place";
+    CTKString copy = locked;
+    EXPECT_NE(static_cast<const TKWCHAR*>(copy), chars) << "still locked: copies copy";
+    locked.UnlockBuffer();
+}
