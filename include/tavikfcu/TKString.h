@@ -181,8 +181,20 @@ class TK_API CTKString {
     int CollateNoCase(const TKWCHAR* text) const;
 
     // -- formatting --
-    // printf-style with wide semantics: %s/%c take TKWCHAR text, %S/%C narrow
-    // (ANSI) text, h/l override, I64/I32/ll/z sizes.
+    // Replaces the text by printf-style output, with the Windows runtime's
+    // wide conventions: %s/%c take TKWCHAR text, %S/%C narrow text in the
+    // ANSI code page, and h (narrow) or l/w (wide) override either. Integer
+    // sizes: hh, h, l (32 bits, the Windows long), ll and I64, I32, I/z/j/t
+    // (pointer-sized); L reads a long double. Flags "-+ #0", '*' width and
+    // precision; conversions d i o u x X e E f g G a A p n %. %p prints 16
+    // upper-case hex digits, a null %s "(null)", %n stores nothing;
+    // infinities and NaNs print inf, nan, -nan(ind). The decimal point is
+    // '.' whatever the C locale says. A %c of 0 ends the text.
+    // The body is sized once from an estimate of the output length, so a
+    // string with room enough keeps its body ("%d items" fits a 64-unit
+    // body); output longer than the estimate is formatted again into a body
+    // that fits. The format and text arguments must not point into this
+    // string. A null format leaves the string unchanged.
     void Format(const TKWCHAR* format, ...);
     void FormatV(const TKWCHAR* format, va_list args);
 
