@@ -37,7 +37,7 @@ int ReadDigits(const TKWCHAR*& p) {
 
 // The output cursor: writes what fits below the cap, counts everything.
 class Sink {
-public:
+  public:
     Sink(TKWCHAR* out, std::size_t capacity)
         : m_out(out), m_room(capacity ? capacity - 1 : 0), m_terminate(capacity > 0) {}
 
@@ -76,7 +76,7 @@ public:
         return m_failed ? kFormatFailed : m_count;
     }
 
-private:
+  private:
     TKWCHAR* m_out;
     std::size_t m_room;  // units that may be written before the terminator
     bool m_terminate;
@@ -87,7 +87,7 @@ private:
 // A stack buffer that moves to the heap for large sizes.
 template <typename T, std::size_t N>
 class ScratchBuffer {
-public:
+  public:
     ScratchBuffer() = default;
     ScratchBuffer(const ScratchBuffer&) = delete;
     ScratchBuffer& operator=(const ScratchBuffer&) = delete;
@@ -104,7 +104,7 @@ public:
         return m_data;
     }
 
-private:
+  private:
     void Drop() {
         if (m_data != m_local) HeapFree(m_data);
         m_data = m_local;
@@ -275,7 +275,9 @@ void EmitSigned(Sink& sink, const FormatSpec& spec, std::int64_t value) {
 
 // ---- floating point ------------------------------------------------------------------
 
-bool IsUpperCase(TKWCHAR letter) { return letter == u'E' || letter == u'G' || letter == u'A'; }
+bool IsUpperCase(TKWCHAR letter) {
+    return letter == u'E' || letter == u'G' || letter == u'A';
+}
 
 // The Windows runtime's names: inf, nan, -nan(ind) for the default NaN of an
 // invalid operation, nan(snan) for a signalling NaN. Padded with spaces.
@@ -312,7 +314,7 @@ locale_t NumericCLocale() {
 
 // snprintf under the "C" locale for this thread, so the decimal point is '.'.
 class CLocaleScope {
-public:
+  public:
     CLocaleScope() : m_previous(NumericCLocale() ? uselocale(NumericCLocale()) : nullptr) {}
     ~CLocaleScope() {
         if (m_previous) uselocale(m_previous);
@@ -320,7 +322,7 @@ public:
     CLocaleScope(const CLocaleScope&) = delete;
     CLocaleScope& operator=(const CLocaleScope&) = delete;
 
-private:
+  private:
     locale_t m_previous;
 };
 
@@ -336,9 +338,10 @@ long FloatDigits(ScratchBuffer<char, N>& text, const FormatSpec& spec, double va
         char* out = text.Data();
         char* limit = out + text.Size();
         if (!std::signbit(value) && (spec.plus || spec.space)) *out++ = spec.plus ? '+' : ' ';
-        std::chars_format format = letter == u'f'                     ? std::chars_format::fixed
-                                   : (letter == u'e' || letter == u'E') ? std::chars_format::scientific
-                                                                        : std::chars_format::general;
+        std::chars_format format = letter == u'f' ? std::chars_format::fixed
+                                   : (letter == u'e' || letter == u'E')
+                                       ? std::chars_format::scientific
+                                       : std::chars_format::general;
         auto result = std::to_chars(out, limit, value, format, precision < 0 ? 6 : precision);
         if (result.ec == std::errc()) {
             if (IsUpperCase(letter))
@@ -495,7 +498,8 @@ const TKWCHAR* ParseConversion(const TKWCHAR* p, FormatArgs& args, FormatSpec& s
     if (spec.givenWidth == 0) spec.givenWidth = ReadDigits(p);
     if (spec.givenWidth < 0) {
         spec.left = true;
-        spec.width = spec.givenWidth == std::numeric_limits<int>::min() ? kIntMax : -spec.givenWidth;
+        spec.width =
+            spec.givenWidth == std::numeric_limits<int>::min() ? kIntMax : -spec.givenWidth;
     } else {
         spec.width = spec.givenWidth;
     }
@@ -685,8 +689,7 @@ std::size_t FormatWideArgs(TKWCHAR* out, std::size_t capacity, const TKWCHAR* fo
     return sink.Finish();
 }
 
-std::size_t FormatWideV(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format,
-                        va_list args) {
+std::size_t FormatWideV(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format, va_list args) {
     FormatArgs copy;
     va_copy(copy.ap, args);
     std::size_t n = FormatWideArgs(out, capacity, format, copy);

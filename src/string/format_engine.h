@@ -71,10 +71,10 @@ struct FormatSpec {
     bool space = false;
     bool alt = false;
     bool zero = false;
-    int altCount = 0;     // how many '#' were written
-    int width = 0;        // never negative: a negative '*' width sets left
-    int precision = -1;   // -1: none (also for a negative '*' precision)
-    int givenWidth = 0;   // width as written or passed, sign kept; 0 if none
+    int altCount = 0;        // how many '#' were written
+    int width = 0;           // never negative: a negative '*' width sets left
+    int precision = -1;      // -1: none (also for a negative '*' precision)
+    int givenWidth = 0;      // width as written or passed, sign kept; 0 if none
     int givenPrecision = 0;  // likewise for the precision
     FormatSize size = FormatSize::kNone;
     const TKWCHAR* sizeBegin = nullptr;  // where the size prefix starts
@@ -109,8 +109,7 @@ struct FormatArg {
 // Parses the conversion that starts at `p` (just behind its '%'), taking
 // '*' values from args. Returns the position behind the conversion letter,
 // or the terminator's position when the format ends inside the conversion.
-[[nodiscard]] const TKWCHAR* ParseConversion(const TKWCHAR* p, FormatArgs& args,
-                                             FormatSpec& spec);
+[[nodiscard]] const TKWCHAR* ParseConversion(const TKWCHAR* p, FormatArgs& args, FormatSpec& spec);
 
 // The kind of argument the parsed conversion takes.
 [[nodiscard]] FormatArgKind ArgumentKind(const FormatSpec& spec);
@@ -127,8 +126,8 @@ inline constexpr std::size_t kFormatFailed = static_cast<std::size_t>(-1);
 // (nothing at all when capacity is 0; out may then be null). Returns the
 // units the complete output needs, terminator excluded, or kFormatFailed.
 // Output longer than capacity - 1 is cut and still terminated.
-[[nodiscard]] std::size_t FormatWideArgs(TKWCHAR* out, std::size_t capacity,
-                                         const TKWCHAR* format, FormatArgs& args);
+[[nodiscard]] std::size_t FormatWideArgs(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format,
+                                         FormatArgs& args);
 [[nodiscard]] std::size_t FormatWideV(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format,
                                       va_list args);
 [[nodiscard]] std::size_t FormatWide(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format,

@@ -30,7 +30,9 @@ std::int64_t FitText(std::int64_t length, const FormatSpec& spec) {
     return length;
 }
 
-std::int64_t AtLeast(std::int64_t floor, std::int64_t value) { return value > floor ? value : floor; }
+std::int64_t AtLeast(std::int64_t floor, std::int64_t value) {
+    return value > floor ? value : floor;
+}
 
 // The estimate rules see one size letter ("I64", h, l, F, L or N) and take
 // the next unit as the conversion letter. Where the engine read a longer
@@ -149,7 +151,7 @@ void CTKString::FormatV(const TKWCHAR* format, va_list args) {
         std::swap(m_chars, fresh.m_chars);  // fresh lets go of any interim body
     };
 
-    bool shared = !IsEmptyRecord() && __atomic_load_n(&Header()->refs, __ATOMIC_ACQUIRE) >= 2;
+    bool shared = !IsEmptyRecord() && tkAtomicLoad(&Header()->refs) >= 2;
     if (shared || estimate > GetAllocLength()) {
         // An estimate no body can hold sizes nothing: the real length will.
         std::int64_t length = GetLength();

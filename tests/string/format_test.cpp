@@ -28,7 +28,9 @@ std::string Utf8(const std::u16string& s) {
     return out;
 }
 
-std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Widen(const std::string& s) {
+    return std::u16string(s.begin(), s.end());
+}
 
 std::u16string Fmt(const TKWCHAR* format, ...) {
     va_list args;
@@ -205,11 +207,25 @@ TEST(Format, MatchesTheCLibraryAcrossFlagsWidthsAndPrecisions) {
     const char* flagSets[] = {"", "-", "+", " ", "#", "0", "-+", "+0", " #", "#0", "-#0+ "};
     const char* widths[] = {"", "1", "8", "25"};
     const char* precisions[] = {"", ".", ".0", ".1", ".3", ".17", ".60"};
-    const double doubles[] = {0.0,    -0.0,      1.0,       -1.5,    0.1,   2.5,      1e-7,
-                              123.456, 9.9999995, 1e21,     -3e-310, 5e-324, 1.7976931348623157e308,
-                              0.5,    1e15 + 0.3, 999999.5, 6.02214076e23};
-    const long long integers[] = {0, 1, -1, 42, -42, 2147483647LL, -2147483648LL,
-                                  (1LL << 53) + 7, -(1LL << 62)};
+    const double doubles[] = {0.0,
+                              -0.0,
+                              1.0,
+                              -1.5,
+                              0.1,
+                              2.5,
+                              1e-7,
+                              123.456,
+                              9.9999995,
+                              1e21,
+                              -3e-310,
+                              5e-324,
+                              1.7976931348623157e308,
+                              0.5,
+                              1e15 + 0.3,
+                              999999.5,
+                              6.02214076e23};
+    const long long integers[] = {
+        0, 1, -1, 42, -42, 2147483647LL, -2147483648LL, (1LL << 53) + 7, -(1LL << 62)};
     int checked = 0;
     for (const char* flags : flagSets)
         for (const char* width : widths)
@@ -220,7 +236,8 @@ TEST(Format, MatchesTheCLibraryAcrossFlagsWidthsAndPrecisions) {
                     for (double value : doubles) {
                         char expected[512];
                         std::snprintf(expected, sizeof expected, narrow.c_str(), value);
-                        if (conversion == 'a' && precision[0] == 0) continue;  // 13 digits on Windows
+                        if (conversion == 'a' && precision[0] == 0)
+                            continue;  // 13 digits on Windows
                         ASSERT_EQ(Utf8(Fmt(wide.c_str(), value)), expected)
                             << narrow << " with " << value;
                         ++checked;
@@ -229,8 +246,8 @@ TEST(Format, MatchesTheCLibraryAcrossFlagsWidthsAndPrecisions) {
                 for (char conversion : std::string("dioxXu")) {
                     std::string narrow =
                         std::string("%") + flags + width + precision + "ll" + conversion;
-                    std::u16string wide = Widen(std::string("%") + flags + width + precision +
-                                                "I64" + conversion);
+                    std::u16string wide =
+                        Widen(std::string("%") + flags + width + precision + "I64" + conversion);
                     for (long long value : integers) {
                         char expected[128];
                         std::snprintf(expected, sizeof expected, narrow.c_str(), value);
@@ -251,13 +268,14 @@ std::string UseDecimalCommaLocale() {
     if (!mkdtemp(dir)) return std::string();
     std::string source = std::string(dir) + "/comma.src";
     if (FILE* f = std::fopen(source.c_str(), "w")) {
-        std::fputs("LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\n"
-                   "grouping 3;3\nEND LC_NUMERIC\n",
-                   f);
+        std::fputs(
+            "LC_NUMERIC\ndecimal_point \"<U002C>\"\nthousands_sep \"<U002E>\"\n"
+            "grouping 3;3\nEND LC_NUMERIC\n",
+            f);
         std::fclose(f);
     }
-    std::string command = "localedef -c -i " + source + " -f ANSI_X3.4-1968 " + dir +
-                          "/tk_comma >/dev/null 2>&1";
+    std::string command =
+        "localedef -c -i " + source + " -f ANSI_X3.4-1968 " + dir + "/tk_comma >/dev/null 2>&1";
     // localedef reports the categories left undefined with a nonzero status.
     if (std::system(command.c_str()) == -1) return dir;
     setenv("LOCPATH", dir, 1);
