@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "string/format_engine.h"
 #include "tavikfcu/TKString.h"
 
 namespace {
@@ -389,4 +390,15 @@ TEST(Format, SharedAndLockedBodies) {
     CTKString copy = locked;
     EXPECT_NE(static_cast<const TKWCHAR*>(copy), chars) << "still locked: copies copy";
     locked.UnlockBuffer();
+}
+
+TEST(FormatEngine, CapsTheBufferAndReportsTheFullLength) {
+    TKWCHAR buffer[8];
+    std::fill(buffer, buffer + 8, u'#');
+    EXPECT_EQ(tk::detail::FormatWide(buffer, 5, TKL("%d-%s"), 1234, TKL("abc")), 8u);
+    EXPECT_EQ(std::u16string(buffer), u"1234") << "cut at capacity - 1 and terminated";
+    EXPECT_EQ(buffer[5], u'#') << "nothing written past the capacity";
+    EXPECT_EQ(tk::detail::FormatWide(nullptr, 0, TKL("%05d"), 7), 5u);
+    EXPECT_EQ(tk::detail::FormatWide(buffer, 1, TKL("xyz")), 3u);
+    EXPECT_EQ(buffer[0], 0);
 }
