@@ -466,7 +466,13 @@ void EmitConversion(Sink& sink, const FormatSpec& spec, const FormatArg& arg) {
 // ---- parsing ------------------------------------------------------------------------------
 
 const TKWCHAR* ParseConversion(const TKWCHAR* p, FormatArgs& args, FormatSpec& spec) {
-    spec = FormatSpec{};
+    // Field by field: a whole-struct copy of a fresh FormatSpec costs a
+    // store-forwarding stall on every conversion.
+    spec.left = spec.plus = spec.space = spec.alt = spec.zero = false;
+    spec.altCount = 0;
+    spec.givenWidth = spec.givenPrecision = 0;
+    spec.precision = -1;
+    spec.size = FormatSize::kNone;
     // Flags; a '*' among them takes the width from the arguments.
     for (;; ++p) {
         switch (*p) {
