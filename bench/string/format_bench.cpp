@@ -16,7 +16,9 @@ namespace {
 const char16_t kName[] = u"gauge";
 const double kValue = 3.14159;
 
-std::u16string WidenAscii(const char* s, std::size_t n) { return std::u16string(s, s + n); }
+std::u16string WidenAscii(const char* s, std::size_t n) {
+    return std::u16string(s, s + n);
+}
 
 // "%d items, %s, %.2f"
 void BM_Format_tk(benchmark::State& state) {
