@@ -159,17 +159,28 @@ void CTKString::FormatV(const TKWCHAR* format, va_list args) {
         if (shared || size > GetAllocLength()) replaceBody(static_cast<int>(size));
     }
 
-    for (;;) {
-        std::size_t capacity = IsEmptyRecord() ? 0 : static_cast<std::size_t>(GetAllocLength()) + 1;
-        FormatArgs formatArgs;
-        va_copy(formatArgs.ap, args);
-        std::size_t needed = tk::detail::FormatWideArgs(m_chars, capacity, format, formatArgs);
-        va_end(formatArgs.ap);
-        if (needed == tk::detail::kFormatFailed || needed > static_cast<std::size_t>(kMaxLength))
-            throw std::bad_alloc();  // no string can hold the output
-        if (needed < capacity || needed == 0) break;
-        // The estimate fell short: again, into a body that fits.
-        replaceBody(static_cast<int>(needed));
+    try {
+        for (;;) {
+            std::size_t capacity =
+                IsEmptyRecord() ? 0 : static_cast<std::size_t>(GetAllocLength()) + 1;
+            FormatArgs formatArgs;
+            va_copy(formatArgs.ap, args);
+            std::size_t needed = tk::detail::FormatWideArgs(m_chars, capacity, format, formatArgs);
+            va_end(formatArgs.ap);
+            if (needed == tk::detail::kFormatFailed ||
+                needed > static_cast<std::size_t>(kMaxLength))
+                throw std::bad_alloc();  // no string can hold the output
+            if (needed < capacity || needed == 0) break;
+            // The estimate fell short: again, into a body that fits.
+            replaceBody(static_cast<int>(needed));
+        }
+    } catch (...) {
+        // The body holds part of an output: leave it a valid empty text.
+        if (!IsEmptyRecord()) {
+            Header()->length = 0;
+            m_chars[0] = 0;
+        }
+        throw;
     }
 
     if (IsEmptyRecord()) return;
