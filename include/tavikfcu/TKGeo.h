@@ -212,14 +212,19 @@ class TK_API CTKProCoordinateSystem {
     bool setByEPSGCode(int code, EPCSType& type);
 
     // Geodetic (lon, lat in degrees) to plane (easting x, northing y, metres)
-    // with the classical Gauss-Kruger series (terms to l^6). Within 3° of the
-    // central meridian below 60° latitude it agrees with an exact Transverse
-    // Mercator to about 1 mm; the error grows roughly as l^8 beyond that.
+    // with the classical Gauss-Kruger series (terms to l^6, meridian arc to
+    // e^6). Against an exact Transverse Mercator: within 0.55 mm in a
+    // 3-degree zone (18-54°N) and 0.96 mm in a UTM zone (0-84°N), the limit
+    // being the meridian arc series at high latitude; 6 mm at 6° from the
+    // central meridian and 0.2 m at 9°.
     static void GeoToGauss(double lon, double lat, double& x, double& y,
                            const CTKProCoordinateSystem& pcs);
-    // Plane to geodetic, the footpoint-latitude series. The stored false
-    // easting is subtracted as is (no zone prefix is looked for). A scale
-    // factor of 0 gives non-finite results.
+    // Plane to geodetic, the footpoint-latitude series: within 0.45 mm of an
+    // exact inverse inside a zone, 47 mm at 6° from the central meridian.
+    // Forward then inverse returns the input to 1.3e-9 degrees up to 40°
+    // latitude (4.7e-9 at 60°). The stored false easting is subtracted as is
+    // (no zone prefix is looked for). A scale factor of 0 gives non-finite
+    // results.
     static void GaussToGeo(double x, double y, double& lon, double& lat,
                            const CTKProCoordinateSystem& pcs);
 

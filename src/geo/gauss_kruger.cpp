@@ -27,18 +27,26 @@
 //   lambda = L0 + [ D - D^3 (1 + 2T1 + eta1^2)/6
 //                   + D^5 (5 + 28T1 + 6eta1^2 + 8T1 eta1^2 + 24T1^2)/120 ] / cos phi1
 //
-// Accuracy (measured against PROJ's exact Poder/Engsager algorithm, see the
-// benchmark program): within 1 mm inside a 3-degree zone (|lambda - L0| <=
-// 1.5°) and within a few mm at the edge of a 6-degree zone below 60°
-// latitude; the truncation error grows roughly as l^8, so beyond 6° from the
-// central meridian results drift into decimetres and more. The round trip
-// forward then inverse returns the input to better than 1e-9 degrees inside
-// a 3-degree zone. Valid range: |lat| < 90 (tan phi is infinite at the poles),
-// |lambda - L0| well below 90°.
+// Accuracy, measured against PROJ's exact Poder/Engsager Transverse Mercator
+// on the same parameters (bench/geo prints the table), largest distance:
+//   region                              forward     inverse
+//   3-degree zone, |dl| <= 1.5, 18-54N  0.55 mm     0.23 mm
+//   |dl| <= 3, 18-54N                   0.55 mm     0.43 mm
+//   UTM zone, |dl| <= 3, 0-84N          0.96 mm     0.44 mm
+//   |dl| <= 6                           6-11 mm     47 mm
+//   |dl| <= 9, 0-84N                    193 mm      828 mm
+// Inside a zone the limit is the meridian arc series (truncated at e^6) at
+// high latitude; away from the central meridian the l^8 terms take over.
+// Forward then inverse returns the input to 1.3e-9 degrees up to 40°
+// latitude and 4.7e-9 at 60° (the footpoint series stops at sin 6mu).
+// Valid range: |lat| < 90 (tan phi is infinite at the poles), |lambda - L0|
+// within a few degrees.
 //
 // Deliberate departures from the literal arithmetic of earlier versions,
 // each agreeing with it to 1e-9 m and 1e-12 degrees (tests/geo check this
-// against a literal transcription over a dense grid):
+// against a literal transcription over a dense grid; above 2^23 m of
+// northing one unit in the last place is 1.9e-9 m, and a rare one-ulp
+// difference there is the only excess):
 //   - powers are formed by multiplication instead of pow();
 //   - tan phi is sin phi / cos phi, from one sincos;
 //   - sin 4phi and sin 6phi come from the double- and triple-angle identities
