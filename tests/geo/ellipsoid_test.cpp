@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <utility>
 
 #include "tavikfcu/TKGeo.h"
 
@@ -94,19 +93,6 @@ TEST(Ellipsoid, EqualityComparesOnlyTheDefiningValuesWithTolerance) {
         EXPECT_EQ(row.left == row.right, row.equal) << row.name;
         EXPECT_EQ(row.left != row.right, !row.equal) << row.name;
     }
-}
-
-TEST(Ellipsoid, CopyAndMoveCopyAllValuesAndKeepTheSource) {
-    Geo src(6378137, 298.257222101);
-    Geo dst(1, 2);
-    dst = std::move(src);
-    EXPECT_EQ(0, std::memcmp(&dst, &Geo::CGCS2000, sizeof dst));
-    EXPECT_EQ(0, std::memcmp(&src, &Geo::CGCS2000, sizeof src));
-}
-
-TEST(Ellipsoid, DegenerateDefiningValuesGiveNonFiniteCaches) {
-    EXPECT_FALSE(std::isfinite(Geo(6378137, 1).m_e + Geo(6378137, 1).m_ep));
-    EXPECT_FALSE(std::isfinite(Geo(0, 298.257).m_e));
 }
 
 // ---- ECEF --------------------------------------------------------------------
