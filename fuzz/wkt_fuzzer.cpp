@@ -17,7 +17,9 @@ namespace {
 
 // Numbers the writer prints exactly enough for the equality tolerances and
 // within its buffers.
-bool Writable(double v) { return std::isfinite(v) && std::fabs(v) < 1e12; }
+bool Writable(double v) {
+    return std::isfinite(v) && std::fabs(v) < 1e12;
+}
 
 void CheckGeoRoundTrip(const CTKGeoCoordinateSystem& geo) {
     char* text = geo.CreateWKT();
@@ -31,9 +33,9 @@ void CheckGeoRoundTrip(const CTKGeoCoordinateSystem& geo) {
 
 void CheckProRoundTrip(const CTKProCoordinateSystem& pro) {
     char* text = pro.CreateWKT();
-    if (Writable(pro.m_geo.m_a) && Writable(pro.m_geo.m_invF) &&
-        Writable(pro.m_centralMeridian) && Writable(pro.m_falseEasting) &&
-        Writable(pro.m_falseNorthing) && Writable(pro.m_scaleFactor)) {
+    if (Writable(pro.m_geo.m_a) && Writable(pro.m_geo.m_invF) && Writable(pro.m_centralMeridian) &&
+        Writable(pro.m_falseEasting) && Writable(pro.m_falseNorthing) &&
+        Writable(pro.m_scaleFactor)) {
         CTKProCoordinateSystem back;
         char* message = nullptr;
         if (!back.SetFromWKTA(text, &message) || !(back == pro)) std::abort();
