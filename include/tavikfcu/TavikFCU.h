@@ -6,5 +6,6 @@
 #include "TKCore.h"
 #include "TKString.h"
 #include "TKCollection.h"
+#include "TKGeo.h"
 
 #endif  // TAVIKFCU_TAVIKFCU_H

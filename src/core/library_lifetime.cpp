@@ -5,6 +5,7 @@
 #include "core/lifetime.h"
 #include "core/class_records.h"
 #include "core/scratch_pools.h"
+#include "geo/ellipsoids.h"
 
 namespace tk::detail {
 
@@ -13,7 +14,8 @@ void LibraryLoad() {
     //    UTF-16 printf engine, whose %s is wide.
     // 2. The scratch pools and their locks.
     InitScratchPools();
-    // 3. Predefined ellipsoids: added by the geodesy subsystem.
+    // 3. The four predefined ellipsoids (plain values: nothing to tear down).
+    InitEllipsoids();
     // 4. The runtime class records get their names and base links.
     InitClassRecords();
     // 5. The internet handle map: added by its subsystem.

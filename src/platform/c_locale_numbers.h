@@ -1,0 +1,24 @@
+// Number <-> text in the "C" locale, whatever locale the process has set:
+// the decimal point is always '.', there is no grouping. Machine-readable
+// formats (WKT) use these so that a caller's setlocale cannot change them.
+#ifndef TAVIKFCU_PLATFORM_C_LOCALE_NUMBERS_H
+#define TAVIKFCU_PLATFORM_C_LOCALE_NUMBERS_H
+
+#include <cstddef>
+
+namespace tk::platform {
+
+// snprintf in the "C" locale: writes at most size bytes (terminator
+// included) and returns the length the full text would have, or a negative
+// value on an encoding error.
+int FormatCLocale(char* buffer, std::size_t size, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+// strtod in the "C" locale: the longest prefix of text that forms a number;
+// *end (when end is not null) receives the first unused character. A text
+// with no number gives 0 with *end == text.
+double ParseDoubleCLocale(const char* text, char** end);
+
+}  // namespace tk::platform
+
+#endif  // TAVIKFCU_PLATFORM_C_LOCALE_NUMBERS_H
