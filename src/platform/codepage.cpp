@@ -96,7 +96,7 @@ void Utf8ToUtf16(const unsigned char* s, std::size_t n, SinkT& sink) {
             std::uint64_t word;
             std::memcpy(&word, s + i, 8);
             if (word & 0x8080808080808080ull) break;
-            if (!sink.Room(8)) return;
+            if (!sink.Room(8)) break;  // fewer than 8 fit: go on unit by unit
             for (int k = 0; k < 8; ++k) sink.Put(s[i + k]);
             i += 8;
         }
