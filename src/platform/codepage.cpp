@@ -156,10 +156,10 @@ void Utf16ToUtf8(const char16_t* s, std::size_t n, SinkT& sink) {
 // ---- Windows-1252 ---------------------------------------------------------------
 // 0x80-0x9F differ from Latin-1; the five holes map to the C1 controls as the
 // Windows converter does.
-constexpr char16_t k1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr char16_t k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 inline char16_t From1252(unsigned char b) {
     return (b >= 0x80 && b <= 0x9F) ? k1252High[b - 0x80] : b;
@@ -316,7 +316,9 @@ int Finish(const SinkT& sink) {
 
 }  // namespace
 
-unsigned int GetAnsiCodePage() { return g_ansiCodePage.load(std::memory_order_relaxed); }
+unsigned int GetAnsiCodePage() {
+    return g_ansiCodePage.load(std::memory_order_relaxed);
+}
 
 bool SetAnsiCodePage(unsigned int codePage) {
     if (codePage != kCodePageUtf8 && codePage != 1252) {
@@ -329,8 +331,8 @@ bool SetAnsiCodePage(unsigned int codePage) {
     return true;
 }
 
-int MultiByteToWideChar(unsigned int codePage, std::uint32_t /*flags*/, const char* src,
-                        int srcLen, TKWCHAR* dst, int dstLen) {
+int MultiByteToWideChar(unsigned int codePage, std::uint32_t /*flags*/, const char* src, int srcLen,
+                        TKWCHAR* dst, int dstLen) {
     if (!src || srcLen == 0 || srcLen < -1 || dstLen < 0 || (dstLen > 0 && !dst)) {
         SetLastError(kErrorInvalidParameter);
         return 0;
@@ -382,8 +384,8 @@ int WideCharToMultiByte(unsigned int codePage, std::uint32_t /*flags*/, const TK
             if (b < 0) {
                 usedFallback = true;
                 // A surrogate pair is one unmappable character.
-                if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < n && units[i + 1] >= 0xDC00 &&
-                    units[i + 1] <= 0xDFFF)
+                if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < n &&
+                    units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF)
                     ++i;
             }
             if (!sink.Room(1)) break;
@@ -417,4 +419,6 @@ extern "C" TK_API int tkSetAnsiCodePage(unsigned int codePage) {
     return tk::platform::SetAnsiCodePage(codePage) ? 1 : 0;
 }
 
-extern "C" TK_API unsigned int tkGetAnsiCodePage(void) { return tk::platform::GetAnsiCodePage(); }
+extern "C" TK_API unsigned int tkGetAnsiCodePage(void) {
+    return tk::platform::GetAnsiCodePage();
+}
