@@ -236,6 +236,55 @@ const TKWCHAR* FindUnitsN(const TKWCHAR* s, std::size_t n, const TKWCHAR* sub, s
     return nullptr;
 }
 
+std::size_t CountUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c) {
+    std::size_t count = 0, i = 0;
+#if TK_HAVE_SSE2
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+    for (; i + kBlockUnits <= n; i += kBlockUnits) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        count += static_cast<std::size_t>(__builtin_popcount(EqualMask(v, wanted))) / 2;
+    }
+#endif
+    for (; i < n; ++i) count += s[i] == c;
+    return count;
+}
+
+TKWCHAR* CopyReplacingUnitN(TKWCHAR* dst, const TKWCHAR* s, std::size_t n, TKWCHAR c,
+                            const TKWCHAR* with, std::size_t withLength) {
+    std::size_t i = 0;
+#if TK_HAVE_SSE2
+    // Blocks without c move whole; the load happens before the store, and
+    // the store ends no later than the block just read, so a dst trailing s
+    // in the same buffer is safe.
+    const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
+    for (; i + kBlockUnits <= n; i += kBlockUnits) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (!EqualMask(v, wanted)) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v);
+            dst += kBlockUnits;
+            continue;
+        }
+        for (std::size_t k = i; k < i + kBlockUnits; ++k) {
+            TKWCHAR u = s[k];
+            if (u != c) {
+                *dst++ = u;
+            } else {
+                for (std::size_t w = 0; w < withLength; ++w) *dst++ = with[w];
+            }
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        TKWCHAR u = s[i];
+        if (u != c) {
+            *dst++ = u;
+        } else {
+            for (std::size_t w = 0; w < withLength; ++w) *dst++ = with[w];
+        }
+    }
+    return dst;
+}
+
 // ---- case ---------------------------------------------------------------------------
 
 TKWCHAR* _wcsupr(TKWCHAR* s) {

@@ -68,6 +68,15 @@ TK_API const TKWCHAR* FindUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
 TK_API const TKWCHAR* FindUnitsN(const TKWCHAR* s, std::size_t n, const TKWCHAR* sub,
                                  std::size_t m);
 
+// Occurrences of c in s[0, n).
+TK_API std::size_t CountUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
+// Copies s[0, n) to dst with every c replaced by with[0, withLength);
+// returns the end of what was written. dst may be s itself or lie before s
+// in the same buffer, as long as the output never overtakes the input
+// (withLength <= 1, or dst placed far enough ahead of the growth).
+TK_API TKWCHAR* CopyReplacingUnitN(TKWCHAR* dst, const TKWCHAR* s, std::size_t n, TKWCHAR c,
+                                   const TKWCHAR* with, std::size_t withLength);
+
 // ---- character classes and case -------------------------------------------------
 
 // True for the Unicode White_Space characters of the BMP.

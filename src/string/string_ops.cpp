@@ -162,8 +162,13 @@ int CTKString::Replace(const TKWCHAR* oldText, const TKWCHAR* newText) {
                                static_cast<std::size_t>(oldLength));
     };
     int count = 0;
-    for (const TKWCHAR* p = m_chars; (p = next(p, m_chars + length)) != nullptr; p += oldLength)
-        ++count;
+    if (oldLength == 1) {
+        count =
+            static_cast<int>(crt::CountUnitN(m_chars, static_cast<std::size_t>(length), *oldText));
+    } else {
+        for (const TKWCHAR* p = m_chars; (p = next(p, m_chars + length)) != nullptr; p += oldLength)
+            ++count;
+    }
     if (count == 0) return 0;
     const int total =
         CheckedLength(length + static_cast<long long>(count) * (newLength - oldLength));
@@ -181,6 +186,11 @@ int CTKString::Replace(const TKWCHAR* oldText, const TKWCHAR* newText) {
     // Copies the text from src to dst replacing every match; dst may trail
     // src in the same buffer as long as it never overtakes it.
     auto rewrite = [&](TKWCHAR* dst, const TKWCHAR* src, const TKWCHAR* srcEnd) {
+        if (oldLength == 1) {
+            crt::CopyReplacingUnitN(dst, src, static_cast<std::size_t>(srcEnd - src), *oldText,
+                                    newText, static_cast<std::size_t>(newLength));
+            return;
+        }
         for (const TKWCHAR* hit; (hit = next(src, srcEnd)) != nullptr;) {
             int keep = static_cast<int>(hit - src);
             MoveUnits(dst, src, keep);

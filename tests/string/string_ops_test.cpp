@@ -326,3 +326,44 @@ TEST(StringCompare, OperatorsAreOrdinalInAllForms) {
     // Comparison stops at the first NUL, as the C runtime does.
     EXPECT_TRUE(WithNuls({u'a', 0, u'b'}) == WithNuls({u'a', 0, u'c'}));
 }
+
+namespace {
+
+std::u16string ReplaceReference(std::u16string text, const std::u16string& from,
+                                const std::u16string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::u16string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+}  // namespace
+
+// Long texts take the block-wise paths: every body case (shared, grown in
+// place, shrunk in place, moved to a larger body) against a reference.
+TEST(StringEdit, ReplaceMatchesAReferenceOnLongTexts) {
+    std::u16string text;
+    for (int i = 0; i < 300; ++i) text += (i % 7 == 0) ? u'a' : (i % 11 == 0 ? u'\0' : u'b');
+    text += u"ab";
+    const std::u16string froms[] = {u"a", u"b", u"ab", u"bba"};
+    const std::u16string tos[] = {u"", u"x", u"xy", u"xyz"};
+    for (const auto& from : froms) {
+        for (const auto& to : tos) {
+            SCOPED_TRACE(::testing::Message() << from.size() << " -> " << to.size());
+            const std::u16string want = ReplaceReference(text, from, to);
+            CTKString shared = WithNuls(text);
+            CTKString other = shared;
+            shared.Replace(from.c_str(), to.c_str());
+            EXPECT_EQ(Text(shared), want);
+            EXPECT_EQ(Text(other), text);
+
+            CTKString roomy;  // a sole body with room for any result
+            TKWCHAR* chars = roomy.GetBuffer(4 * static_cast<int>(text.size()));
+            std::copy(text.begin(), text.end(), chars);
+            roomy.ReleaseBuffer(static_cast<int>(text.size()));
+            const TKWCHAR* before = roomy;
+            roomy.Replace(from.c_str(), to.c_str());
+            EXPECT_EQ(Text(roomy), want);
+            EXPECT_EQ(Ptr(roomy), before);
+        }
+    }
+}
