@@ -74,6 +74,7 @@ int CTKString::Find(TKWCHAR ch) const {
 
 int CTKString::Find(TKWCHAR ch, int start) const {
     if (start >= GetLength()) return -1;
+    if (start < 0) start = 0;  // not the caller's to pass; never read before the text
     return PositionOf(m_chars, crt::wcschr(m_chars + start, ch));
 }
 
@@ -83,6 +84,7 @@ int CTKString::Find(const TKWCHAR* sub) const {
 
 int CTKString::Find(const TKWCHAR* sub, int start) const {
     if (start > GetLength()) return -1;
+    if (start < 0) start = 0;
     return PositionOf(m_chars, crt::wcsstr(m_chars + start, sub));
 }
 

@@ -35,6 +35,8 @@ TEST(StringFind, StartRulesAtTheEndOfTheText) {
     EXPECT_EQ(s.Find(TKL("lo"), 4), -1);
     EXPECT_EQ(s.FindOneOf(TKL("xyzo")), 4);
     EXPECT_EQ(s.FindOneOf(TKL("xyz")), -1);
+    EXPECT_EQ(s.Find(TKL('h'), -3), 0);  // a negative start reads from the start
+    EXPECT_EQ(s.Find(TKL("he"), -3), 0);
     EXPECT_EQ(CTKString().Find(TKL('a')), -1);
     EXPECT_EQ(CTKString().Find(TKL('\0')), -1);
 }
