@@ -131,53 +131,114 @@ class TK_API CTKString {
     // Free with tkFreeMem.
     char* AllocANSIString() const;
 
-    // -- searching (the C-runtime way: up to the first NUL; -1: not found) --
+    // -- searching --
+    // Searches read the text the C-runtime way, up to its first NUL, and
+    // return a position from the start of the string or -1 (not found).
+    // Pointer arguments must not be null.
+    //
+    //     CTKString s(TKL("hello"));
+    //     s.Find(TKL('l'));          // 2
+    //     s.Find(TKL('l'), 5);       // -1: a character start must be below the length
+    //     s.Find(TKL(""), 5);        // 5: a text start may equal it
+
+    // -1 for an empty string; a NUL character finds the first NUL.
     int Find(TKWCHAR ch) const;
     // -1 when start is not below the length.
     int Find(TKWCHAR ch, int start) const;
+    // An empty sub is found at 0.
     int Find(const TKWCHAR* sub) const;
     // -1 when start is above the length; an empty sub is found at start.
     int Find(const TKWCHAR* sub, int start) const;
+    // The last occurrence.
     int ReverseFind(TKWCHAR ch) const;
+    // The first character that is one of set.
     int FindOneOf(const TKWCHAR* set) const;
 
-    // -- extracting (clamped; a full-length result shares the body) --
+    // -- extracting --
+    // New strings; this one is not changed. Arguments are clamped to the
+    // text; a result covering the whole text shares this string's body (as
+    // a copy would), anything else is a fresh copy with NULs inside kept.
+
+    // first and count below 0 count as 0; count is cut at the end of the text.
     CTKString Mid(int first, int count);
+    // From first to the end (Mid(-3) is the whole text).
     CTKString Mid(int first);
+    // The first count units; count below 0 gives "".
     CTKString Left(int count);
+    // The last count units; count below 0 gives "".
     CTKString Right(int count);
+    // The leading run of characters that are in set.
     CTKString SpanIncluding(const TKWCHAR* set);
+    // The leading run of characters that are not in set.
     CTKString SpanExcluding(const TKWCHAR* set);
 
     // -- editing --
+    // Edits work on the header length (NULs inside the text are kept and
+    // searched past) and leave copies that shared the body untouched. A body
+    // grows only when its capacity is too small; a shared body is copied
+    // only when something actually changes.
+
+    // Every oldCh becomes newCh; returns how many. Equal characters: 0.
     int Replace(TKWCHAR oldCh, TKWCHAR newCh);
+    // Every occurrence of oldText, left to right and not overlapping ("aa"
+    // in "aaa" once), becomes newText; inserted text is not searched again.
+    // Returns how many. A null or empty oldText does nothing; a null newText
+    // counts as "". Either text may point into this string.
     int Replace(const TKWCHAR* oldText, const TKWCHAR* newText);
+    // Removes every ch; returns how many were removed.
     int Remove(TKWCHAR ch);
+    // Inserts ch before index (clamped to 0..length; a NUL is inserted too);
+    // returns the new length.
     int Insert(int index, TKWCHAR ch);
+    // Inserts text (up to its NUL; null or "" changes nothing) before index,
+    // clamped to 0..length; returns the new length. text may point into
+    // this string.
     int Insert(int index, const TKWCHAR* text);
+    // Removes count units from index (below 0: 0), fewer at the end of the
+    // text; count below 1 or index at or past the end changes nothing.
+    // Returns the length before the deletion.
     int Delete(int index, int count = 1);
 
     // -- trimming --
+    // The left trims remove a leading run and keep the rest of the header
+    // length; the right trims look at the text up to its first NUL and cut
+    // the run that ends there (a text with a NUL inside ends up cut at the
+    // start of that run). White space is Unicode White_Space.
+
     void TrimLeft();
+    // ch == 0 removes leading NULs.
     void TrimLeft(TKWCHAR ch);
+    // Characters found in set; a null or empty set does nothing.
     void TrimLeft(const TKWCHAR* set);
     void TrimRight();
     void TrimRight(TKWCHAR ch);
+    // Characters found in set; a null or empty set does nothing.
     void TrimRight(const TKWCHAR* set);
+    // TrimLeft(), then TrimRight().
     void Trim();
 
     // -- case and order --
+    // Up to the first NUL, by Unicode simple case mapping over the whole BMP
+    // (one unit for one unit: "ß" stays "ß", "Σ" lower-cases to "σ" in every
+    // position), independent of any locale.
     void MakeUpper();
     void MakeLower();
+    // Reverses the units up to the first NUL (surrogate pairs are reversed
+    // too, as the Windows runtime does).
     void MakeReverse();
 
     // -- comparison --
+    // All read both texts up to their first NUL; text must not be null.
+
     // Ordinal by unsigned UTF-16 units: exactly -1, 0 or 1.
     int Compare(const TKWCHAR* text) const;
-    // Case-insensitive (Unicode simple case folding to lower case); sign only.
+    // Case-insensitive by Unicode simple case folding, ordered by the folded
+    // (lower-case) units: "B" against "a" is positive, "_" against "a"
+    // negative, "ΣΑΣ" equals "σας". Only the sign is meaningful.
     int CompareNoCase(const TKWCHAR* text) const;
-    // By the C library's current LC_COLLATE.
+    // The C library's collation under the current LC_COLLATE (setlocale).
     int Collate(const TKWCHAR* text) const;
+    // Collate of the case-folded texts.
     int CollateNoCase(const TKWCHAR* text) const;
 
     // -- formatting --
@@ -293,36 +354,62 @@ namespace TKStringUtils {
 
 // Code-page conversions into caller buffers. Each converts the source up to
 // and including its NUL and returns the units (bytes) written, terminator
-// included. A null buffer with size 0 returns the size needed. A size of 0
-// with a buffer returns 0. A buffer that is too small returns size + 1 and is
-// left holding a terminated (truncated) text.
+// included. A null buffer with size 0 returns the size needed; a null
+// buffer with another size, or a size of 0 with a buffer, returns 0. A
+// buffer that is too small returns size + 1 and holds the text cut after
+// the last whole character that fits before a terminator inside the buffer
+// (never half a multi-byte sequence or surrogate pair).
 TK_API int Unicode2Ansi(const TKWCHAR* src, char* buffer, int size);
 TK_API int Ansi2Unicode(const char* src, TKWCHAR* buffer, int size);
 TK_API int Unicode2UTF8(const TKWCHAR* src, char* buffer, int size);
 TK_API int UTF82Unicode(const char* src, TKWCHAR* buffer, int size);
 
 // Splits text at sep into heap pieces appended to out (emptied first, without
-// freeing). n separators give n + 1 pieces; a null or empty text gives none.
-// Free the pieces with FreeStrArr.
+// freeing what it held). n separators give n + 1 pieces, empty ones
+// included: "a;b;;c" gives "a", "b", "", "c"; "a;" gives "a", "". A null or
+// empty text gives none. Returns the number of pieces. Free them with
+// FreeStrArr.
 TK_API int SplitStr(const TKWCHAR* text, TKWCHAR sep, std::vector<TKWCHAR*>& out);
+// Frees every piece and empties the array.
 TK_API void FreeStrArr(std::vector<TKWCHAR*>& arr);
 // With trim, strips spaces (U+0020 only) from both ends of every piece; with
 // dropEmpty, frees and removes pieces that are (then) empty.
 TK_API void AdjustStrArr(std::vector<TKWCHAR*>& arr, bool trim, bool dropEmpty);
 
-// Wildcard match: '*' any run (also none), '?' exactly one character.
+// Wildcard match of the whole text: '*' any run (also none), '?' exactly
+// one character (never the end of the text); a run of '*' counts as one.
+// Characters matched by the pattern's part after its last '*' must lie
+// behind those matched before it: "ab*b" does not match "ab" (it matches
+// "abb"). Without caseSensitive both sides are compared upper-cased
+// (Unicode simple case mapping). A null pattern or text gives false.
 TK_API bool StrIsMatching(const TKWCHAR* pattern, const TKWCHAR* text, bool caseSensitive);
 
-// Length-prefixed ANSI string records on a binary stream.
+// Length-prefixed ANSI string records on a binary stream: a signed 32-bit
+// little-endian count of the bytes that follow (text and NUL), the text in
+// the ANSI code page (up to its first NUL), one NUL byte. "abc" is written
+// as 04 00 00 00 61 62 63 00.
 TK_API void WriteString(FILE* file, const CTKString& s);
+// Reads one record into s. A count below 1 or above 10240, or fewer bytes
+// than the count, gives false with s untouched (the count bytes are then
+// consumed). A record without a NUL reads as all of its count bytes; reading
+// never goes past the count.
 TK_API bool ReadString(FILE* file, CTKString& s);
 
 }  // namespace TKStringUtils
 
 extern "C" {
-// Joins a base folder and a relative path into a full path with '\'
-// separators. Returns false when the path climbs above the top of base.
+// Makes path (trimmed of white space) a full path relative to the folder
+// base, with '\' separators on every platform ('/' become '\'): leading
+// ".\" are dropped and each leading "..\" climbs one folder of base.
+// Paths with a drive (a ':' after the first character) or a network prefix
+// ("\\") are kept as they are; an empty path gives base with one trailing
+// '\'. Returns false, leaving path half-done, when it climbs above the top
+// of base or starts with any other dot name (".cfg", "..x").
+//
+//     base "C:/data/", path "x/y.txt"  ->  "C:\data\x\y.txt"
+//     base "C:/data/", path "..\z"     ->  "C:\z"
 TK_API bool tkUnionPathEx(const CTKString& base, CTKString& path);
+// TKStringUtils::SplitStr and FreeStrArr under plain exported names.
 TK_API int tkSplitStr(const TKWCHAR* text, TKWCHAR sep, std::vector<TKWCHAR*>& out);
 TK_API void tkFreeStrArr(std::vector<TKWCHAR*>& arr);
 // A new heap path (free with tkFreeMem), or null when either argument is null

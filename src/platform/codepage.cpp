@@ -96,7 +96,9 @@ void Utf8ToUtf16(const unsigned char* s, std::size_t n, SinkT& sink) {
             std::uint64_t word;
             std::memcpy(&word, s + i, 8);
             if (word & 0x8080808080808080ull) break;
-            if (!sink.Room(8)) return;
+            // Fewer than eight units left: go on one character at a time,
+            // so the buffer is filled as far as whole characters fit.
+            if (sink.out && sink.pos + 8 > sink.cap) break;
             for (int k = 0; k < 8; ++k) sink.Put(s[i + k]);
             i += 8;
         }

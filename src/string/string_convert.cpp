@@ -1,4 +1,6 @@
 // Code-page conversions into caller buffers (TKStringUtils::*2*).
+#include <cstring>
+
 #include "platform/codepage.h"
 #include "tavikfcu/TKString.h"
 
@@ -7,8 +9,13 @@ namespace {
 using tk::platform::kCodePageAnsi;
 using tk::platform::kCodePageUtf8;
 
-// The shared size and terminator rules. A buffer that is too small gets a
-// terminator in its last slot (inside the buffer) and size + 1 is returned.
+// The shared size and terminator rules. convert(out, room) is the platform
+// conversion of the whole source, terminator included.
+//
+// A buffer that is too small returns size + 1 and keeps its terminator
+// inside: the conversion is run again into size - 1 units of a zeroed
+// buffer, so the text ends after the last whole character that fits (never
+// inside a multi-byte sequence or a surrogate pair).
 template <typename Unit, typename Convert>
 int ConvertInto(bool haveSource, Unit* buffer, int size, Convert convert) {
     if (size == 0 && buffer) return 0;
@@ -16,12 +23,15 @@ int ConvertInto(bool haveSource, Unit* buffer, int size, Convert convert) {
         if (buffer && size > 0) buffer[0] = 0;
         return 0;
     }
-    int r = convert(buffer, buffer ? size : 0);
+    // A null buffer with a nonzero size is refused by the conversion itself.
+    int r = convert(buffer, size);
     if (r > 0) {
         if (buffer) buffer[r - 1] = 0;
         return r;
     }
     if (!buffer || size < 1) return 0;
+    std::memset(buffer, 0, static_cast<std::size_t>(size) * sizeof(Unit));
+    if (size > 1) (void)convert(buffer, size - 1);  // fails again: only whole characters
     buffer[size - 1] = 0;
     return size + 1;
 }

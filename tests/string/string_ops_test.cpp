@@ -1,0 +1,371 @@
+// CTKString searching, extracting, editing, trimming, case and comparison.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tavikfcu/TKString.h"
+
+namespace {
+
+// The whole header length, NULs inside included.
+std::u16string Text(const CTKString& s) {
+    return std::u16string(static_cast<const TKWCHAR*>(s), static_cast<std::size_t>(s.GetLength()));
+}
+
+const TKWCHAR* Ptr(const CTKString& s) {
+    return s;
+}
+
+CTKString WithNuls(std::u16string units) {
+    return CTKString(units.data(), static_cast<int>(units.size()));
+}
+
+}  // namespace
+
+TEST(StringFind, StartRulesAtTheEndOfTheText) {
+    CTKString s(TKL("hello"));
+    EXPECT_EQ(s.Find(TKL('l')), 2);
+    EXPECT_EQ(s.ReverseFind(TKL('l')), 3);
+    EXPECT_EQ(s.Find(TKL('l'), 3), 3);
+    EXPECT_EQ(s.Find(TKL('l'), 5), -1);  // the character form refuses start == length
+    EXPECT_EQ(s.Find(TKL("lo"), 5), -1);
+    EXPECT_EQ(s.Find(TKL(""), 5), 5);  // the text form accepts it
+    EXPECT_EQ(s.Find(TKL(""), 6), -1);
+    EXPECT_EQ(s.Find(TKL("llo")), 2);
+    EXPECT_EQ(s.Find(TKL("lo"), 4), -1);
+    EXPECT_EQ(s.FindOneOf(TKL("xyzo")), 4);
+    EXPECT_EQ(s.FindOneOf(TKL("xyz")), -1);
+    EXPECT_EQ(s.Find(TKL('h'), -3), 0);  // a negative start reads from the start
+    EXPECT_EQ(s.Find(TKL("he"), -3), 0);
+    EXPECT_EQ(CTKString().Find(TKL('a')), -1);
+    EXPECT_EQ(CTKString().Find(TKL('\0')), -1);
+}
+
+TEST(StringFind, SearchesStopAtTheFirstNul) {
+    CTKString s = WithNuls({u'a', u'b', 0, u'c', u'd'});
+    EXPECT_EQ(s.Find(TKL('c')), -1);
+    EXPECT_EQ(s.Find(TKL('c'), 3), 3);  // starting behind the NUL sees the rest
+    EXPECT_EQ(s.Find(TKL("cd")), -1);
+    EXPECT_EQ(s.ReverseFind(TKL('d')), -1);
+    EXPECT_EQ(s.Find(TKL('\0')), 2);  // the terminator the C runtime stops at
+}
+
+TEST(StringExtract, ClampingAndSharing) {
+    CTKString s(TKL("hello"));
+    struct Row {
+        const char* name;
+        CTKString got;
+        std::u16string want;
+    };
+    const Row rows[] = {
+        {"Mid 1,3", s.Mid(1, 3), u"ell"},
+        {"Mid past the end", s.Mid(3, 10), u"lo"},
+        {"Mid negative first", s.Mid(-2, 3), u"hel"},
+        {"Mid negative count", s.Mid(1, -3), u""},
+        {"Mid beyond the length", s.Mid(7), u""},
+        {"Mid at the length", s.Mid(5), u""},
+        {"Mid huge count", s.Mid(2, 2147483647), u"llo"},
+        {"Left -1", s.Left(-1), u""},
+        {"Left 2", s.Left(2), u"he"},
+        {"Right 2", s.Right(2), u"lo"},
+        {"Right -3", s.Right(-3), u""},
+        {"SpanIncluding", s.SpanIncluding(TKL("leh")), u"hell"},
+        {"SpanExcluding", s.SpanExcluding(TKL("l")), u"he"},
+        {"SpanExcluding none", s.SpanExcluding(TKL("xyz")), u"hello"},
+    };
+    for (const Row& row : rows) EXPECT_EQ(Text(row.got), row.want) << row.name;
+
+    // Whole-text results share the body; parts get their own.
+    EXPECT_EQ(Ptr(s.Mid(0)), Ptr(s));
+    EXPECT_EQ(Ptr(s.Mid(-4)), Ptr(s));
+    EXPECT_EQ(Ptr(s.Left(10)), Ptr(s));
+    EXPECT_EQ(Ptr(s.Right(5)), Ptr(s));
+    EXPECT_EQ(Ptr(s.SpanIncluding(TKL("ehlo"))), Ptr(s));
+    EXPECT_NE(Ptr(s.Left(4)), Ptr(s));
+
+    // Extracting keeps NULs inside the header length.
+    CTKString n = WithNuls({u'a', 0, u'b', u'c'});
+    EXPECT_EQ(Text(n.Mid(1, 2)), (std::u16string{0, u'b'}));
+    EXPECT_EQ(Text(n.Right(3)), (std::u16string{0, u'b', u'c'}));
+}
+
+TEST(StringEdit, ReplaceText) {
+    struct Row {
+        const char* name;
+        std::u16string text;
+        const TKWCHAR* from;
+        const TKWCHAR* to;
+        int count;
+        std::u16string want;
+    };
+    const Row rows[] = {
+        {"grow", u"hello", TKL("l"), TKL("LL"), 2, u"heLLLLo"},
+        {"null new removes", u"hello", TKL("ll"), nullptr, 1, u"heo"},
+        {"empty old", u"hello", TKL(""), TKL("x"), 0, u"hello"},
+        {"null old", u"hello", nullptr, TKL("x"), 0, u"hello"},
+        {"no overlap, leftmost first", u"aaa", TKL("aa"), TKL("b"), 1, u"ba"},
+        {"inserted text is not searched again", u"aXa", TKL("a"), TKL("aa"), 2, u"aaXaa"},
+        {"same length", u"abcabc", TKL("bc"), TKL("XY"), 2, u"aXYaXY"},
+        {"whole text", u"abc", TKL("abc"), TKL(""), 1, u""},
+        {"not found", u"abc", TKL("x"), TKL("y"), 0, u"abc"},
+        {"past embedded NULs", std::u16string{u'a', u'b', 0, u'a', u'b'}, TKL("ab"), TKL("xyz"), 2,
+         std::u16string{u'x', u'y', u'z', 0, u'x', u'y', u'z'}},
+    };
+    for (const Row& row : rows) {
+        CTKString s = WithNuls(row.text);
+        EXPECT_EQ(s.Replace(row.from, row.to), row.count) << row.name;
+        EXPECT_EQ(Text(s), row.want) << row.name;
+        EXPECT_EQ(s[s.GetLength()], 0) << row.name;
+    }
+}
+
+TEST(StringEdit, ReplaceGrowsOnlyWhenTheBodyIsTooSmall) {
+    CTKString s(TKL("a.b.c"));  // capacity 64
+    const TKWCHAR* body = s;
+    EXPECT_EQ(s.Replace(TKL("."), TKL("::")), 2);
+    EXPECT_EQ(Ptr(s), body);  // grown in place
+    EXPECT_EQ(Text(s), u"a::b::c");
+
+    CTKString big(TKL('x'), 60);
+    big += TKL("yy");
+    body = big;
+    EXPECT_EQ(big.Replace(TKL("y"), TKL("zzz")), 2);  // 66 units: the next pool
+    EXPECT_NE(Ptr(big), body);
+    EXPECT_EQ(big.GetAllocLength(), 128);
+    EXPECT_EQ(Text(big.Right(7)), u"xzzzzzz");
+
+    CTKString heap(TKL('q'), 600);
+    CTKString copy = heap;
+    EXPECT_EQ(heap.Replace(TKL("qq"), TKL("q")), 300);  // shared: a private body of 600
+    EXPECT_EQ(heap.GetLength(), 300);
+    EXPECT_EQ(heap.GetAllocLength(), 600);
+    EXPECT_EQ(copy.GetLength(), 600);  // the other sharer is untouched
+}
+
+TEST(StringEdit, ReplaceWithTextsFromTheStringItself) {
+    CTKString s(TKL("abcabc"));
+    EXPECT_EQ(s.Replace(Ptr(s) + 3, Ptr(s)), 2);  // "abc" by "abcabc"
+    EXPECT_EQ(Text(s), u"abcabcabcabc");
+    CTKString t(TKL("xyx"));
+    EXPECT_EQ(t.Replace(Ptr(t) + 2, Ptr(t) + 1), 2);  // "x" by "yx", growing in place
+    EXPECT_EQ(Text(t), u"yxyyx");
+}
+
+TEST(StringEdit, ReplaceCharRemoveAndSharing) {
+    CTKString s = WithNuls({u'l', 0, u'l', u'x'});
+    CTKString copy = s;
+    EXPECT_EQ(s.Replace(TKL('l'), TKL('L')), 2);  // past the NUL too
+    EXPECT_EQ(Text(s), (std::u16string{u'L', 0, u'L', u'x'}));
+    EXPECT_EQ(Text(copy), (std::u16string{u'l', 0, u'l', u'x'}));
+    EXPECT_EQ(s.Replace(TKL('x'), TKL('x')), 0);
+    EXPECT_EQ(s.Remove(TKL('L')), 2);
+    EXPECT_EQ(Text(s), (std::u16string{0, u'x'}));
+
+    CTKString hello(TKL("hello"));
+    EXPECT_EQ(hello.Remove(TKL('l')), 2);
+    EXPECT_EQ(Text(hello), u"heo");
+    CTKString shared = hello;
+    EXPECT_EQ(hello.Remove(TKL('z')), 0);
+    EXPECT_EQ(Ptr(hello), Ptr(shared));  // nothing changed: still shared
+}
+
+TEST(StringEdit, InsertAndDeleteClamp) {
+    CTKString s(TKL("hi"));
+    EXPECT_EQ(s.Insert(99, TKL('!')), 3);
+    EXPECT_EQ(Text(s), u"hi!");
+    EXPECT_EQ(s.Insert(-5, TKL("ab")), 5);
+    EXPECT_EQ(Text(s), u"abhi!");
+    EXPECT_EQ(s.Insert(1, TKL("")), 5);
+    EXPECT_EQ(s.Insert(1, nullptr), 5);
+    EXPECT_EQ(s.Insert(2, TKL('\0')), 6);  // a NUL character is inserted, embedded
+    EXPECT_EQ(Text(s), (std::u16string{u'a', u'b', 0, u'h', u'i', u'!'}));
+
+    CTKString e;
+    EXPECT_EQ(e.Insert(0, TKL("x")), 1);
+    EXPECT_EQ(Text(e), u"x");
+
+    CTKString self(TKL("abcd"));
+    EXPECT_EQ(self.Insert(2, Ptr(self)), 8);  // text straddling the insert point
+    EXPECT_EQ(Text(self), u"ababcdcd");
+    CTKString tail(TKL("abcd"));
+    EXPECT_EQ(tail.Insert(1, Ptr(tail) + 2), 6);  // text wholly behind it
+    EXPECT_EQ(Text(tail), u"acdbcd");
+
+    struct Row {
+        const char* name;
+        int index, count;
+        std::u16string want;
+    };
+    const Row rows[] = {
+        {"middle", 1, 2, u"hlo"},          {"past the end", 3, 10, u"hel"},
+        {"at the length", 5, 1, u"hello"}, {"zero count", 0, 0, u"hello"},
+        {"negative index", -3, 2, u"llo"}, {"negative count", 1, -1, u"hello"},
+    };
+    for (const Row& row : rows) {
+        CTKString h(TKL("hello"));
+        EXPECT_EQ(h.Delete(row.index, row.count), 5) << row.name;
+        EXPECT_EQ(Text(h), row.want) << row.name;
+    }
+}
+
+TEST(StringEdit, InsertGrowsAcrossPools) {
+    CTKString s(TKL('a'), 64);
+    CTKString copy = s;
+    EXPECT_EQ(s.Insert(0, TKL('b')), 65);
+    EXPECT_EQ(s.GetAllocLength(), 128);
+    EXPECT_EQ(s[0], TKL('b'));
+    EXPECT_EQ(copy.GetLength(), 64);
+}
+
+TEST(StringTrim, Sets) {
+    struct Row {
+        const char* name;
+        void (*trim)(CTKString&);
+        std::u16string text, want;
+    };
+    const Row rows[] = {
+        {"Trim white space", [](CTKString& s) { s.Trim(); }, u"\t ab \n", u"ab"},
+        {"Trim Unicode spaces", [](CTKString& s) { s.Trim(); }, u"\u3000a b\u00A0\u2029", u"a b"},
+        {"Trim all blank", [](CTKString& s) { s.Trim(); }, u" \t ", u""},
+        {"TrimRight set", [](CTKString& s) { s.TrimRight(TKL("xy")); }, u"abxyyx", u"ab"},
+        {"TrimLeft set", [](CTKString& s) { s.TrimLeft(TKL("ba")); }, u"abxab", u"xab"},
+        {"TrimLeft null set",
+         [](CTKString& s) { s.TrimLeft(static_cast<const TKWCHAR*>(nullptr)); }, u"  a", u"  a"},
+        {"TrimRight empty set", [](CTKString& s) { s.TrimRight(TKL("")); }, u"a  ", u"a  "},
+        {"TrimLeft char", [](CTKString& s) { s.TrimLeft(TKL('0')); }, u"000120", u"120"},
+        {"TrimRight char", [](CTKString& s) { s.TrimRight(TKL('0')); }, u"1200", u"12"},
+        {"TrimRight keeps inner runs", [](CTKString& s) { s.TrimRight(); }, u"a  b  ", u"a  b"},
+        // The right trim walks to the first NUL and cuts the run before it.
+        {"TrimRight before a NUL", [](CTKString& s) { s.TrimRight(); },
+         std::u16string{u'a', u' ', 0, u'b'}, u"a"},
+        {"TrimRight no run before a NUL", [](CTKString& s) { s.TrimRight(); },
+         std::u16string{u'a', 0, u' '}, std::u16string{u'a', 0, u' '}},
+        // The left trim keeps the header length of what follows.
+        {"TrimLeft keeps the rest", [](CTKString& s) { s.TrimLeft(); },
+         std::u16string{u' ', u'a', 0, u'b'}, std::u16string{u'a', 0, u'b'}},
+    };
+    for (const Row& row : rows) {
+        CTKString s = WithNuls(row.text);
+        row.trim(s);
+        EXPECT_EQ(Text(s), row.want) << row.name;
+        EXPECT_EQ(s[s.GetLength()], 0) << row.name;
+    }
+}
+
+TEST(StringTrim, SharedStringsChangeAlone) {
+    CTKString a(TKL("  x  "));
+    CTKString b = a;
+    b.Trim();
+    EXPECT_EQ(Text(a), u"  x  ");
+    EXPECT_EQ(Text(b), u"x");
+    CTKString c = b;
+    c.Trim();  // nothing to trim: stays shared
+    EXPECT_EQ(Ptr(c), Ptr(b));
+}
+
+TEST(StringCase, UpperLowerReverse) {
+    CTKString s(TKL("Grüße, Σίσυφος"));
+    CTKString copy = s;
+    s.MakeUpper();
+    EXPECT_EQ(Text(s), u"GRÜßE, ΣΊΣΥΦΟΣ");
+    EXPECT_EQ(Text(copy), u"Grüße, Σίσυφος");
+    s.MakeLower();
+    EXPECT_EQ(Text(s), u"grüße, σίσυφοσ");  // simple mapping: no final-sigma context
+    CTKString r(TKL("abc"));
+    r.MakeReverse();
+    EXPECT_EQ(Text(r), u"cba");
+    CTKString upper(TKL("ABC"));
+    CTKString same = upper;
+    upper.MakeUpper();  // nothing to change: stays shared
+    EXPECT_EQ(Ptr(upper), Ptr(same));
+}
+
+TEST(StringCompare, OrdinalNoCaseAndCollated) {
+    CTKString abd(TKL("abd")), ab(TKL("ab"));
+    EXPECT_EQ(abd.Compare(TKL("abc")), 1);
+    EXPECT_EQ(ab.Compare(TKL("ab")), 0);
+    EXPECT_EQ(ab.Compare(TKL("abc")), -1);
+    EXPECT_EQ(CTKString(TKL("\xFFFF")).Compare(TKL("a")), 1);  // unsigned units
+
+    struct Row {
+        const char* name;
+        const TKWCHAR* a;
+        const TKWCHAR* b;
+        int ordinal, noCase;
+    };
+    const Row rows[] = {
+        {"B against a", TKL("B"), TKL("a"), -1, 1},
+        {"underscore against a", TKL("_"), TKL("a"), -1, -1},
+        {"umlaut case", TKL("Ä"), TKL("ä"), -1, 0},
+        {"sigma forms", TKL("Σσς"), TKL("σςΣ"), -1, 0},
+        {"equal", TKL("x"), TKL("x"), 0, 0},
+    };
+    for (const Row& row : rows) {
+        CTKString s(row.a);
+        EXPECT_EQ(s.Compare(row.b), row.ordinal) << row.name;
+        int r = s.CompareNoCase(row.b);
+        EXPECT_EQ((r > 0) - (r < 0), row.noCase) << row.name;
+        int c = s.CollateNoCase(row.b);
+        EXPECT_EQ((c > 0) - (c < 0), row.noCase) << row.name;
+    }
+    // In the C locale collation is by code point.
+    EXPECT_LT(CTKString(TKL("B")).Collate(TKL("a")), 0);
+    EXPECT_EQ(CTKString(TKL("Ä")).Collate(TKL("Ä")), 0);
+}
+
+TEST(StringCompare, OperatorsAreOrdinalInAllForms) {
+    CTKString a(TKL("B")), b(TKL("a"));
+    const TKWCHAR* pb = TKL("a");
+    EXPECT_TRUE(a < b);
+    EXPECT_TRUE(a < pb);
+    EXPECT_TRUE(TKL("B") < b);
+    EXPECT_TRUE(b > a && b > TKL("B") && pb > a);
+    EXPECT_TRUE(a <= a && a <= TKL("B") && TKL("B") <= a);
+    EXPECT_TRUE(b >= a && b >= TKL("a") && TKL("a") >= b);
+    EXPECT_TRUE(a == TKL("B") && TKL("B") == a && a == CTKString(TKL("B")));
+    EXPECT_TRUE(a != b && a != pb && pb != a);
+    EXPECT_TRUE(CTKString(TKL("ab")) < TKL("abc"));  // the shorter text ends first
+    // Comparison stops at the first NUL, as the C runtime does.
+    EXPECT_TRUE(WithNuls({u'a', 0, u'b'}) == WithNuls({u'a', 0, u'c'}));
+}
+
+namespace {
+
+std::u16string ReplaceReference(std::u16string text, const std::u16string& from,
+                                const std::u16string& to) {
+    for (std::size_t at = 0; (at = text.find(from, at)) != std::u16string::npos; at += to.size())
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+}  // namespace
+
+// Long texts take the block-wise paths: every body case (shared, grown in
+// place, shrunk in place, moved to a larger body) against a reference.
+TEST(StringEdit, ReplaceMatchesAReferenceOnLongTexts) {
+    std::u16string text;
+    for (int i = 0; i < 300; ++i) text += (i % 7 == 0) ? u'a' : (i % 11 == 0 ? u'\0' : u'b');
+    text += u"ab";
+    const std::u16string froms[] = {u"a", u"b", u"ab", u"bba"};
+    const std::u16string tos[] = {u"", u"x", u"xy", u"xyz"};
+    for (const auto& from : froms) {
+        for (const auto& to : tos) {
+            SCOPED_TRACE(::testing::Message() << from.size() << " -> " << to.size());
+            const std::u16string want = ReplaceReference(text, from, to);
+            CTKString shared = WithNuls(text);
+            CTKString other = shared;
+            shared.Replace(from.c_str(), to.c_str());
+            EXPECT_EQ(Text(shared), want);
+            EXPECT_EQ(Text(other), text);
+
+            CTKString roomy;  // a sole body with room for any result
+            TKWCHAR* chars = roomy.GetBuffer(4 * static_cast<int>(text.size()));
+            std::copy(text.begin(), text.end(), chars);
+            roomy.ReleaseBuffer(static_cast<int>(text.size()));
+            const TKWCHAR* before = roomy;
+            roomy.Replace(from.c_str(), to.c_str());
+            EXPECT_EQ(Text(roomy), want);
+            EXPECT_EQ(Ptr(roomy), before);
+        }
+    }
+}

@@ -1,0 +1,229 @@
+// The UTF-16 C-runtime helpers: searches (including the block-wise SSE2
+// paths at every alignment), case tables, white space, ordering, collation
+// and number parsing.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "platform/wide_crt.h"
+
+namespace crt = tk::platform;
+
+namespace {
+
+// Runs check(text) with text placed at every 2-byte offset of a 16-byte block
+// and ending at every offset too, so the aligned-block loops meet their
+// first and last blocks in every position.
+template <typename Check>
+void AtEveryAlignment(const std::u16string& text, Check check) {
+    for (int shift = 0; shift < 8; ++shift) {
+        alignas(16) TKWCHAR buffer[512];
+        ASSERT_LT(text.size() + shift + 1, sizeof(buffer) / sizeof(buffer[0]));
+        for (auto& u : buffer) u = u'#';
+        std::copy(text.begin(), text.end(), buffer + shift);
+        buffer[shift + text.size()] = 0;
+        check(buffer + shift);
+    }
+}
+
+}  // namespace
+
+TEST(WideCrtSearch, ChrFindsFirstOrTerminator) {
+    AtEveryAlignment(u"hello, world", [](const TKWCHAR* s) {
+        EXPECT_EQ(crt::wcschr(s, u'l'), s + 2);
+        EXPECT_EQ(crt::wcschr(s, u'd'), s + 11);
+        EXPECT_EQ(crt::wcschr(s, u'#'), nullptr);  // the filler behind the NUL is not text
+        EXPECT_EQ(crt::wcschr(s, 0), s + 12);
+        EXPECT_EQ(crt::wcsrchr(s, u'l'), s + 10);
+        EXPECT_EQ(crt::wcsrchr(s, u'#'), nullptr);
+    });
+    EXPECT_EQ(crt::wcschr(u"", u'a'), nullptr);
+}
+
+TEST(WideCrtSearch, StrFindsFirstOccurrence) {
+    struct Row {
+        const char* name;
+        std::u16string hay, needle;
+        int at;
+    };
+    const Row rows[] = {
+        {"empty needle", u"abc", u"", 0},
+        {"one unit", u"abc", u"c", 2},
+        {"at start", u"needle in hay", u"needle", 0},
+        {"at end", u"hay hay hay needle", u"needle", 12},
+        {"prefix repeats", u"aaaaaaaaaaaaaaaaaab", u"aab", 16},
+        {"only the first two units match", u"abxabyabz", u"abz", 6},
+        {"runs into the terminator", u"xxxxxxxxxxxxxxab", u"abc", -1},
+        {"longer than the text", u"ab", u"abc", -1},
+        {"across a block edge", u"0123456ab9", u"6ab9", 6},
+        {"non-ASCII", u"Grüße, Ärger", u"Ärg", 7},
+    };
+    for (const Row& row : rows) {
+        AtEveryAlignment(row.hay, [&](const TKWCHAR* s) {
+            const TKWCHAR* hit = crt::wcsstr(s, row.needle.c_str());
+            EXPECT_EQ(hit ? static_cast<int>(hit - s) : -1, row.at) << row.name;
+        });
+    }
+}
+
+TEST(WideCrtSearch, SetsStopAtTheFirstNul) {
+    const TKWCHAR* text = u"hello";
+    EXPECT_EQ(crt::wcspbrk(text, u"xyzo"), text + 4);
+    EXPECT_EQ(crt::wcspbrk(text, u""), nullptr);
+    EXPECT_EQ(crt::wcsspn(text, u"leh"), 4u);
+    EXPECT_EQ(crt::wcscspn(text, u"l"), 2u);
+    EXPECT_EQ(crt::wcscspn(text, u"xyz"), 5u);
+}
+
+TEST(WideCrtSearch, LengthBoundedSearchStepsOverNuls) {
+    const TKWCHAR text[] = {u'a', 0, u'b', u'c', 0, u'b', u'c', u'd'};
+    EXPECT_EQ(crt::FindUnitN(text, 8, u'd'), text + 7);
+    EXPECT_EQ(crt::FindUnitN(text, 7, u'd'), nullptr);
+    EXPECT_EQ(crt::FindUnitsN(text, 8, u"bcd", 3), text + 5);
+    EXPECT_EQ(crt::FindUnitsN(text, 7, u"bcd", 3), nullptr);
+    std::u16string big(1000, u'x');
+    big.replace(997, 3, u"abc");
+    EXPECT_EQ(crt::FindUnitsN(big.data(), big.size(), u"xab", 3), big.data() + 996);
+    EXPECT_EQ(crt::FindUnitsN(big.data(), big.size(), u"abcd", 4), nullptr);
+}
+
+TEST(WideCrtCase, SimpleMappingCoversTheBmp) {
+    struct Row {
+        const char* name;
+        TKWCHAR c, upper, lower, fold;
+    };
+    const Row rows[] = {
+        {"ASCII", u'a', u'A', u'a', u'a'},
+        {"A umlaut", u'Ä', u'Ä', u'ä', u'ä'},
+        {"capital sigma", u'Σ', u'Σ', u'σ', u'σ'},
+        {"final sigma folds to sigma", u'ς', u'Σ', u'ς', u'σ'},
+        {"dotted capital I lowers to i, folds to itself", u'İ', u'İ', u'i', u'İ'},
+        {"sharp s has no simple upper case", u'ß', u'ß', u'ß', u'ß'},
+        {"capital sharp s", u'ẞ', u'ẞ', u'ß', u'ß'},
+        {"long s", u'ſ', u'S', u'ſ', u's'},
+        {"Cyrillic", u'Ж', u'Ж', u'ж', u'ж'},
+        {"fullwidth", u'ｚ', u'Ｚ', u'ｚ', u'ｚ'},
+        {"Georgian Mtavruli", 0x1C90, 0x1C90, 0x10D0, 0x10D0},
+        {"surrogate unit", 0xD801, 0xD801, 0xD801, 0xD801},
+        {"CJK", u'中', u'中', u'中', u'中'},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(crt::ToUpperUnit(row.c), row.upper) << row.name;
+        EXPECT_EQ(crt::ToLowerUnit(row.c), row.lower) << row.name;
+        EXPECT_EQ(crt::FoldUnit(row.c), row.fold) << row.name;
+    }
+    TKWCHAR text[] = u"Grüße ΣΑΣ";
+    EXPECT_EQ(std::u16string(crt::_wcsupr(text)), u"GRÜßE ΣΑΣ");
+    EXPECT_EQ(std::u16string(crt::_wcslwr(text)), u"grüße σασ");
+}
+
+TEST(WideCrtCase, WhiteSpaceIsUnicodeWhiteSpace) {
+    const TKWCHAR spaces[] = {0x09,   0x0A,   0x0B,   0x0C,   0x0D,   0x20,   0x85,   0xA0,
+                              0x1680, 0x2000, 0x200A, 0x2028, 0x2029, 0x202F, 0x205F, 0x3000};
+    for (TKWCHAR c : spaces) EXPECT_TRUE(crt::iswspace(c)) << std::hex << c;
+    const TKWCHAR others[] = {0, 0x08, 0x0E, u'a', 0x84, 0x200B, 0x180E, 0xFEFF, 0x3001, 0xFFFF};
+    for (TKWCHAR c : others) EXPECT_FALSE(crt::iswspace(c)) << std::hex << c;
+}
+
+TEST(WideCrtCase, ReverseStopsAtTheFirstNul) {
+    TKWCHAR text[] = {u'a', u'b', u'c', 0, u'x', 0};
+    crt::_wcsrev(text);
+    EXPECT_EQ(std::u16string(text, 5), (std::u16string{u'c', u'b', u'a', 0, u'x'}));
+}
+
+TEST(WideCrtCompare, CaseInsensitiveOrderIsByLowerCase) {
+    struct Row {
+        const char* name;
+        const TKWCHAR* a;
+        const TKWCHAR* b;
+        int sign;
+    };
+    const Row rows[] = {
+        {"equal but for case", u"Hello World", u"hELLO wORLD", 0},
+        {"B after a", u"B", u"a", 1},
+        {"underscore before a (upper-casing would differ)", u"_", u"a", -1},
+        {"prefix first", u"abc", u"ABCD", -1},
+        {"umlauts", u"ÄRGER", u"ärger", 0},
+        {"all sigmas", u"ΣΑΣ", u"σας", 0},
+        {"sharp s is not ss", u"straße", u"STRASSE", 1},
+        {"different letters", u"Äa", u"äb", -1},
+    };
+    for (const Row& row : rows) {
+        int r = crt::_wcsicmp(row.a, row.b);
+        EXPECT_EQ((r > 0) - (r < 0), row.sign) << row.name;
+        int back = crt::_wcsicmp(row.b, row.a);
+        EXPECT_EQ((back > 0) - (back < 0), -row.sign) << row.name;
+    }
+}
+
+TEST(WideCrtCompare, CollationJoinsSurrogatePairsAndFollowsTheCLocale) {
+    ASSERT_NE(std::setlocale(LC_COLLATE, "C.UTF-8"), nullptr);
+    // In UTF-16 order U+10000 (D800 DC00) sorts below U+FFFD; by code point
+    // (what the C library's collation sees) it sorts above.
+    const TKWCHAR high[] = {0xD800, 0xDC00, 0};
+    const TKWCHAR replacement[] = {0xFFFD, 0};
+    EXPECT_GT(crt::wcscoll(high, replacement), 0);
+    EXPECT_LT(crt::wcscoll(u"B", u"a"), 0);
+    EXPECT_GT(crt::_wcsicoll(u"B", u"a"), 0);
+    EXPECT_EQ(crt::_wcsicoll(u"ÄΣ", u"äς"), 0);
+    std::setlocale(LC_COLLATE, "C");
+}
+
+TEST(WideCrtNumbers, IntegersTakeTheLongestPrefixAndClamp) {
+    struct Row {
+        const TKWCHAR* text;
+        int value;
+    };
+    const Row rows[] = {
+        {u"42", 42},
+        {u"  \t-17abc", -17},
+        {u"+8", 8},
+        {u"\u3000 12", 12},  // ideographic space is white space
+        {u"abc", 0},
+        {u"- 5", 0},
+        {u"2147483647", 2147483647},
+        {u"2147483648", 2147483647},
+        {u"-2147483648", -2147483647 - 1},
+        {u"-99999999999999999999", -2147483647 - 1},
+        {u"１２", 0},  // only ASCII digits count
+        {nullptr, 0},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(crt::_wtoi(row.text), row.value);
+        EXPECT_EQ(crt::_wtol(row.text), row.value);
+    }
+}
+
+TEST(WideCrtNumbers, FloatingPointTakesTheLongestPrefixCorrectlyRounded) {
+    struct Row {
+        const TKWCHAR* text;
+        double value;
+    };
+    const Row rows[] = {
+        {u"3.14159", 3.14159},
+        {u"  -2.5e3xyz", -2500.0},
+        {u"1e", 1.0},  // an exponent without digits is not part of the number
+        {u"1e+", 1.0},
+        {u".5", 0.5},
+        {u"5.", 5.0},
+        {u".", 0.0},
+        {u"abc", 0.0},
+        {u"0x1.8p1", 3.0},
+        {u"0x", 0.0},
+        {u"1,5", 1.0},
+        {u"9007199254740993", 9007199254740992.0},  // ties to even
+        {u"2.2250738585072011e-308", 2.2250738585072011e-308},
+        {u"0.1000000000000000055511151231257827021181583404541015625", 0.1},
+        {u"1e400", HUGE_VAL},
+        {u"-INFINITY", -HUGE_VAL},
+        {u"inf", HUGE_VAL},
+    };
+    for (const Row& row : rows) EXPECT_EQ(crt::_wtof(row.text), row.value);
+    EXPECT_TRUE(std::isnan(crt::_wtof(u"nan(123)")));
+    EXPECT_TRUE(std::isnan(crt::_wtof(u" NaN")));
+    std::u16string longDigits = u"1" + std::u16string(300, u'0') + u"e-300";
+    EXPECT_EQ(crt::_wtof(longDigits.c_str()), 1.0);
+}
