@@ -15,15 +15,15 @@ namespace detail {
 
 // Exported (not declared in any public header) so that tests and inline
 // callers outside the library can use the inline mappers below.
-extern TK_API const std::uint8_t kUpperIndex[256];
-extern TK_API const std::uint16_t kUpperBlocks[][256];
-extern TK_API const std::uint8_t kLowerIndex[256];
-extern TK_API const std::uint16_t kLowerBlocks[][256];
-extern TK_API const std::uint8_t kFoldIndex[256];
-extern TK_API const std::uint16_t kFoldBlocks[][256];
+extern const std::uint8_t kUpperIndex[256];
+extern const std::uint16_t kUpperBlocks[][256];
+extern const std::uint8_t kLowerIndex[256];
+extern const std::uint16_t kLowerBlocks[][256];
+extern const std::uint8_t kFoldIndex[256];
+extern const std::uint16_t kFoldBlocks[][256];
 
 inline constexpr int kWhiteSpaceRangeCount = 11;
-extern TK_API const std::uint16_t kWhiteSpaceRanges[][2];
+extern const std::uint16_t kWhiteSpaceRanges[][2];
 
 inline TKWCHAR MapUnit(const std::uint8_t* index, const std::uint16_t (*blocks)[256], TKWCHAR c) {
     unsigned u = c;

@@ -17,7 +17,7 @@
 // terminator (never past the page holding it).
 //
 // Everything here is thread-safe and keeps no state. The functions are
-// exported only so that the library's tests can reach them.
+// internal to the library.
 #ifndef TAVIKFCU_PLATFORM_WIDE_CRT_H
 #define TAVIKFCU_PLATFORM_WIDE_CRT_H
 
@@ -48,33 +48,33 @@ inline int lstrlenA(const char* s) {
 // ---- searching up to the first NUL --------------------------------------------
 
 // The first c in s; c == 0 finds the terminator. Null when absent.
-TK_API const TKWCHAR* wcschr(const TKWCHAR* s, TKWCHAR c);
+const TKWCHAR* wcschr(const TKWCHAR* s, TKWCHAR c);
 // The last c in s; c == 0 finds the terminator. Null when absent.
-TK_API const TKWCHAR* wcsrchr(const TKWCHAR* s, TKWCHAR c);
+const TKWCHAR* wcsrchr(const TKWCHAR* s, TKWCHAR c);
 // The first occurrence of sub in s; an empty sub is found at s.
-TK_API const TKWCHAR* wcsstr(const TKWCHAR* s, const TKWCHAR* sub);
+const TKWCHAR* wcsstr(const TKWCHAR* s, const TKWCHAR* sub);
 // The first unit of s that is in set (the terminators excluded).
-TK_API const TKWCHAR* wcspbrk(const TKWCHAR* s, const TKWCHAR* set);
+const TKWCHAR* wcspbrk(const TKWCHAR* s, const TKWCHAR* set);
 // Length of the leading run of s made of units in set.
-TK_API std::size_t wcsspn(const TKWCHAR* s, const TKWCHAR* set);
+std::size_t wcsspn(const TKWCHAR* s, const TKWCHAR* set);
 // Length of the leading run of s made of units not in set.
-TK_API std::size_t wcscspn(const TKWCHAR* s, const TKWCHAR* set);
+std::size_t wcscspn(const TKWCHAR* s, const TKWCHAR* set);
 
 // ---- searching within an explicit length (NULs are ordinary units) -----------
 
 // The first c in s[0, n); null when absent.
-TK_API const TKWCHAR* FindUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
+const TKWCHAR* FindUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
 // The first occurrence of sub[0, m) in s[0, n); m must be at least 1.
-TK_API const TKWCHAR* FindUnitsN(const TKWCHAR* s, std::size_t n, const TKWCHAR* sub,
+const TKWCHAR* FindUnitsN(const TKWCHAR* s, std::size_t n, const TKWCHAR* sub,
                                  std::size_t m);
 
 // Occurrences of c in s[0, n).
-TK_API std::size_t CountUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
+std::size_t CountUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
 // Copies s[0, n) to dst with every c replaced by with[0, withLength);
 // returns the end of what was written. dst may be s itself or lie before s
 // in the same buffer, as long as the output never overtakes the input
 // (withLength <= 1, or dst placed far enough ahead of the growth).
-TK_API TKWCHAR* CopyReplacingUnitN(TKWCHAR* dst, const TKWCHAR* s, std::size_t n, TKWCHAR c,
+TKWCHAR* CopyReplacingUnitN(TKWCHAR* dst, const TKWCHAR* s, std::size_t n, TKWCHAR c,
                                    const TKWCHAR* with, std::size_t withLength);
 
 // ---- character classes and case -------------------------------------------------
@@ -86,33 +86,33 @@ inline bool iswspace(TKWCHAR c) {
 
 // Upper- / lower-cases s in place up to its first NUL (simple case mapping,
 // one unit for one unit, so the length never changes). Returns s.
-TK_API TKWCHAR* _wcsupr(TKWCHAR* s);
-TK_API TKWCHAR* _wcslwr(TKWCHAR* s);
+TKWCHAR* _wcsupr(TKWCHAR* s);
+TKWCHAR* _wcslwr(TKWCHAR* s);
 // Reverses s in place up to its first NUL, unit by unit as the Windows
 // runtime does (a surrogate pair comes out in the wrong order). Returns s.
-TK_API TKWCHAR* _wcsrev(TKWCHAR* s);
+TKWCHAR* _wcsrev(TKWCHAR* s);
 
 // ---- comparison ---------------------------------------------------------------------
 
 // Compares the simple case folds (lower case, with final sigma and long s
 // merged) unit by unit; returns their difference at the first mismatch, so
 // "B" against "a" is positive and "_" against "a" negative.
-TK_API int _wcsicmp(const TKWCHAR* a, const TKWCHAR* b);
+int _wcsicmp(const TKWCHAR* a, const TKWCHAR* b);
 // The C library's wcscoll under the current LC_COLLATE, on the texts
 // converted to its wchar_t (surrogate pairs joined; a lone surrogate is
 // passed on as it is).
-TK_API int wcscoll(const TKWCHAR* a, const TKWCHAR* b);
+int wcscoll(const TKWCHAR* a, const TKWCHAR* b);
 // wcscoll of the case folds of a and b.
-TK_API int _wcsicoll(const TKWCHAR* a, const TKWCHAR* b);
+int _wcsicoll(const TKWCHAR* a, const TKWCHAR* b);
 
 // ---- numbers ---------------------------------------------------------------------------
 
 // Leading white space, an optional sign, then ASCII decimal digits, as long
 // as they go; no digits give 0. Out-of-range values give INT32_MAX or
 // INT32_MIN, as the Windows runtime does.
-TK_API int _wtoi(const TKWCHAR* s);
+int _wtoi(const TKWCHAR* s);
 // As _wtoi; the Windows long is 32 bits.
-TK_API std::int32_t _wtol(const TKWCHAR* s);
+std::int32_t _wtol(const TKWCHAR* s);
 // The longest prefix that reads as a C99 floating constant, after leading
 // white space: decimal with optional exponent, hexadecimal ("0x1.8p3"),
 // "inf", "infinity" or "nan" / "nan(chars)" in any case, with an optional
@@ -120,7 +120,7 @@ TK_API std::int32_t _wtol(const TKWCHAR* s);
 // Correctly rounded, independent of the locale ('.' is the decimal point).
 // No number gives 0; out-of-range values give +-HUGE_VAL or a (sub)normal
 // rounding of the value towards 0.
-TK_API double _wtof(const TKWCHAR* s);
+double _wtof(const TKWCHAR* s);
 
 // ---- non-const overloads, as the C++ runtime offers them -------------------------
 
