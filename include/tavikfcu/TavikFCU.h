@@ -6,5 +6,6 @@
 #include "TKCore.h"
 #include "TKString.h"
 #include "TKCollection.h"
+#include "TKJson.h"
 
 #endif  // TAVIKFCU_TAVIKFCU_H
