@@ -36,6 +36,7 @@
 #ifndef TAVIKFCU_TKJSON_H
 #define TAVIKFCU_TKJSON_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "TKString.h"
@@ -87,6 +88,13 @@ public:
     CMyJsonValue& operator=(const CMyJsonValue& src);
     // Destroys every element and the held object, depth first.
     ~CMyJsonValue();
+
+    // Values come from the library's block pool, their private record in
+    // the same block; delete pairs with it. Placement new stays available.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p, std::size_t size);
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
 
     // -- kind --
     EValueType Type();
@@ -198,6 +206,13 @@ public:
     CMyJsonObj& operator=(const CMyJsonObj& src);
     // Destroys every item value, depth first.
     ~CMyJsonObj();
+
+    // Objects come from the library's block pool, their private record in
+    // the same block; delete pairs with it. Placement new stays available.
+    static void* operator new(std::size_t size);
+    static void operator delete(void* p, std::size_t size);
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
 
     // -- appending items (no lookup of an existing key, no path splitting) --
     // Each returns false and adds nothing when key is null.

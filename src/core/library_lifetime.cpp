@@ -5,6 +5,7 @@
 #include "core/lifetime.h"
 #include "core/class_records.h"
 #include "core/scratch_pools.h"
+#include "json/json_blocks.h"
 
 namespace tk::detail {
 
@@ -13,6 +14,8 @@ void LibraryLoad() {
     //    UTF-16 printf engine, whose %s is wide.
     // 2. The scratch pools and their locks.
     InitScratchPools();
+    //    The JSON value and object pools, beside the scratch pools.
+    InitJsonPools();
     // 3. Predefined ellipsoids: added by the geodesy subsystem.
     // 4. The runtime class records get their names and base links.
     InitClassRecords();
@@ -21,6 +24,7 @@ void LibraryLoad() {
 
 void LibraryUnload() {
     TeardownClassRecords();
+    TeardownJsonPools();
     TeardownScratchPools();
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "json/json_blocks.h"
 #include "json/json_records.h"
 #include "platform/wide_crt.h"
 
@@ -15,6 +16,11 @@ void CMyJsonObjImp::ReleaseItems() {
 }
 
 namespace {
+
+// The record of a handle under construction (see json_blocks.h).
+inline CMyJsonObjImp* RecordFor(const CMyJsonObj* handle) {
+    return tk::detail::NewRecord<CMyJsonObj, CMyJsonObjImp>(handle, tk::detail::Pending().object);
+}
 
 constexpr TKWCHAR kPathSeparator = '\\';
 
@@ -92,18 +98,17 @@ void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
 
 // ---- construction ---------------------------------------------------------------
 
-CMyJsonObj::CMyJsonObj() : m_imp(new CMyJsonObjImp) {}
+CMyJsonObj::CMyJsonObj() : m_imp(RecordFor(this)) {}
 
-CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(new CMyJsonObjImp) {
-    std::unique_ptr<CMyJsonObjImp> fresh(m_imp);
+CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(RecordFor(this)) {
     try {
         m_imp->error = src.m_imp->error;
         CopyItems(*m_imp, *src.m_imp);
     } catch (...) {
         m_imp->ReleaseItems();
+        tk::detail::DeleteRecord(m_imp);
         throw;
     }
-    fresh.release();
 }
 
 CMyJsonObj& CMyJsonObj::operator=(const CMyJsonObj& src) {
@@ -115,7 +120,7 @@ CMyJsonObj& CMyJsonObj::operator=(const CMyJsonObj& src) {
 
 CMyJsonObj::~CMyJsonObj() {
     m_imp->ReleaseItems();
-    delete m_imp;
+    tk::detail::DeleteRecord(m_imp);
 }
 
 // ---- appending ------------------------------------------------------------------

@@ -120,19 +120,25 @@ static_assert(sizeof(JsonItem) == 2 * sizeof(void*), "an item is a key and a poi
 }  // namespace tk::detail
 
 // The record behind a CMyJsonValue. Only the field of the current kind is
-// meaningful; elements is empty and object null for every other kind.
+// meaningful; elements is empty and object null for every other kind. The
+// small fields share the first word so that a handle and its record fit a
+// 56-byte block.
 class CMyJsonValueImp {
 public:
     CMyJsonValue::EValueType type = CMyJsonValue::eEmpty;
+    bool flag = false;
+    bool embedded = false;  // lives in its handle's block (json_blocks.h)
     CTKString text;
     double number = 0;
     tk::detail::RelocList<CMyJsonValue*> elements;
-    bool flag = false;
     CMyJsonObj* object = nullptr;
 
     // Destroys the elements and the object, leaving an empty list and null.
     void ReleaseContainers();
+    // Exchanges everything but where the records live.
+    void SwapContents(CMyJsonValueImp& other);
 };
+static_assert(sizeof(CMyJsonValueImp) == 48, "a value record is six words");
 
 // The record behind a CMyJsonObj: the last Load's message and the items, in
 // order. Keys are not unique.
@@ -140,6 +146,7 @@ class CMyJsonObjImp {
 public:
     CTKString error;
     tk::detail::RelocList<tk::detail::JsonItem> items;
+    bool embedded = false;  // lives in its handle's block (json_blocks.h)
 
     // Destroys every item value and key.
     void ReleaseItems();

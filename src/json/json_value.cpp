@@ -1,9 +1,22 @@
 // CMyJsonValue: construction, kinds, copies and array editing.
 #include <memory>
+#include <utility>
 
+#include "json/json_blocks.h"
 #include "json/json_records.h"
 
 using tk::detail::RelocList;
+
+void CMyJsonValueImp::SwapContents(CMyJsonValueImp& other) {
+    std::swap(type, other.type);
+    std::swap(flag, other.flag);
+    CTKString held = text;
+    text = other.text;
+    other.text = held;
+    std::swap(number, other.number);
+    elements.Swap(other.elements);
+    std::swap(object, other.object);
+}
 
 void CMyJsonValueImp::ReleaseContainers() {
     for (int i = 0; i < elements.Size(); ++i) delete elements[i];
@@ -13,6 +26,12 @@ void CMyJsonValueImp::ReleaseContainers() {
 }
 
 namespace {
+
+// The record of a handle under construction (see json_blocks.h).
+inline CMyJsonValueImp* RecordFor(const CMyJsonValue* handle) {
+    return tk::detail::NewRecord<CMyJsonValue, CMyJsonValueImp>(handle,
+                                                               tk::detail::Pending().value);
+}
 
 // Where an insertion at pos goes in a list of the given length: pos itself
 // when it is within 0 .. length, else the end.
@@ -59,69 +78,68 @@ void CopyRecord(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
 
 // ---- construction ----------------------------------------------------------------
 
-CMyJsonValue::CMyJsonValue() : m_imp(new CMyJsonValueImp) {}
+CMyJsonValue::CMyJsonValue() : m_imp(RecordFor(this)) {}
 
-CMyJsonValue::CMyJsonValue(const TKWCHAR* text) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(const TKWCHAR* text) : m_imp(RecordFor(this)) {
     if (!text) return;
     m_imp->text = text;
     m_imp->type = eStr;
 }
 
-CMyJsonValue::CMyJsonValue(double number) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(double number) : m_imp(RecordFor(this)) {
     m_imp->number = number;
     m_imp->type = eNumber;
 }
 
 CMyJsonValue::CMyJsonValue(int number) : CMyJsonValue(static_cast<double>(number)) {}
 
-CMyJsonValue::CMyJsonValue(bool flag) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(bool flag) : m_imp(RecordFor(this)) {
     m_imp->flag = flag;
     m_imp->type = eBool;
 }
 
-CMyJsonValue::CMyJsonValue(CMyJsonObj* obj) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(CMyJsonObj* obj) : m_imp(RecordFor(this)) {
     if (!obj) return;
     m_imp->object = obj;
     m_imp->type = eObj;
 }
 
-CMyJsonValue::CMyJsonValue(CMyJsonValue* const* items, int n) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(CMyJsonValue* const* items, int n) : m_imp(RecordFor(this)) {
     m_imp->type = eArr;
     if (!items || n <= 0) return;
     m_imp->elements.AdoptRelocated(items, n);
 }
 
-CMyJsonValue::CMyJsonValue(const float* numbers, int n) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(const float* numbers, int n) : m_imp(RecordFor(this)) {
     FillNumbers(*m_imp, numbers, n);
 }
-CMyJsonValue::CMyJsonValue(const double* numbers, int n) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(const double* numbers, int n) : m_imp(RecordFor(this)) {
     FillNumbers(*m_imp, numbers, n);
 }
-CMyJsonValue::CMyJsonValue(const int* numbers, int n) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(const int* numbers, int n) : m_imp(RecordFor(this)) {
     FillNumbers(*m_imp, numbers, n);
 }
-CMyJsonValue::CMyJsonValue(const unsigned int* numbers, int n) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(const unsigned int* numbers, int n) : m_imp(RecordFor(this)) {
     FillNumbers(*m_imp, numbers, n);
 }
-CMyJsonValue::CMyJsonValue(const unsigned short* numbers, int n) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(const unsigned short* numbers, int n) : m_imp(RecordFor(this)) {
     FillNumbers(*m_imp, numbers, n);
 }
-CMyJsonValue::CMyJsonValue(const short* numbers, int n) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(const short* numbers, int n) : m_imp(RecordFor(this)) {
     FillNumbers(*m_imp, numbers, n);
 }
-CMyJsonValue::CMyJsonValue(const unsigned char* numbers, int n) : m_imp(new CMyJsonValueImp) {
+CMyJsonValue::CMyJsonValue(const unsigned char* numbers, int n) : m_imp(RecordFor(this)) {
     FillNumbers(*m_imp, numbers, n);
 }
 
-CMyJsonValue::CMyJsonValue(const CMyJsonValue& src) : m_imp(new CMyJsonValueImp) {
-    std::unique_ptr<CMyJsonValueImp> fresh(m_imp);
+CMyJsonValue::CMyJsonValue(const CMyJsonValue& src) : m_imp(RecordFor(this)) {
     try {
         CopyRecord(*m_imp, *src.m_imp);
     } catch (...) {
         m_imp->ReleaseContainers();
+        tk::detail::DeleteRecord(m_imp);
         throw;
     }
-    fresh.release();
 }
 
 CMyJsonValue& CMyJsonValue::operator=(const CMyJsonValue& src) {
@@ -131,7 +149,7 @@ CMyJsonValue& CMyJsonValue::operator=(const CMyJsonValue& src) {
 
 CMyJsonValue::~CMyJsonValue() {
     m_imp->ReleaseContainers();
-    delete m_imp;
+    tk::detail::DeleteRecord(m_imp);
 }
 
 // ---- kind and fields ---------------------------------------------------------------
@@ -168,11 +186,7 @@ void CMyJsonValue::ValueArr(CMyJsonValue** buffer, int& n) const {
 
 // ---- copies ----------------------------------------------------------------------------
 
-CMyJsonValue* CMyJsonValue::Clone() const {
-    auto* copy = new CMyJsonValue;
-    copy->CopyFrom(this);
-    return copy;
-}
+CMyJsonValue* CMyJsonValue::Clone() const { return new CMyJsonValue(*this); }
 
 void CMyJsonValue::CopyFrom(const CMyJsonValue* src) {
     if (!src || src == this) return;
@@ -184,10 +198,8 @@ void CMyJsonValue::CopyFrom(const CMyJsonValue* src) {
         fresh->ReleaseContainers();
         throw;
     }
-    CMyJsonValueImp* old = m_imp;
-    m_imp = fresh.release();
-    old->ReleaseContainers();
-    delete old;
+    m_imp->SwapContents(*fresh);
+    fresh->ReleaseContainers();  // what this value held before
 }
 
 // ---- array insertion ---------------------------------------------------------------------

@@ -2,10 +2,10 @@
 // or laid out over CR LF lines with TAB indents.
 //
 // Output goes to a list of pieces instead of one growing string: the writer
-// appends to the last piece and closes it once it holds more than 512 units
-// after an item or element, and the pieces are joined by one allocation at
-// the end. Nested objects and arrays append to the same list in order, so
-// they need no piece of their own. Layout rules:
+// appends to the last piece, a full piece (512 units) is closed and a new one
+// opened, and the pieces are joined by one allocation at the end. Nested
+// objects and arrays append to the same list in order, so they need no piece
+// of their own. Layout rules:
 //  - object: "{", then each item on its own line (formatted) as indent + TAB,
 //    "key":value, "," between items; then indent and "}". Keys are written
 //    as they are. An empty value is "null".
@@ -23,10 +23,10 @@ namespace tk::detail {
 
 namespace {
 
-// A piece closes once it holds more than this many units.
-constexpr int kPieceCloseUnits = 512;
-// A new piece has room for a closed piece plus a typical item.
-constexpr int kPieceCapacity = 1024;
+// Pieces are bodies of the largest scratch pool: a write that does not fit
+// the current piece goes on in a new one, so no piece ever regrows and their
+// blocks are reused from the pool's free list.
+constexpr int kPieceUnits = 512;
 
 class PieceList {
 public:
@@ -35,31 +35,30 @@ public:
     PieceList& operator=(const PieceList&) = delete;
 
     void Put(TKWCHAR c) {
-        if (m_length == m_capacity) Grow(1);
+        if (m_length == kPieceUnits) Next();
         m_buffer[m_length++] = c;
     }
     void Put(const TKWCHAR* s, int n) {
-        if (m_capacity - m_length < n) Grow(n);
-        std::memcpy(m_buffer + m_length, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
-        m_length += n;
+        while (n > 0) {
+            if (m_length == kPieceUnits) Next();
+            int k = kPieceUnits - m_length < n ? kPieceUnits - m_length : n;
+            std::memcpy(m_buffer + m_length, s, static_cast<std::size_t>(k) * sizeof(TKWCHAR));
+            m_length += k;
+            s += k;
+            n -= k;
+        }
     }
     template <std::size_t N>
     void PutLiteral(const TKWCHAR (&s)[N]) {
         Put(s, static_cast<int>(N - 1));
     }
-    // Room for n units at the returned pointer; Commit says how many were used.
+    // Room for n <= kPieceUnits units at the returned pointer; Commit says
+    // how many were used.
     TKWCHAR* Reserve(int n) {
-        if (m_capacity - m_length < n) Grow(n);
+        if (kPieceUnits - m_length < n) Next();
         return m_buffer + m_length;
     }
     void Commit(int n) { m_length += n; }
-
-    void CloseIfLong() {
-        if (m_length > kPieceCloseUnits) {
-            Close();
-            Open();
-        }
-    }
 
     // The pieces joined into one string of exactly their total length.
     CTKString Join() {
@@ -81,8 +80,7 @@ public:
 
 private:
     void Open() {
-        m_buffer = m_current.GetBuffer(kPieceCapacity);
-        m_capacity = m_current.GetAllocLength();
+        m_buffer = m_current.GetBuffer(kPieceUnits);
         m_length = 0;
     }
     void Close() {
@@ -91,22 +89,17 @@ private:
         new (m_pieces.EmplaceSlot()) CTKString(m_current);
         m_current.Empty();
         m_buffer = nullptr;
-        m_length = m_capacity = 0;
+        m_length = 0;
     }
-    // Makes room for n more units in the current piece.
-    void Grow(int n) {
-        m_current.ReleaseBuffer(m_length);
-        int wanted = m_capacity * 2;
-        if (wanted < m_length + n) wanted = m_length + n;
-        m_buffer = m_current.GetBuffer(wanted);
-        m_capacity = m_current.GetAllocLength();
+    void Next() {
+        Close();
+        Open();
     }
 
     RelocList<CTKString> m_pieces;  // closed pieces, in order
     CTKString m_current;            // the piece being written
     TKWCHAR* m_buffer = nullptr;
     int m_length = 0;
-    int m_capacity = 0;
 };
 
 class Writer {
@@ -127,13 +120,17 @@ private:
         m_out.Commit(2);
     }
     void Tabs(int n) {
-        TKWCHAR* p = m_out.Reserve(n);
-        for (int i = 0; i < n; ++i) p[i] = '\t';
-        m_out.Commit(n);
+        while (n > 0) {
+            int k = n < 64 ? n : 64;
+            TKWCHAR* p = m_out.Reserve(k);
+            for (int i = 0; i < k; ++i) p[i] = '\t';
+            m_out.Commit(k);
+            n -= k;
+        }
     }
     void Number(double x) {
-        TKWCHAR* p = m_out.Reserve(kMaxNumberUnits);
-        m_out.Commit(FormatFixed15(x, p));
+        TKWCHAR text[kMaxNumberUnits];
+        m_out.Put(text, FormatFixed15(x, text));
     }
     void Bool(bool flag) {
         if (flag)
@@ -208,7 +205,6 @@ void Writer::WriteObject(const CMyJsonObjImp& object, int indent) {
         WriteItemValue(TKJsonAccess::Of(*item.value), indent);
         if (i + 1 < n) m_out.Put(',');
         if (m_formatted) LineBreak();
-        m_out.CloseIfLong();
     }
     if (m_formatted) Tabs(indent);
     m_out.Put('}');
@@ -242,7 +238,6 @@ void Writer::WriteArray(const CMyJsonValueImp& array, int indent) {
         }
         if (i + 1 < n) m_out.Put(',');
         if (m_formatted && lastWasContainer) LineBreak();
-        m_out.CloseIfLong();
     }
     if (m_formatted && lastWasContainer) Tabs(indent);
     m_out.Put(']');
