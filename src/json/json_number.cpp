@@ -165,15 +165,16 @@ double ParseNumberPrefix(const TKWCHAR* text, const TKWCHAR* tokenEnd) {
 
 namespace {
 
-// Writes the decimal digits of v (at least one) and returns the count.
+// Writes the decimal digits of v (at least one) and returns the count. The
+// digits go straight to their places, right to left: building them in a
+// scratch array and copying stalls on store forwarding.
 int PutUnsigned(std::uint64_t v, TKWCHAR* out) {
-    TKWCHAR digits[20];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<TKWCHAR>('0' + v % 10);
+    int n = 1;
+    for (std::uint64_t rest = v / 10; rest; rest /= 10) ++n;
+    for (int i = n - 1; i >= 0; --i) {
+        out[i] = static_cast<TKWCHAR>('0' + v % 10);
         v /= 10;
-    } while (v);
-    for (int i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+    }
     return n;
 }
 
@@ -249,14 +250,16 @@ int FormatFixed15(double x, TKWCHAR* out) {
     n += PutUnsigned(integer, out + n);
     if (fraction) {
         out[n++] = '.';
-        TKWCHAR decimals[15];
-        for (int i = 14; i >= 0; --i) {
-            decimals[i] = static_cast<TKWCHAR>('0' + fraction % 10);
+        int width = 15;  // decimals kept: the trailing zeros go
+        while (fraction % 10 == 0) {
+            fraction /= 10;
+            --width;
+        }
+        for (int i = width - 1; i >= 0; --i) {
+            out[n + i] = static_cast<TKWCHAR>('0' + fraction % 10);
             fraction /= 10;
         }
-        int last = 15;
-        while (decimals[last - 1] == '0') --last;  // fraction != 0: stops at a digit
-        for (int i = 0; i < last; ++i) out[n++] = decimals[i];
+        n += width;
     }
     return n;
 }

@@ -13,6 +13,7 @@
 //    a new line for the first element only, an array element always does;
 //    container elements end their line; an empty element writes nothing
 //    (its comma stays).
+#include <cmath>
 #include <cstring>
 
 #include "json/json_number.h"
@@ -129,6 +130,12 @@ private:
         }
     }
     void Number(double x) {
+        // Below 2^64 the text has at most a sign, 20 digits, a point and 15
+        // decimals, and is written in place.
+        if (std::fabs(x) < 18446744073709551616.0) {
+            m_out.Commit(FormatFixed15(x, m_out.Reserve(37)));
+            return;
+        }
         TKWCHAR text[kMaxNumberUnits];
         m_out.Put(text, FormatFixed15(x, text));
     }
