@@ -78,7 +78,9 @@ bool LoadDocuments() {
     return true;
 }
 
-const TKWCHAR* Text(const Document& doc) { return reinterpret_cast<const TKWCHAR*>(doc.utf16.c_str()); }
+const TKWCHAR* Text(const Document& doc) {
+    return reinterpret_cast<const TKWCHAR*>(doc.utf16.c_str());
+}
 
 // ---- reading ----------------------------------------------------------------------
 
@@ -184,7 +186,8 @@ void BM_Utf8ToUtf16_TK(benchmark::State& state, const char* name) {
     const Document& doc = Documents()[name];
     std::vector<TKWCHAR> out(doc.utf16.size() + 1);
     for (auto _ : state) {
-        int n = TKStringUtils::UTF82Unicode(doc.utf8.c_str(), out.data(), static_cast<int>(out.size()));
+        int n =
+            TKStringUtils::UTF82Unicode(doc.utf8.c_str(), out.data(), static_cast<int>(out.size()));
         benchmark::DoNotOptimize(n);
     }
     state.SetBytesProcessed(state.iterations() * doc.utf8.size());
@@ -222,8 +225,8 @@ std::size_t HeapInUse() {
 // that no block freed by an earlier load is reused unseen.
 void ReportMemory() {
     std::printf("\nmemory held by a loaded document (heap bytes in use, glibc mallinfo2):\n");
-    std::printf("%-14s %12s %12s %12s %10s %10s\n", "document", "TavikFCU", "RapidJSON",
-                "nlohmann", "tk/rapid", "tk/nlohm");
+    std::printf("%-14s %12s %12s %12s %10s %10s\n", "document", "TavikFCU", "RapidJSON", "nlohmann",
+                "tk/rapid", "tk/nlohm");
     std::map<std::string, std::size_t> tk, rapid, nlohm;
     {
         std::vector<std::unique_ptr<CMyJsonObj>> keep;
@@ -268,7 +271,7 @@ void ReportMemory() {
 
 // Collects bytes per second by benchmark name for the ratio lines.
 class SummaryReporter : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
@@ -292,7 +295,8 @@ void PrintSummary(const SummaryReporter& r) {
     std::printf("\nsummary (MB/s of the document's UTF-16 size; ratio > 1: TavikFCU faster)\n");
     for (const char* name : kDocuments) {
         std::string n = name;
-        PrintRatio(r, "Load/TK/" + n, "Load/RapidJSON/" + n, ("Load " + n + " vs RapidJSON").c_str());
+        PrintRatio(r, "Load/TK/" + n, "Load/RapidJSON/" + n,
+                   ("Load " + n + " vs RapidJSON").c_str());
         PrintRatio(r, "Load/TK/" + n, "Load/nlohmann/" + n, ("Load " + n + " vs nlohmann").c_str());
         for (const char* form : {"compact", "formatted"}) {
             std::string f = form;

@@ -49,7 +49,7 @@ class CMyJsonObjImp;
 // ---- CMyJsonValue --------------------------------------------------------------
 
 class TK_API CMyJsonValue {
-public:
+  public:
     // The kind of a value; the numbers are part of the interface.
     enum EValueType : std::int32_t {
         eEmpty = 0,   // no value; written "null" inside objects, nothing in arrays
@@ -57,7 +57,7 @@ public:
         eNumber = 2,  // always a double
         eArr = 3,     // ordered elements, each a heap CMyJsonValue
         eBool = 4,
-        eObj = 5,     // holds one CMyJsonObj
+        eObj = 5,  // holds one CMyJsonObj
     };
 
     // -- construction --
@@ -183,7 +183,7 @@ public:
     // tkFreeMem.
     char* CreateUTF8Json(bool formatted) const;
 
-private:
+  private:
     friend class CMyJsonObj;
     friend struct TKJsonAccess;
     CMyJsonValueImp* m_imp;
@@ -197,7 +197,7 @@ private:
 // with exact false, when no key equals it exactly, the first key that equals
 // it ignoring ASCII case. Keys are not unique: AddItem and Load append.
 class TK_API CMyJsonObj {
-public:
+  public:
     // An object without items and with an empty error message.
     CMyJsonObj();
     // Deep copy of the items and the error message.
@@ -313,7 +313,7 @@ public:
     // tkFreeMem.
     char* CreateUTF8Json(bool formatted) const;
 
-private:
+  private:
     friend class CMyJsonValue;
     friend struct TKJsonAccess;
     CMyJsonObjImp* m_imp;

@@ -36,7 +36,9 @@ void Release(CTKFixedAlloc& pool, void*& pending, void* block) {
 
 }  // namespace
 
-CTKFixedAlloc& JsonValuePool() { return *std::launder(reinterpret_cast<CTKFixedAlloc*>(g_valuePool)); }
+CTKFixedAlloc& JsonValuePool() {
+    return *std::launder(reinterpret_cast<CTKFixedAlloc*>(g_valuePool));
+}
 CTKFixedAlloc& JsonObjectPool() {
     return *std::launder(reinterpret_cast<CTKFixedAlloc*>(g_objectPool));
 }
@@ -51,7 +53,9 @@ void TeardownJsonPools() {
     JsonObjectPool().~CTKFixedAlloc();
 }
 
-PendingBlocks& Pending() { return t_pending; }
+PendingBlocks& Pending() {
+    return t_pending;
+}
 
 }  // namespace tk::detail
 

@@ -43,7 +43,9 @@ locale_t CLocale() {
     return locale;
 }
 
-inline bool IsDigit(TKWCHAR c) { return static_cast<unsigned>(c - '0') < 10u; }
+inline bool IsDigit(TKWCHAR c) {
+    return static_cast<unsigned>(c - '0') < 10u;
+}
 
 constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
@@ -52,10 +54,10 @@ constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 #if (defined(__x86_64__) || defined(__i386__)) && LDBL_MANT_DIG == 64
 #define TK_JSON_X87_PATH 1
 // 10^0 .. 10^27, all exact in a 64-bit mantissa.
-const long double kPow10L[28] = {
-    1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
-    1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
-    1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
+const long double kPow10L[28] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
+                                 1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
+                                 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
+                                 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
 static_assert(sizeof(long double) >= 10, "x87 extended format");
 #endif
 
@@ -200,7 +202,8 @@ int FormatWithPrintf(double x, TKWCHAR* out) {
 }  // namespace
 
 int FormatFixed15(double x, TKWCHAR* out) {
-    if (!std::isfinite(x) || std::fabs(x) >= 18446744073709551616.0) return FormatWithPrintf(x, out);
+    if (!std::isfinite(x) || std::fabs(x) >= 18446744073709551616.0)
+        return FormatWithPrintf(x, out);
 
     std::uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);

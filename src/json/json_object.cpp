@@ -24,7 +24,9 @@ inline CMyJsonObjImp* RecordFor(const CMyJsonObj* handle) {
 
 constexpr TKWCHAR kPathSeparator = '\\';
 
-inline TKWCHAR FoldAscii(TKWCHAR c) { return c >= 'A' && c <= 'Z' ? TKWCHAR(c + 32) : c; }
+inline TKWCHAR FoldAscii(TKWCHAR c) {
+    return c >= 'A' && c <= 'Z' ? TKWCHAR(c + 32) : c;
+}
 
 // Key equality for lookups: code unit for code unit, or ignoring the case of
 // the ASCII letters as the C runtime's wide comparison does in the "C"
@@ -264,11 +266,15 @@ void CMyJsonObj::DelItemEx(const TKWCHAR* key, bool exact) {
     delete value;
 }
 
-void CMyJsonObj::DelItem(const TKWCHAR* key) { DelItemEx(key, true); }
+void CMyJsonObj::DelItem(const TKWCHAR* key) {
+    DelItemEx(key, true);
+}
 
 // ---- reading -----------------------------------------------------------------------
 
-int CMyJsonObj::ValueCount() const { return m_imp->items.Size(); }
+int CMyJsonObj::ValueCount() const {
+    return m_imp->items.Size();
+}
 
 bool CMyJsonObj::Item(int i, CTKString& key, CMyJsonValue*& value) const {
     if (i < 0 || i >= m_imp->items.Size()) return false;
@@ -344,11 +350,15 @@ bool CMyJsonObj::ValueEx(const TKWCHAR* key, CMyJsonObj*& out, bool exact) const
     return true;
 }
 
-CTKString CMyJsonObj::GetErrMsg() { return m_imp->error; }
+CTKString CMyJsonObj::GetErrMsg() {
+    return m_imp->error;
+}
 
 // ---- copies --------------------------------------------------------------------------
 
-CMyJsonObj* CMyJsonObj::Clone() const { return new CMyJsonObj(*this); }
+CMyJsonObj* CMyJsonObj::Clone() const {
+    return new CMyJsonObj(*this);
+}
 
 void CMyJsonObj::CopyFrom(const CMyJsonObj* src) {
     // Built aside first: src may live inside this object.

@@ -41,7 +41,9 @@ const TKWCHAR kBadTopString[] = TKL("无效的字符串");
 const TKWCHAR kBadTopNumber[] = TKL("无效的json字符串");
 const TKWCHAR kTooDeep[] = TKL("Nesting deeper than 512 levels : ");
 
-inline bool IsBlank(TKWCHAR c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+inline bool IsBlank(TKWCHAR c) {
+    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
+}
 
 // Blank, ",", "]", "}" or the terminating NUL.
 inline bool IsDelimiter(TKWCHAR c) {
@@ -61,7 +63,7 @@ inline bool StartsWithNull(const TKWCHAR* p) {
 // Short strings seen earlier in one document, by a hash of their units.
 // A slot holds the last string that hashed to it.
 class StringCache {
-public:
+  public:
     static constexpr int kSlots = 256;
     static constexpr int kMaxUnits = 64;  // one smallest pool body
 
@@ -97,7 +99,7 @@ public:
         cached = target;
     }
 
-private:
+  private:
     static void Copy(CTKString& target, const TKWCHAR* s, int n) {
         std::memcpy(target.GetBufferSetLength(n), s, n * sizeof(TKWCHAR));
     }
@@ -112,7 +114,8 @@ private:
             a = s[0] | (std::uint64_t(s[n - 1]) << 16) | (std::uint64_t(s[n / 2]) << 32);
             b = 0;
         }
-        std::uint64_t h = (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full) ^ std::uint64_t(n);
+        std::uint64_t h =
+            (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full) ^ std::uint64_t(n);
         return static_cast<std::uint32_t>(h >> 32) ^ static_cast<std::uint32_t>(h >> 13);
     }
     bool IsUsed(int i) const { return m_used[i / 32] & (1u << (i % 32)); }
@@ -123,7 +126,7 @@ private:
 };
 
 class Reader {
-public:
+  public:
     Reader(const TKWCHAR* text, CTKString& error)
         : m_p(text), m_end(text + TextLength(text)), m_error(error) {}
 
@@ -164,7 +167,7 @@ public:
     void SetError(const TKWCHAR* message) { m_error = message; }
     bool HasError() const { return !m_error.IsEmpty(); }
 
-private:
+  private:
     [[nodiscard]] bool TooDeep(int depth) {
         if (depth <= kMaxDepth) return false;
         SetError(kTooDeep, m_p - 1);

@@ -25,7 +25,7 @@ template <typename T>
 class RelocList {
     static_assert(sizeof(T) % sizeof(void*) == 0, "items are whole words");
 
-public:
+  public:
     RelocList() = default;
     RelocList(const RelocList&) = delete;
     RelocList& operator=(const RelocList&) = delete;
@@ -93,13 +93,14 @@ public:
         std::swap(m_capacity, other.m_capacity);
     }
 
-private:
+  private:
     void Grow(int minimum) {
         int next = m_capacity < 4 ? 4 : m_capacity + m_capacity / 2;
         Reallocate(next < minimum ? minimum : next);
     }
     void Reallocate(int capacity) {
-        m_data = static_cast<T*>(HeapRealloc(m_data, static_cast<std::size_t>(capacity) * sizeof(T)));
+        m_data =
+            static_cast<T*>(HeapRealloc(m_data, static_cast<std::size_t>(capacity) * sizeof(T)));
         m_capacity = capacity;
     }
 
@@ -124,7 +125,7 @@ static_assert(sizeof(JsonItem) == 2 * sizeof(void*), "an item is a key and a poi
 // small fields share the first word so that a handle and its record fit a
 // 56-byte block.
 class CMyJsonValueImp {
-public:
+  public:
     CMyJsonValue::EValueType type = CMyJsonValue::eEmpty;
     bool flag = false;
     bool embedded = false;  // lives in its handle's block (json_blocks.h)
@@ -143,7 +144,7 @@ static_assert(sizeof(CMyJsonValueImp) == 48, "a value record is six words");
 // The record behind a CMyJsonObj: the last Load's message and the items, in
 // order. Keys are not unique.
 class CMyJsonObjImp {
-public:
+  public:
     CTKString error;
     tk::detail::RelocList<tk::detail::JsonItem> items;
     bool embedded = false;  // lives in its handle's block (json_blocks.h)
@@ -164,8 +165,7 @@ namespace tk::detail {
 // items from text that starts with "{" after blanks; ReadDocumentValue makes
 // value the top-level value. Both report through error as Load does.
 [[nodiscard]] bool ReadDocumentObject(const TKWCHAR* text, CMyJsonObjImp& obj, CTKString& error);
-[[nodiscard]] bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value,
-                                     CTKString& error);
+[[nodiscard]] bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& error);
 
 // Writer entry points (json_writer.cpp).
 CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted);

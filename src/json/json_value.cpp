@@ -30,14 +30,18 @@ namespace {
 // The record of a handle under construction (see json_blocks.h).
 inline CMyJsonValueImp* RecordFor(const CMyJsonValue* handle) {
     return tk::detail::NewRecord<CMyJsonValue, CMyJsonValueImp>(handle,
-                                                               tk::detail::Pending().value);
+                                                                tk::detail::Pending().value);
 }
 
 // Where an insertion at pos goes in a list of the given length: pos itself
 // when it is within 0 .. length, else the end.
-inline int InsertionIndex(int pos, int length) { return pos >= 0 && pos <= length ? pos : length; }
+inline int InsertionIndex(int pos, int length) {
+    return pos >= 0 && pos <= length ? pos : length;
+}
 
-inline CMyJsonValue::EValueType KindOf(const CMyJsonValue* v) { return TKJsonAccess::Of(*v).type; }
+inline CMyJsonValue::EValueType KindOf(const CMyJsonValue* v) {
+    return TKJsonAccess::Of(*v).type;
+}
 
 // An array accepts a kind when it is empty or its element 0 has that kind.
 inline bool Accepts(const CMyJsonValueImp& array, CMyJsonValue::EValueType kind) {
@@ -154,21 +158,47 @@ CMyJsonValue::~CMyJsonValue() {
 
 // ---- kind and fields ---------------------------------------------------------------
 
-CMyJsonValue::EValueType CMyJsonValue::Type() { return m_imp->type; }
-bool CMyJsonValue::IsType(EValueType type) const { return m_imp->type == type; }
-bool CMyJsonValue::IsEmpty() const { return m_imp->type == eEmpty; }
-bool CMyJsonValue::IsStr() const { return m_imp->type == eStr; }
-bool CMyJsonValue::IsNumber() const { return m_imp->type == eNumber; }
-bool CMyJsonValue::IsArr() const { return m_imp->type == eArr; }
-bool CMyJsonValue::IsBool() const { return m_imp->type == eBool; }
-bool CMyJsonValue::IsObj() const { return m_imp->type == eObj; }
+CMyJsonValue::EValueType CMyJsonValue::Type() {
+    return m_imp->type;
+}
+bool CMyJsonValue::IsType(EValueType type) const {
+    return m_imp->type == type;
+}
+bool CMyJsonValue::IsEmpty() const {
+    return m_imp->type == eEmpty;
+}
+bool CMyJsonValue::IsStr() const {
+    return m_imp->type == eStr;
+}
+bool CMyJsonValue::IsNumber() const {
+    return m_imp->type == eNumber;
+}
+bool CMyJsonValue::IsArr() const {
+    return m_imp->type == eArr;
+}
+bool CMyJsonValue::IsBool() const {
+    return m_imp->type == eBool;
+}
+bool CMyJsonValue::IsObj() const {
+    return m_imp->type == eObj;
+}
 
-bool CMyJsonValue::ValueBool() const { return m_imp->flag; }
-double CMyJsonValue::ValueNumber() const { return m_imp->number; }
-const TKWCHAR* CMyJsonValue::ValueStr() const { return m_imp->text; }
-CMyJsonObj* CMyJsonValue::ValueObj() const { return m_imp->object; }
+bool CMyJsonValue::ValueBool() const {
+    return m_imp->flag;
+}
+double CMyJsonValue::ValueNumber() const {
+    return m_imp->number;
+}
+const TKWCHAR* CMyJsonValue::ValueStr() const {
+    return m_imp->text;
+}
+CMyJsonObj* CMyJsonValue::ValueObj() const {
+    return m_imp->object;
+}
 
-int CMyJsonValue::ValueArrLength() const { return m_imp->elements.Size(); }
+int CMyJsonValue::ValueArrLength() const {
+    return m_imp->elements.Size();
+}
 
 CMyJsonValue* CMyJsonValue::ValueArrItem(int i) const {
     if (i < 0 || i >= m_imp->elements.Size()) return nullptr;
@@ -186,7 +216,9 @@ void CMyJsonValue::ValueArr(CMyJsonValue** buffer, int& n) const {
 
 // ---- copies ----------------------------------------------------------------------------
 
-CMyJsonValue* CMyJsonValue::Clone() const { return new CMyJsonValue(*this); }
+CMyJsonValue* CMyJsonValue::Clone() const {
+    return new CMyJsonValue(*this);
+}
 
 void CMyJsonValue::CopyFrom(const CMyJsonValue* src) {
     if (!src || src == this) return;
@@ -285,7 +317,8 @@ bool CMyJsonValue::MoveToArr(CMyJsonValue* v, int pos) {
         for (int k = 0; k < n; ++k)
             if (KindOf(source.elements[k]) != kind || source.elements[k] == this) return false;
         mine.Reserve(mine.Size() + n);  // no allocation failure half way
-        for (int k = n - 1; k >= 0; --k) new (mine.InsertSlot(at)) CMyJsonValue*(source.elements[k]);
+        for (int k = n - 1; k >= 0; --k)
+            new (mine.InsertSlot(at)) CMyJsonValue*(source.elements[k]);
         source.elements.ForgetAll();
     }
     delete v;

@@ -30,7 +30,7 @@ namespace {
 constexpr int kPieceUnits = 512;
 
 class PieceList {
-public:
+  public:
     PieceList() { Open(); }
     PieceList(const PieceList&) = delete;
     PieceList& operator=(const PieceList&) = delete;
@@ -79,7 +79,7 @@ public:
         return result;
     }
 
-private:
+  private:
     void Open() {
         m_buffer = m_current.GetBuffer(kPieceUnits);
         m_length = 0;
@@ -104,7 +104,7 @@ private:
 };
 
 class Writer {
-public:
+  public:
     explicit Writer(bool formatted) : m_formatted(formatted) {}
 
     void WriteObject(const CMyJsonObjImp& object, int indent);
@@ -113,7 +113,7 @@ public:
     void WriteItemValue(const CMyJsonValueImp& value, int indent);
     CTKString Finish() { return m_out.Join(); }
 
-private:
+  private:
     void LineBreak() {
         TKWCHAR* p = m_out.Reserve(2);
         p[0] = '\r';
@@ -177,24 +177,36 @@ void Writer::String(const CTKString& text) {
 
 void Writer::Scalar(const CMyJsonValueImp& value) {
     switch (value.type) {
-        case CMyJsonValue::eNumber: Number(value.number); break;
-        case CMyJsonValue::eStr: String(value.text); break;
-        case CMyJsonValue::eBool: Bool(value.flag); break;
-        default: break;
+        case CMyJsonValue::eNumber:
+            Number(value.number);
+            break;
+        case CMyJsonValue::eStr:
+            String(value.text);
+            break;
+        case CMyJsonValue::eBool:
+            Bool(value.flag);
+            break;
+        default:
+            break;
     }
 }
 
 void Writer::WriteItemValue(const CMyJsonValueImp& value, int indent) {
     switch (value.type) {
-        case CMyJsonValue::eEmpty: m_out.PutLiteral(TKL("null")); break;
+        case CMyJsonValue::eEmpty:
+            m_out.PutLiteral(TKL("null"));
+            break;
         case CMyJsonValue::eObj:
             if (value.object)
                 WriteObject(TKJsonAccess::Of(*value.object), indent + 1);
             else
                 m_out.PutLiteral(TKL("null"));
             break;
-        case CMyJsonValue::eArr: WriteArray(value, indent + 1); break;
-        default: Scalar(value);
+        case CMyJsonValue::eArr:
+            WriteArray(value, indent + 1);
+            break;
+        default:
+            Scalar(value);
     }
 }
 
@@ -261,7 +273,8 @@ CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted) {
 CTKString WriteValueText(const CMyJsonValue& value, bool formatted) {
     const CMyJsonValueImp& imp = TKJsonAccess::Of(value);
     switch (imp.type) {
-        case CMyJsonValue::eEmpty: return CTKString();
+        case CMyJsonValue::eEmpty:
+            return CTKString();
         case CMyJsonValue::eObj:
             return imp.object ? WriteObjectText(TKJsonAccess::Of(*imp.object), formatted)
                               : CTKString();

@@ -81,9 +81,8 @@ inline const TKWCHAR* FindEscapable(const TKWCHAR* p, const TKWCHAR* end) {
     while (end - p >= 8) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         __m128i low = _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero);
-        __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote),
-                                                _mm_cmpeq_epi16(v, backslash)),
-                                   low);
+        __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)), low);
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
         while (mask) {
             const TKWCHAR* at = p + __builtin_ctz(mask) / 2;

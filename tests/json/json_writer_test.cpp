@@ -64,7 +64,8 @@ TEST(JsonWriter, Layouts) {
         {"number then object", u"{\"a\":[1,{}]}", u"{\"a\":[1,{}]}",
          u"{\r\n\t\"a\":[1,\t\t{\r\n\t\t}\r\n\t]\r\n}"},
         {"escapes", u"{\"s\":\"q\\\"b\\\\t\\tn\\nr\\r/\x01\"}",
-         u"{\"s\":\"q\\\"b\\\\t\\tn\\nr\\r/\x01\"}", u"{\r\n\t\"s\":\"q\\\"b\\\\t\\tn\\nr\\r/\x01\"\r\n}"},
+         u"{\"s\":\"q\\\"b\\\\t\\tn\\nr\\r/\x01\"}",
+         u"{\r\n\t\"s\":\"q\\\"b\\\\t\\tn\\nr\\r/\x01\"\r\n}"},
     };
     for (const auto& c : cases) {
         CMyJsonObj obj;
@@ -148,7 +149,8 @@ TEST(JsonWriter, NumberTextMatchesPrintf) {
     std::uniform_real_distribution<double> exponent(-30, 25);
     for (int i = 0; i < 200000; ++i) {
         double x = std::pow(10.0, exponent(random)) * ((random() & 1) ? -1 : 1);
-        if (i % 4 == 0) x = std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(random() % 70));
+        if (i % 4 == 0)
+            x = std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(random() % 70));
         char expected[400];
         int n = std::snprintf(expected, sizeof expected, "%.15f", x);
         while (n > 0 && expected[n - 1] == '0') --n;
@@ -199,7 +201,8 @@ TEST(JsonWriter, LargeDocumentsJoinSeamlessly) {
 
 TEST(JsonWriter, FormattedTextReadsBack) {
     CMyJsonObj obj;
-    ASSERT_TRUE(obj.Load(TKL("{\"a\":[[1,{\"b\":[{},[]]}],[\"x\\ty\"]],\"c\":{\"d\":null,\"e\":-0.5}}")));
+    ASSERT_TRUE(
+        obj.Load(TKL("{\"a\":[[1,{\"b\":[{},[]]}],[\"x\\ty\"]],\"c\":{\"d\":null,\"e\":-0.5}}")));
     CTKString compact = obj.CreateJson(false);
     CMyJsonObj back;
     ASSERT_TRUE(back.Load(obj.CreateJson(true)));
