@@ -6,6 +6,7 @@
 #include "TKCore.h"
 #include "TKString.h"
 #include "TKCollection.h"
+#include "TKJson.h"
 #include "TKGeo.h"
 
 #endif  // TAVIKFCU_TAVIKFCU_H

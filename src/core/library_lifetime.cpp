@@ -6,6 +6,7 @@
 #include "core/class_records.h"
 #include "core/scratch_pools.h"
 #include "geo/ellipsoids.h"
+#include "json/json_blocks.h"
 
 namespace tk::detail {
 
@@ -14,6 +15,8 @@ void LibraryLoad() {
     //    UTF-16 printf engine, whose %s is wide.
     // 2. The scratch pools and their locks.
     InitScratchPools();
+    //    The JSON value and object pools, beside the scratch pools.
+    InitJsonPools();
     // 3. The four predefined ellipsoids (plain values: nothing to tear down).
     InitEllipsoids();
     // 4. The runtime class records get their names and base links.
@@ -23,6 +26,7 @@ void LibraryLoad() {
 
 void LibraryUnload() {
     TeardownClassRecords();
+    TeardownJsonPools();
     TeardownScratchPools();
 }
 

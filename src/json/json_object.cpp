@@ -1,0 +1,395 @@
+// CMyJsonObj: items, key lookup and key paths, copies.
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "json/json_blocks.h"
+#include "json/json_records.h"
+#include "platform/wide_crt.h"
+
+using tk::detail::JsonItem;
+using tk::detail::RelocList;
+
+void CMyJsonObjImp::ReleaseItems() {
+    for (int i = 0; i < items.Size(); ++i) delete items[i].value;
+    items.Clear();
+}
+
+namespace {
+
+// The record of a handle under construction (see json_blocks.h).
+inline CMyJsonObjImp* RecordFor(const CMyJsonObj* handle) {
+    return tk::detail::NewRecord<CMyJsonObj, CMyJsonObjImp>(handle, tk::detail::Pending().object);
+}
+
+constexpr TKWCHAR kPathSeparator = '\\';
+
+inline TKWCHAR FoldAscii(TKWCHAR c) {
+    return c >= 'A' && c <= 'Z' ? TKWCHAR(c + 32) : c;
+}
+
+// Key equality for lookups: code unit for code unit, or ignoring the case of
+// the ASCII letters as the C runtime's wide comparison does in the "C"
+// locale.
+bool KeyEquals(const CTKString& key, const TKWCHAR* s, int n, bool ignoreCase) {
+    if (key.GetLength() != n) return false;
+    const TKWCHAR* k = key;
+    if (!ignoreCase) return std::memcmp(k, s, n * sizeof(TKWCHAR)) == 0;
+    for (int i = 0; i < n; ++i)
+        if (FoldAscii(k[i]) != FoldAscii(s[i])) return false;
+    return true;
+}
+
+// The index of the item for key s[0..n) in one object, or -1. An exact
+// match anywhere beats an earlier case-insensitive one.
+int FindKey(const CMyJsonObjImp& obj, const TKWCHAR* s, int n, bool exact) {
+    const RelocList<JsonItem>& items = obj.items;
+    for (int i = 0; i < items.Size(); ++i)
+        if (KeyEquals(items[i].key, s, n, false)) return i;
+    if (exact) return -1;
+    for (int i = 0; i < items.Size(); ++i)
+        if (KeyEquals(items[i].key, s, n, true)) return i;
+    return -1;
+}
+
+// One segment of a key path: [begin, begin + length), and whether it is the
+// last one.
+struct Segment {
+    const TKWCHAR* begin;
+    int length;
+    bool last;
+};
+
+inline Segment SegmentAt(const TKWCHAR* s) {
+    const TKWCHAR* p = s;
+    while (*p && *p != kPathSeparator) ++p;
+    return {s, static_cast<int>(p - s), *p == 0};
+}
+
+// The value under a key path, or null.
+CMyJsonValue* FindPath(const CMyJsonObjImp& root, const TKWCHAR* key, bool exact) {
+    if (!key) return nullptr;
+    const CMyJsonObjImp* current = &root;
+    for (const TKWCHAR* s = key;;) {
+        Segment segment = SegmentAt(s);
+        int i = FindKey(*current, segment.begin, segment.length, exact);
+        if (i < 0) return nullptr;
+        CMyJsonValue* value = current->items[i].value;
+        if (segment.last) return value;
+        const CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
+        if (imp.type != CMyJsonValue::eObj || !imp.object) return nullptr;
+        current = &TKJsonAccess::Of(*imp.object);
+        s = segment.begin + segment.length + 1;
+    }
+}
+
+void AppendItem(CMyJsonObjImp& obj, const TKWCHAR* key, int n, CMyJsonValue* value) {
+    new (obj.items.EmplaceSlot()) JsonItem{CTKString(key, n), value};
+}
+
+// Copies src's items after dst's.
+void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
+    dst.items.Reserve(dst.items.Size() + src.items.Size());
+    for (int i = 0; i < src.items.Size(); ++i) {
+        std::unique_ptr<CMyJsonValue> value(src.items[i].value->Clone());
+        new (dst.items.EmplaceSlot()) JsonItem{src.items[i].key, value.release()};
+    }
+}
+
+}  // namespace
+
+// ---- construction ---------------------------------------------------------------
+
+CMyJsonObj::CMyJsonObj() : m_imp(RecordFor(this)) {}
+
+CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(RecordFor(this)) {
+    try {
+        m_imp->error = src.m_imp->error;
+        CopyItems(*m_imp, *src.m_imp);
+    } catch (...) {
+        m_imp->ReleaseItems();
+        tk::detail::DeleteRecord(m_imp);
+        throw;
+    }
+}
+
+CMyJsonObj& CMyJsonObj::operator=(const CMyJsonObj& src) {
+    if (this == &src) return *this;
+    CopyFrom(&src);
+    m_imp->error = src.m_imp->error;
+    return *this;
+}
+
+CMyJsonObj::~CMyJsonObj() {
+    m_imp->ReleaseItems();
+    tk::detail::DeleteRecord(m_imp);
+}
+
+// ---- appending ------------------------------------------------------------------
+
+bool CMyJsonObj::AddItem(const TKWCHAR* key, CMyJsonValue* value) {
+    if (!key || !value) return false;
+    AppendItem(*m_imp, key, tk::platform::lstrlenW(key), value);
+    return true;
+}
+
+namespace {
+
+// Appends a value that the overload built itself; released if that fails.
+bool AddBuilt(CMyJsonObj& obj, const TKWCHAR* key, CMyJsonValue* built) {
+    std::unique_ptr<CMyJsonValue> value(built);
+    if (!obj.AddItem(key, value.get())) return false;
+    value.release();
+    return true;
+}
+
+}  // namespace
+
+bool CMyJsonObj::AddItem(const TKWCHAR* key) {
+    return key && AddBuilt(*this, key, new CMyJsonValue);
+}
+bool CMyJsonObj::AddItem(const TKWCHAR* key, const TKWCHAR* text) {
+    return key && AddBuilt(*this, key, new CMyJsonValue(text));
+}
+bool CMyJsonObj::AddItem(const TKWCHAR* key, double number) {
+    return key && AddBuilt(*this, key, new CMyJsonValue(number));
+}
+bool CMyJsonObj::AddItem(const TKWCHAR* key, int number) {
+    return key && AddBuilt(*this, key, new CMyJsonValue(number));
+}
+bool CMyJsonObj::AddItem(const TKWCHAR* key, bool flag) {
+    return key && AddBuilt(*this, key, new CMyJsonValue(flag));
+}
+bool CMyJsonObj::AddItem(const TKWCHAR* key, CMyJsonValue* const* items, int n) {
+    return key && AddBuilt(*this, key, new CMyJsonValue(items, n));
+}
+bool CMyJsonObj::AddItem(const TKWCHAR* key, const double* numbers, int n) {
+    return key && AddBuilt(*this, key, new CMyJsonValue(numbers, n));
+}
+bool CMyJsonObj::AddItem(const TKWCHAR* key, const int* numbers, int n) {
+    return key && AddBuilt(*this, key, new CMyJsonValue(numbers, n));
+}
+bool CMyJsonObj::AddItem(const TKWCHAR* key, CMyJsonObj* obj) {
+    return key && AddBuilt(*this, key, new CMyJsonValue(obj));
+}
+
+// ---- storing under a path ---------------------------------------------------------
+
+bool CMyJsonObj::SetItem(const TKWCHAR* key, CMyJsonValue* value, bool exact, bool mustExist) {
+    if (!key || !value) return false;
+    CMyJsonObjImp* current = m_imp;
+    for (const TKWCHAR* s = key;;) {
+        Segment segment = SegmentAt(s);
+        int i = FindKey(*current, segment.begin, segment.length, exact);
+        if (i >= 0) {
+            CMyJsonValue*& slot = current->items[i].value;
+            if (segment.last) {
+                if (slot != value) {
+                    CMyJsonValue* old = slot;
+                    slot = value;
+                    delete old;
+                }
+                return true;
+            }
+            CMyJsonValueImp& imp = TKJsonAccess::Of(*slot);
+            if (imp.type != CMyJsonValue::eObj || !imp.object) return false;
+            current = imp.object->m_imp;
+        } else {
+            if (mustExist) return false;
+            if (segment.last) {
+                AppendItem(*current, segment.begin, segment.length, value);
+                return true;
+            }
+            // A missing level: a new empty object, then go on inside it.
+            std::unique_ptr<CMyJsonValue> level(new CMyJsonValue(new CMyJsonObj));
+            CMyJsonObjImp* inner = TKJsonAccess::Of(*level).object->m_imp;
+            AppendItem(*current, segment.begin, segment.length, level.get());
+            level.release();
+            current = inner;
+        }
+        s = segment.begin + segment.length + 1;
+    }
+}
+
+namespace {
+
+// Stores a value that the overload built itself; released if that fails.
+bool SetBuilt(CMyJsonObj& obj, const TKWCHAR* key, CMyJsonValue* built, bool exact,
+              bool mustExist) {
+    std::unique_ptr<CMyJsonValue> value(built);
+    if (!obj.SetItem(key, value.get(), exact, mustExist)) return false;
+    value.release();
+    return true;
+}
+
+}  // namespace
+
+bool CMyJsonObj::SetItem(const TKWCHAR* key, const TKWCHAR* text, bool exact, bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue(text), exact, mustExist);
+}
+bool CMyJsonObj::SetItem(const TKWCHAR* key, double number, bool exact, bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue(number), exact, mustExist);
+}
+bool CMyJsonObj::SetItem(const TKWCHAR* key, int number, bool exact, bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue(number), exact, mustExist);
+}
+bool CMyJsonObj::SetItem(const TKWCHAR* key, bool flag, bool exact, bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue(flag), exact, mustExist);
+}
+bool CMyJsonObj::SetItem(const TKWCHAR* key, CMyJsonValue* const* items, int n, bool exact,
+                         bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue(items, n), exact, mustExist);
+}
+bool CMyJsonObj::SetItem(const TKWCHAR* key, const double* numbers, int n, bool exact,
+                         bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue(numbers, n), exact, mustExist);
+}
+bool CMyJsonObj::SetItem(const TKWCHAR* key, const int* numbers, int n, bool exact,
+                         bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue(numbers, n), exact, mustExist);
+}
+bool CMyJsonObj::SetItem(const TKWCHAR* key, CMyJsonObj* obj, bool exact, bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue(obj), exact, mustExist);
+}
+bool CMyJsonObj::SetItem2Empty(const TKWCHAR* key, bool exact, bool mustExist) {
+    return key && SetBuilt(*this, key, new CMyJsonValue, exact, mustExist);
+}
+
+// ---- removing ----------------------------------------------------------------------
+
+void CMyJsonObj::DelItemEx(const TKWCHAR* key, bool exact) {
+    if (!key) return;
+    int i = FindKey(*m_imp, key, tk::platform::lstrlenW(key), exact);
+    if (i < 0) return;
+    CMyJsonValue* value = m_imp->items[i].value;
+    m_imp->items.Erase(i);
+    delete value;
+}
+
+void CMyJsonObj::DelItem(const TKWCHAR* key) {
+    DelItemEx(key, true);
+}
+
+// ---- reading -----------------------------------------------------------------------
+
+int CMyJsonObj::ValueCount() const {
+    return m_imp->items.Size();
+}
+
+bool CMyJsonObj::Item(int i, CTKString& key, CMyJsonValue*& value) const {
+    if (i < 0 || i >= m_imp->items.Size()) return false;
+    key = m_imp->items[i].key;
+    value = m_imp->items[i].value;
+    return true;
+}
+
+bool CMyJsonObj::ValueEx(const TKWCHAR* key, CMyJsonValue*& value, bool exact) const {
+    CMyJsonValue* found = FindPath(*m_imp, key, exact);
+    if (!found) return false;
+    value = found;
+    return true;
+}
+
+bool CMyJsonObj::Value(const TKWCHAR* key, CMyJsonValue*& value) const {
+    return ValueEx(key, value, true);
+}
+
+namespace {
+
+// The record under a key path when it has the wanted kind, else null.
+const CMyJsonValueImp* FindOfKind(const CMyJsonObjImp& root, const TKWCHAR* key, bool exact,
+                                  CMyJsonValue::EValueType kind) {
+    CMyJsonValue* found = FindPath(root, key, exact);
+    if (!found) return nullptr;
+    const CMyJsonValueImp& imp = TKJsonAccess::Of(*found);
+    return imp.type == kind ? &imp : nullptr;
+}
+
+}  // namespace
+
+bool CMyJsonObj::ValueEx(const TKWCHAR* key, bool& out, bool exact) const {
+    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eBool);
+    if (!imp) return false;
+    out = imp->flag;
+    return true;
+}
+
+bool CMyJsonObj::ValueEx(const TKWCHAR* key, int& out, bool exact) const {
+    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eNumber);
+    // Truncation toward zero is defined only for numbers that fit an int.
+    if (!imp || !(imp->number > -2147483649.0 && imp->number < 2147483648.0)) return false;
+    out = static_cast<int>(imp->number);
+    return true;
+}
+
+bool CMyJsonObj::ValueEx(const TKWCHAR* key, double& out, bool exact) const {
+    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eNumber);
+    if (!imp) return false;
+    out = imp->number;
+    return true;
+}
+
+bool CMyJsonObj::ValueEx(const TKWCHAR* key, CTKString& out, bool exact) const {
+    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eStr);
+    if (!imp) return false;
+    out = imp->text;
+    return true;
+}
+
+bool CMyJsonObj::ValueEx(const TKWCHAR* key, const TKWCHAR*& out, bool exact) const {
+    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eStr);
+    if (!imp) return false;
+    out = imp->text;
+    return true;
+}
+
+bool CMyJsonObj::ValueEx(const TKWCHAR* key, CMyJsonObj*& out, bool exact) const {
+    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eObj);
+    if (!imp) return false;
+    out = imp->object;
+    return true;
+}
+
+CTKString CMyJsonObj::GetErrMsg() {
+    return m_imp->error;
+}
+
+// ---- copies --------------------------------------------------------------------------
+
+CMyJsonObj* CMyJsonObj::Clone() const {
+    return new CMyJsonObj(*this);
+}
+
+void CMyJsonObj::CopyFrom(const CMyJsonObj* src) {
+    // Built aside first: src may live inside this object.
+    RelocList<JsonItem> fresh;
+    if (src && src != this) {
+        CMyJsonObjImp copy;
+        try {
+            CopyItems(copy, *src->m_imp);
+        } catch (...) {
+            copy.ReleaseItems();
+            throw;
+        }
+        fresh.Swap(copy.items);
+    } else if (src == this) {
+        return;
+    }
+    m_imp->items.Swap(fresh);
+    for (int i = 0; i < fresh.Size(); ++i) delete fresh[i].value;
+    fresh.Clear();
+}
+
+// ---- text ------------------------------------------------------------------------------
+
+bool CMyJsonObj::Load(const TKWCHAR* text) {
+    return tk::detail::ReadDocumentObject(text, *m_imp, m_imp->error);
+}
+
+CTKString CMyJsonObj::CreateJson(bool formatted) {
+    return tk::detail::WriteObjectText(*m_imp, formatted);
+}
+
+char* CMyJsonObj::CreateUTF8Json(bool formatted) const {
+    return tk::detail::ToUtf8Buffer(tk::detail::WriteObjectText(*m_imp, formatted));
+}

@@ -1,0 +1,107 @@
+// Fast scans over UTF-16 text for the JSON reader and writer: the length of
+// a NUL-terminated text, and the next unit of a small set within a bounded
+// range. SSE2 handles eight units per step on x86-64; elsewhere the scalar
+// loops do the same job.
+#ifndef TAVIKFCU_JSON_TEXT_SCAN_H
+#define TAVIKFCU_JSON_TEXT_SCAN_H
+
+#include <cstdint>
+
+#include "tavikfcu/TKTypes.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define TK_JSON_SSE2 1
+#endif
+
+namespace tk::detail {
+
+// Units before the first NUL. The SSE2 path reads whole aligned 16-byte
+// blocks, which never cross a page boundary, so it may look at up to 14
+// bytes past the terminator inside the terminator's own block, exactly like
+// the C library's strlen. Those bytes are never used; the address sanitizer
+// is told not to count the reads.
+#if defined(TK_JSON_SSE2)
+__attribute__((no_sanitize("address"))) inline std::size_t TextLength(const TKWCHAR* text) {
+    auto address = reinterpret_cast<std::uintptr_t>(text);
+    if (address & 1) {  // not unit-aligned: lanes would straddle units
+        const TKWCHAR* p = text;
+        while (*p) ++p;
+        return static_cast<std::size_t>(p - text);
+    }
+    const __m128i zero = _mm_setzero_si128();
+    std::uintptr_t block = address & ~std::uintptr_t(15);
+    unsigned skip = static_cast<unsigned>(address - block);  // bytes before text
+    __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)));
+    mask &= ~0u << skip;  // ignore lanes before the text
+    while (!mask) {
+        block += 16;
+        v = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)));
+    }
+    std::uintptr_t at = block + static_cast<unsigned>(__builtin_ctz(mask));
+    return static_cast<std::size_t>((at - address) / sizeof(TKWCHAR));
+}
+#else
+inline std::size_t TextLength(const TKWCHAR* text) {
+    const TKWCHAR* p = text;
+    while (*p) ++p;
+    return static_cast<std::size_t>(p - text);
+}
+#endif
+
+// The first unit in [p, end) that is a quote or a backslash, or end.
+inline const TKWCHAR* FindQuoteOrBackslash(const TKWCHAR* p, const TKWCHAR* end) {
+#if defined(TK_JSON_SSE2)
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    while (end - p >= 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (mask) return p + __builtin_ctz(mask) / 2;
+        p += 8;
+    }
+#endif
+    while (p < end && *p != '"' && *p != '\\') ++p;
+    return p;
+}
+
+// The first unit in [p, end) that the writer must escape: quote, backslash,
+// TAB, CR or LF; or end.
+inline const TKWCHAR* FindEscapable(const TKWCHAR* p, const TKWCHAR* end) {
+#if defined(TK_JSON_SSE2)
+    const __m128i quote = _mm_set1_epi16('"');
+    const __m128i backslash = _mm_set1_epi16('\\');
+    // TAB (9), LF (10) and CR (13) are all below 14; unsigned "below 14" is
+    // "saturating subtract of 13 gives 0", done on 16-bit lanes.
+    const __m128i thirteen = _mm_set1_epi16(13);
+    const __m128i zero = _mm_setzero_si128();
+    while (end - p >= 8) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i low = _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero);
+        __m128i hit = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)), low);
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        while (mask) {
+            const TKWCHAR* at = p + __builtin_ctz(mask) / 2;
+            TKWCHAR c = *at;
+            if (c == '"' || c == '\\' || c == 9 || c == 10 || c == 13) return at;
+            mask &= mask - 1;  // a control unit the writer keeps: drop both
+            mask &= mask - 1;  // bytes of its lane
+        }
+        p += 8;
+    }
+#endif
+    while (p < end) {
+        TKWCHAR c = *p;
+        if (c == '"' || c == '\\' || c == 9 || c == 10 || c == 13) break;
+        ++p;
+    }
+    return p;
+}
+
+}  // namespace tk::detail
+
+#endif  // TAVIKFCU_JSON_TEXT_SCAN_H

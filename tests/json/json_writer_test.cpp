@@ -1,0 +1,212 @@
+// The writer: layout rules, escaping, number text, UTF-8 output, and text
+// that reads back as the same document.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+
+#include "json_test_util.h"
+#include "tavikfcu/TKCore.h"
+
+namespace {
+
+// The example document: a = 1, b = [true, false], c = [{x: "s"}, {}].
+void BuildExample(CMyJsonObj& obj) {
+    obj.AddItem(TKL("a"), 1);
+    auto* b = new CMyJsonValue(static_cast<CMyJsonValue* const*>(nullptr), 0);
+    b->AddToArr(true);
+    b->AddToArr(false);
+    obj.AddItem(TKL("b"), b);
+    auto* c = new CMyJsonValue(static_cast<CMyJsonValue* const*>(nullptr), 0);
+    auto* x = new CMyJsonObj;
+    x->AddItem(TKL("x"), TKL("s"));
+    c->MoveToArr(x);
+    c->MoveToArr(new CMyJsonObj);
+    obj.AddItem(TKL("c"), c);
+}
+
+TEST(JsonWriter, TheElevenLineExample) {
+    CMyJsonObj obj;
+    BuildExample(obj);
+    EXPECT_EQ(U16(obj.CreateJson(false)), u"{\"a\":1,\"b\":[true,false],\"c\":[{\"x\":\"s\"},{}]}");
+    EXPECT_EQ(U16(obj.CreateJson(true)),
+              u"{\r\n"
+              u"\t\"a\":1,\r\n"
+              u"\t\"b\":[true,false],\r\n"
+              u"\t\"c\":[\r\n"
+              u"\t\t{\r\n"
+              u"\t\t\t\"x\":\"s\"\r\n"
+              u"\t\t},\r\n"
+              u"\t\t{\r\n"
+              u"\t\t}\r\n"
+              u"\t]\r\n"
+              u"}");
+}
+
+struct LayoutCase {
+    const char* name;
+    std::u16string json;  // read with CMyJsonObj::Load
+    std::u16string compact;
+    std::u16string formatted;
+};
+
+TEST(JsonWriter, Layouts) {
+    const LayoutCase cases[] = {
+        {"empty object", u"{}", u"{}", u"{\r\n}"},
+        {"nested empty object", u"{\"o\":{}}", u"{\"o\":{}}", u"{\r\n\t\"o\":{\r\n\t}\r\n}"},
+        {"empty array", u"{\"a\":[]}", u"{\"a\":[]}", u"{\r\n\t\"a\":[]\r\n}"},
+        {"empty value", u"{\"e\":null}", u"{\"e\":null}", u"{\r\n\t\"e\":null\r\n}"},
+        {"arrays in an array", u"{\"a\":[[1],[2]]}", u"{\"a\":[[1],[2]]}",
+         u"{\r\n\t\"a\":[\r\n\t[1],\r\n\r\n\t[2]\r\n\t]\r\n}"},
+        {"number then object", u"{\"a\":[1,{}]}", u"{\"a\":[1,{}]}",
+         u"{\r\n\t\"a\":[1,\t\t{\r\n\t\t}\r\n\t]\r\n}"},
+        {"escapes", u"{\"s\":\"q\\\"b\\\\t\\tn\\nr\\r/\x01\"}",
+         u"{\"s\":\"q\\\"b\\\\t\\tn\\nr\\r/\x01\"}",
+         u"{\r\n\t\"s\":\"q\\\"b\\\\t\\tn\\nr\\r/\x01\"\r\n}"},
+    };
+    for (const auto& c : cases) {
+        CMyJsonObj obj;
+        ASSERT_TRUE(obj.Load(W(c.json))) << c.name;
+        EXPECT_EQ(U16(obj.CreateJson(false)), c.compact) << c.name;
+        EXPECT_EQ(U16(obj.CreateJson(true)), c.formatted) << c.name;
+    }
+}
+
+TEST(JsonWriter, EmptyElementsLeaveOnlyTheirComma) {
+    CMyJsonValue* items[] = {new CMyJsonValue(1), new CMyJsonValue, new CMyJsonValue(2)};
+    CMyJsonValue array(items, 3);
+    EXPECT_EQ(U16(array.CreateJson(false)), u"[1,,2]");
+}
+
+TEST(JsonWriter, KeysAreWrittenUnescaped) {
+    CMyJsonObj obj;
+    obj.AddItem(TKL("k\"ey"), 1);
+    EXPECT_EQ(U16(obj.CreateJson(false)), u"{\"k\"ey\":1}");
+}
+
+TEST(JsonWriter, ValueTexts) {
+    auto* inner = new CMyJsonObj;
+    inner->AddItem(TKL("k"), 1);
+    auto array = std::make_unique<CMyJsonValue>();
+    CTKString error;
+    ASSERT_TRUE(array->Load(TKL("[{\"x\":1},[2]]"), error));
+    struct {
+        const char* name;
+        std::unique_ptr<CMyJsonValue> value;
+        std::u16string compact;
+        std::u16string formatted;
+    } cases[] = {
+        {"empty", std::make_unique<CMyJsonValue>(), u"", u""},
+        {"number", std::make_unique<CMyJsonValue>(5), u"5", u"5"},
+        {"string", std::make_unique<CMyJsonValue>(TKL("abc")), u"\"abc\"", u"\"abc\""},
+        {"bool", std::make_unique<CMyJsonValue>(false), u"false", u"false"},
+        {"object", std::make_unique<CMyJsonValue>(inner), u"{\"k\":1}", u"{\r\n\t\"k\":1\r\n}"},
+        // An array is laid out as an item value at one TAB.
+        {"array", std::move(array), u"[{\"x\":1},[2]]",
+         u"[\r\n\t\t{\r\n\t\t\t\"x\":1\r\n\t\t},\r\n\r\n\t[2]\r\n\t]"},
+    };
+    for (auto& c : cases) {
+        EXPECT_EQ(U16(c.value->CreateJson(false)), c.compact) << c.name;
+        EXPECT_EQ(U16(c.value->CreateJson(true)), c.formatted) << c.name;
+    }
+}
+
+struct NumberText {
+    const char* name;
+    double value;
+    std::u16string text;
+};
+
+TEST(JsonWriter, NumberTexts) {
+    const NumberText cases[] = {
+        {"integer", 3.0, u"3"},
+        {"tenth", 0.1, u"0.1"},
+        {"third", 1.0 / 3.0, u"0.333333333333333"},
+        {"half", -0.25, u"-0.25"},
+        {"hundred", 100, u"100"},
+        {"zero", 0, u"0"},
+        {"negative zero", -0.0, u"-0"},
+        {"tiny negative", -1e-20, u"-0"},
+        {"1e20", 1e20, u"100000000000000000000"},
+        {"2^53 + 2", 9007199254740994.0, u"9007199254740994"},
+        {"rounds up to an integer", 0.9999999999999999, u"1"},
+        {"infinity", INFINITY, u"inf"},
+        {"minus infinity", -INFINITY, u"-inf"},
+    };
+    for (const auto& c : cases) {
+        CMyJsonValue value(c.value);
+        EXPECT_EQ(U16(value.CreateJson(false)), c.text) << c.name;
+    }
+}
+
+// Exact "%.15f" with trimming, checked against the C library over many
+// doubles of every magnitude the integer path covers.
+TEST(JsonWriter, NumberTextMatchesPrintf) {
+    std::mt19937_64 random(12345);
+    std::uniform_real_distribution<double> exponent(-30, 25);
+    for (int i = 0; i < 200000; ++i) {
+        double x = std::pow(10.0, exponent(random)) * ((random() & 1) ? -1 : 1);
+        if (i % 4 == 0)
+            x = std::ldexp(static_cast<double>(random() >> 11), -static_cast<int>(random() % 70));
+        char expected[400];
+        int n = std::snprintf(expected, sizeof expected, "%.15f", x);
+        while (n > 0 && expected[n - 1] == '0') --n;
+        if (n > 0 && expected[n - 1] == '.') --n;
+        CMyJsonValue value(x);
+        ASSERT_EQ(U16(value.CreateJson(false)), Widen(std::string(expected, n))) << x;
+    }
+}
+
+TEST(JsonWriter, Utf8Output) {
+    CMyJsonObj obj;
+    obj.AddItem(TKL("名"), TKL("值"));
+    char* text = obj.CreateUTF8Json(false);
+    EXPECT_STREQ(text, "{\"名\":\"值\"}");
+    tkFreeMem(text);
+    CMyJsonValue empty;
+    text = empty.CreateUTF8Json(true);
+    EXPECT_STREQ(text, "");
+    tkFreeMem(text);
+}
+
+// A document far beyond one 512-unit piece: the same text as the one built
+// by plain concatenation of its parts.
+TEST(JsonWriter, LargeDocumentsJoinSeamlessly) {
+    CMyJsonObj obj;
+    std::u16string expected = u"{";
+    for (int i = 0; i < 400; ++i) {
+        std::u16string key = Widen("key" + std::to_string(i));
+        std::u16string text(i % 50 == 7 ? 700 : i % 13, static_cast<char16_t>(u'a' + i % 26));
+        obj.AddItem(W(key), W(text));
+        if (i) expected += u",";
+        expected += u"\"" + key + u"\":\"" + text + u"\"";
+        if (i % 40 == 0) {
+            auto* inner = new CMyJsonObj;
+            inner->AddItem(TKL("n"), i);
+            obj.AddItem(TKL("o"), inner);
+            expected += u",\"o\":{\"n\":" + Widen(std::to_string(i)) + u"}";
+        }
+    }
+    expected += u"}";
+    CTKString text = obj.CreateJson(false);
+    EXPECT_EQ(U16(text), expected);
+    EXPECT_GT(text.GetLength(), 512 * 20);
+    CMyJsonObj back;
+    ASSERT_TRUE(back.Load(text));
+    EXPECT_EQ(U16(back.CreateJson(true)), U16(obj.CreateJson(true)));
+}
+
+TEST(JsonWriter, FormattedTextReadsBack) {
+    CMyJsonObj obj;
+    ASSERT_TRUE(
+        obj.Load(TKL("{\"a\":[[1,{\"b\":[{},[]]}],[\"x\\ty\"]],\"c\":{\"d\":null,\"e\":-0.5}}")));
+    CTKString compact = obj.CreateJson(false);
+    CMyJsonObj back;
+    ASSERT_TRUE(back.Load(obj.CreateJson(true)));
+    EXPECT_EQ(U16(back.CreateJson(false)), U16(compact));
+}
+
+}  // namespace
