@@ -1,11 +1,14 @@
-// Error handles: creation, both readers under two code pages, ownership.
+// Error handles and error documents: creation, both readers under two code
+// pages, the document layout, and who releases what.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/debug_output.h"
 #include "tavikfcu/TKCore.h"
+#include "tavikfcu/TKJson.h"
 #include "tavikfcu/TKString.h"
 
 namespace {
@@ -87,4 +90,49 @@ TEST(DebugOutput, SinkReceivesTheText) {
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0], u"Tavik: 测试");
     EXPECT_FALSE(tk::platform::IsDebuggerPresent());
+}
+
+// ---- error documents ------------------------------------------------------------
+
+
+namespace {
+std::string TakeText(char* text) {
+    std::string result = text ? text : "<null>";
+    tkFreeMem(text);
+    return result;
+}
+const char kUndefinedDocument[] =
+    "{\r\n\t\"Error\":{\r\n\t\t\"DisplayText\":\"未定义错误\",\r\n\t\t\"ErrorCode\":1\r\n\t}\r\n}";
+}  // namespace
+
+TEST(ErrorDocument, LayoutByteForByte) {
+    EXPECT_EQ(TakeText(TKErrorUtils::CreateErrorUTF8Json(CTKObject::eNotFound, TKL("找不到文件"))),
+              "{\r\n\t\"Error\":{\r\n\t\t\"DisplayText\":\"找不到文件\",\r\n\t\t\"ErrorCode\":"
+              "2\r\n\t}\r\n}");
+}
+
+TEST(ErrorDocument, HandlesAreConsumedAndObjectsKept) {
+    // A handle with code 0 gives only the code; the handle is released (ASan
+    // would report it otherwise).
+    std::unique_ptr<CMyJsonObj> noError(TKErrorUtils::CreateErrorJson(
+        TKErrorUtils::CreateError(CTKObject::eNoError, TKL("x")), nullptr));
+    char* text = noError->CreateUTF8Json(false);
+    EXPECT_EQ(TakeText(text), "{\"Error\":{\"ErrorCode\":0}}");
+
+    std::unique_ptr<CMyJsonObj> none(TKErrorUtils::CreateErrorJson(0, nullptr));
+    EXPECT_EQ(TakeText(none->CreateUTF8Json(true)), kUndefinedDocument);
+    std::unique_ptr<CMyJsonObj> withText(TKErrorUtils::CreateErrorJson(0, TKL("oops")));
+    EXPECT_EQ(TakeText(withText->CreateUTF8Json(false)),
+              "{\"Error\":{\"DisplayText\":\"oops\",\"ErrorCode\":1}}");
+
+    EXPECT_EQ(TKErrorUtils::CreateErrorUTF8JsonByHandle(0), nullptr);
+    std::uint64_t handle = TKErrorUtils::CreateError(CTKObject::eAccessFailed, TKL("denied"));
+    EXPECT_NE(TakeText(TKErrorUtils::CreateErrorUTF8JsonByHandle(handle)).find("\"ErrorCode\":14"),
+              std::string::npos);
+
+    CTKObject obj;
+    obj.SetError(CTKObject::eNotFound, TKL("not found"));
+    std::string byObj = TakeText(TKErrorUtils::CreateErrorUTF8JsonByObj(&obj, TKL("Load")));
+    EXPECT_NE(byObj.find("\"DisplayText\":\"Loadnot found\""), std::string::npos);  // no space
+    EXPECT_EQ(obj.GetErrorCode(), CTKObject::eNotFound);
 }
