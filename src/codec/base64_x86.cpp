@@ -10,12 +10,7 @@
 
 #ifdef TK_CODEC_X86
 
-#if defined(__GNUC__) && !defined(__clang__)
-// GCC 12's AVX-512 intrinsics start from _mm512_undefined_epi32(), which
-// -Wmaybe-uninitialized reports once they are inlined into a target function.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
+#include "codec/x86_intrinsics.h"
 
 namespace tk::detail {
 

@@ -13,7 +13,7 @@
 
 #ifdef TK_CODEC_X86
 
-#include <immintrin.h>
+#include "codec/x86_intrinsics.h"
 
 #include "codec/crc64_tables.h"
 
