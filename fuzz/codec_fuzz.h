@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -45,7 +46,7 @@ Result Run(int (*decode)(const Unit*, unsigned int, unsigned char**), const Unit
 template <typename Unit>
 void FuzzDecoder(const std::uint8_t* data, std::size_t size,
                  int (*decode)(const Unit*, unsigned int, unsigned char**), int bitsPerChar,
-                 Unit* (*encodeW)(const unsigned char*, unsigned int),
+                 TKWCHAR* (*encodeW)(const unsigned char*, unsigned int),
                  char* (*encodeA)(const unsigned char*, unsigned int)) {
     const std::size_t units = size / sizeof(Unit);
     if (units == 0) return;
