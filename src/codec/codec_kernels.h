@@ -84,7 +84,8 @@ std::uint64_t Crc64Vpclmul(std::uint64_t crc, const std::uint8_t* data, std::siz
 void Sha256BlocksShaNi(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count);
 #endif
 
-// ---- hooks for the test and benchmark programs -------------------------------
+// ---- hooks for the test, benchmark and fuzz programs ---------------------------
+// Exported because the benchmark and fuzz programs link the shared library.
 
 // True when the CPU can run every kernel of that tier that the tier has.
 TK_API bool CodecPathSupported(CodecPath path);
