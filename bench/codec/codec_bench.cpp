@@ -183,7 +183,7 @@ struct Pair {
 std::vector<Pair> g_pairs;
 
 void RegisterPaths(const char* job, void (*fn)(benchmark::State&), const char* peer,
-                   const char* peerForSse = nullptr, const char* peerForPortable = nullptr,
+                   const char* peerFor128Bit = nullptr, const char* peerForPortable = nullptr,
                    int64_t extra = -1) {
     for (int p = 0; p < tk::detail::kCodecPathCount; ++p) {
         if (!tk::detail::CodecPathSupported(static_cast<CodecPath>(p))) continue;
@@ -197,7 +197,8 @@ void RegisterPaths(const char* job, void (*fn)(benchmark::State&), const char* p
             name + "/" + std::to_string(p) + (extra >= 0 ? "/" + std::to_string(extra) : "");
         const char* against = peer;
         if (p == 0 && peerForPortable) against = peerForPortable;
-        if (p == 1 && peerForSse) against = peerForSse;
+        // The AVX2 tier has no CRC kernel of its own: it runs the 128-bit one.
+        if ((p == 1 || p == 2) && peerFor128Bit) against = peerFor128Bit;
         if (against)
             g_pairs.push_back({std::string(job) + " [" + kPathNames[p] + "]", full, against});
     }
