@@ -8,5 +8,6 @@
 #include "TKCollection.h"
 #include "TKJson.h"
 #include "TKGeo.h"
+#include "TKCodec.h"
 
 #endif  // TAVIKFCU_TAVIKFCU_H

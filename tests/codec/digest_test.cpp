@@ -1,0 +1,232 @@
+// MD5, HMAC-SHA256 and CRC-64 through the exported functions.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "codec/crc64_tables.h"
+#include "codec_test_util.h"
+
+using namespace codec_test;
+
+namespace {
+
+std::string Md5Lower(const std::string& s) {
+    char text[33];
+    TKMD5::tkGetMD5StrLowerA(s.data(), static_cast<unsigned>(s.size()), text);
+    return text;
+}
+
+std::string Hex(const unsigned char* p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string h;
+    for (size_t i = 0; i < n; ++i) {
+        h.push_back(digits[p[i] >> 4]);
+        h.push_back(digits[p[i] & 15]);
+    }
+    return h;
+}
+
+// A deliberately plain MD5 straight from RFC 1321's description: constants
+// from sin(), the padded message built as a word array. It shares nothing
+// with the library's code.
+std::string ReferenceMd5(const std::vector<unsigned char>& m) {
+    const size_t n = m.size();
+    std::vector<uint32_t> words(16 * ((n + 8) / 64 + 1), 0);
+    for (size_t i = 0; i < n; ++i) words[i / 4] |= uint32_t(m[i]) << (8 * (i % 4));
+    words[n / 4] |= 0x80u << (8 * (n % 4));
+    const uint64_t bits = uint64_t(n) * 8;
+    words[words.size() - 2] = static_cast<uint32_t>(bits);
+    words[words.size() - 1] = static_cast<uint32_t>(bits >> 32);
+    static const int r[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+    uint32_t s[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    for (size_t blk = 0; blk < words.size(); blk += 16) {
+        uint32_t a = s[0], b = s[1], c = s[2], d = s[3];
+        for (int i = 0; i < 64; ++i) {
+            const int round = i / 16;
+            uint32_t f;
+            int k;
+            if (round == 0)
+                f = (b & c) | (~b & d), k = i;
+            else if (round == 1)
+                f = (b & d) | (c & ~d), k = (5 * i + 1) % 16;
+            else if (round == 2)
+                f = b ^ c ^ d, k = (3 * i + 5) % 16;
+            else
+                f = c ^ (b | ~d), k = (7 * i) % 16;
+            const uint32_t t =
+                static_cast<uint32_t>(std::floor(std::fabs(std::sin(i + 1.0)) * 4294967296.0));
+            const uint32_t sum = a + f + words[blk + k] + t;
+            const int sh = r[round][i % 4];
+            a = d;
+            d = c;
+            c = b;
+            b = b + ((sum << sh) | (sum >> (32 - sh)));
+        }
+        s[0] += a, s[1] += b, s[2] += c, s[3] += d;
+    }
+    unsigned char digest[16];
+    for (int i = 0; i < 16; ++i) digest[i] = static_cast<unsigned char>(s[i / 4] >> (8 * (i % 4)));
+    return Hex(digest, 16);
+}
+
+TEST(Md5, Rfc1321Suite) {
+    const std::pair<const char*, const char*> suite[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"a", "0cc175b9c0f1b6a831c399e269772661"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"abcdefghijklmnopqrstuvwxyz", "c3fcd3d76192e4007dfb496cca67e13b"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+         "d174ab98d277d9f5a5611c2c9f419d9f"},
+        {"1234567890123456789012345678901234567890123456789012345678901234567890123456789"
+         "0",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [text, digest] : suite) {
+        EXPECT_EQ(Md5Lower(text), digest) << '"' << text << '"';
+        EXPECT_EQ(ReferenceMd5(Bytes(text)), digest) << "reference, \"" << text << '"';
+    }
+}
+
+TEST(Md5, PaddingBoundariesAndHighBytesMatchTheReference) {
+    // 55 bytes fit the length in the same block; 56 to 63 need another one.
+    for (size_t n : {0, 1, 55, 56, 57, 63, 64, 65, 119, 120, 127, 128, 129, 1000}) {
+        std::vector<unsigned char> m(n);
+        for (size_t i = 0; i < n; ++i) m[i] = static_cast<unsigned char>(0x80 + (i * 7) % 128);
+        char text[33];
+        TKMD5::tkGetMD5StrLowerA(m.data(), static_cast<unsigned>(n), text);
+        EXPECT_EQ(text, ReferenceMd5(m)) << n << " bytes";
+    }
+}
+
+TEST(Md5, FiveFormsAgree) {
+    const char* msg = "message digest";
+    const unsigned n = 14;
+    unsigned int words[4];
+    TKMD5::tkGetMD5Data(msg, n, words);
+    EXPECT_EQ(words[0], 0x7d696bf9u);  // f9 6b 69 7d, least significant byte first
+    char lowerA[33], upperA[33];
+    TKWCHAR lowerW[33], upperW[33];
+    TKMD5::tkGetMD5StrLowerA(msg, n, lowerA);
+    TKMD5::tkGetMD5StrUpperA(msg, n, upperA);
+    TKMD5::tkGetMD5StrLowerW(msg, n, lowerW);
+    TKMD5::tkGetMD5StrUpperW(msg, n, upperW);
+    EXPECT_STREQ(lowerA, "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_STREQ(upperA, "F96B697D7CB7938D525A2F31AAF161D0");
+    EXPECT_EQ(Narrow(lowerW), lowerA);
+    EXPECT_EQ(Narrow(upperW), upperA);
+    EXPECT_EQ(lowerW[32], 0);
+}
+
+struct HmacCase {
+    const char* name;
+    std::string key;
+    std::string data;
+    const char* mac;  // hex; may be a prefix (truncated case)
+};
+
+std::string Repeat(int byte, size_t n) {
+    return std::string(n, static_cast<char>(byte));
+}
+
+std::string Range(int first, int last) {
+    std::string s;
+    for (int b = first; b <= last; ++b) s.push_back(static_cast<char>(b));
+    return s;
+}
+
+// RFC 4231, test cases 1 to 7.
+const HmacCase kRfc4231[] = {
+    {"1", Repeat(0x0b, 20), "Hi There",
+     "b0344c61d8db38535ca8afceaf0bf12b881dc200c9833da726e9376c2e32cff7"},
+    {"2 short key", "Jefe", "what do ya want for nothing?",
+     "5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843"},
+    {"3", Repeat(0xaa, 20), Repeat(0xdd, 50),
+     "773ea91e36800e46854db8ebd09181a72959098b3ef8c122d9635514ced565fe"},
+    {"4", Range(1, 25), Repeat(0xcd, 50),
+     "82558a389a443c0ea4cc819899f2083a85f0faa3e578f8077a2e3ff46729665b"},
+    {"5 truncated", Repeat(0x0c, 20), "Test With Truncation", "a3b6167473100ee06e0c796c2955552b"},
+    {"6 131-byte key", Repeat(0xaa, 131), "Test Using Larger Than Block-Size Key - Hash Key First",
+     "60e431591ee0b67f0d8a26aacbf5b77f8e0bc6213728c5140546040f0ee37f54"},
+    {"7 131-byte key, long data", Repeat(0xaa, 131),
+     "This is a test using a larger than block-size key and a larger than block-size data. The "
+     "key needs to be hashed before being used by the HMAC algorithm.",
+     "9b09ffa71b942fcb27635fbcd5b0e944bfdc63644f0713938a7f51535c3a35e2"},
+};
+
+std::string Hmac(const std::string& key, const std::string& data, int capacity = 32) {
+    char mac[64] = {};
+    int len = capacity;
+    TKHMACSHA::tkHMAC_SHA256(key.data(), static_cast<int>(key.size()), data.data(),
+                             static_cast<int>(data.size()), mac, &len);
+    return Hex(reinterpret_cast<unsigned char*>(mac), static_cast<size_t>(len > 0 ? len : 0));
+}
+
+TEST(HmacSha256, Rfc4231Cases) {
+    for (const auto& c : kRfc4231) {
+        const std::string mac = Hmac(c.key, c.data);
+        EXPECT_EQ(mac.substr(0, std::strlen(c.mac)), c.mac) << "case " << c.name;
+    }
+}
+
+TEST(HmacSha256, KeyOfExactly64BytesIsUsedAsItIs) {
+    // HMAC pads short keys with zeros to 64 bytes, so the padded key must give
+    // the same MAC; had it been hashed first (as a 65-byte key is), it would not.
+    const std::string key = Repeat(0x0b, 20);
+    const std::string padded = key + std::string(44, '\0');
+    EXPECT_EQ(Hmac(padded, "Hi There"), kRfc4231[0].mac);
+    EXPECT_NE(Hmac(padded + '\0', "Hi There"), kRfc4231[0].mac);
+}
+
+TEST(HmacSha256, MacLengthInAndOut) {
+    struct Row {
+        const char* name;
+        int capacity, after, written;
+    };
+    const Row rows[] = {{"16 stays 16", 16, 16, 16},    {"40 becomes 32", 40, 32, 32},
+                        {"32 stays 32", 32, 32, 32},    {"0 writes nothing", 0, 0, 0},
+                        {"1 writes one byte", 1, 1, 1}, {"negative writes nothing", -5, -5, 0}};
+    const std::string full = kRfc4231[1].mac;
+    for (const auto& r : rows) {
+        char mac[48];
+        std::memset(mac, 0x5A, sizeof mac);
+        int len = r.capacity;
+        TKHMACSHA::tkHMAC_SHA256("Jefe", 4, "what do ya want for nothing?", 28, mac, &len);
+        EXPECT_EQ(len, r.after) << r.name;
+        EXPECT_EQ(Hex(reinterpret_cast<unsigned char*>(mac), r.written),
+                  full.substr(0, 2 * r.written))
+            << r.name;
+        for (int i = r.written; i < 48; ++i) EXPECT_EQ(mac[i], 0x5A) << r.name << " byte " << i;
+    }
+}
+
+std::string Crc64A(const std::string& s) {
+    Owned<char> text(TKCRC64::tkGetCRC64StrA(reinterpret_cast<const unsigned char*>(s.data()),
+                                             static_cast<unsigned>(s.size())));
+    return text.get();
+}
+
+TEST(Crc64, CheckValuesAndTableEntries) {
+    const std::pair<std::string, const char*> rows[] = {
+        {"123456789", "e9c6d914c4b8d9ca"},
+        {"", "0000000000000000"},
+        {std::string(1, '\x01'), "7ad870c830358979"},  // table entry 1
+        {std::string(1, '\x80'), "95ac9329ac4bc9b5"},  // entry 128, the polynomial
+        {std::string(1, '\xff'), "29b7d047efec8728"},  // entry 255
+        {std::string(8, '\0'), "0000000000000000"},    // no initial inversion
+    };
+    for (const auto& [data, crc] : rows) EXPECT_EQ(Crc64A(data), crc) << data.size() << " bytes";
+    EXPECT_EQ(tk::detail::kCrc64Slices[0][0], 0u);
+}
+
+TEST(Crc64, WideTextMatchesNarrow) {
+    const unsigned char digits[] = "123456789";
+    Owned<TKWCHAR> w(TKCRC64::tkGetCRC64StrW(digits, 9));
+    EXPECT_EQ(Narrow(w.get()), "e9c6d914c4b8d9ca");
+    Owned<TKWCHAR> empty(TKCRC64::tkGetCRC64StrW(nullptr, 0));
+    EXPECT_EQ(Narrow(empty.get()), "0000000000000000");
+}
+
+}  // namespace
