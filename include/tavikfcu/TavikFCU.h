@@ -7,5 +7,6 @@
 #include "TKString.h"
 #include "TKCollection.h"
 #include "TKGeo.h"
+#include "TKFile.h"
 
 #endif  // TAVIKFCU_TAVIKFCU_H
