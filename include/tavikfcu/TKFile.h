@@ -46,7 +46,7 @@
 // ---- CSV reader -----------------------------------------------------------------
 
 class TK_API CTKCSVFileReader {
-public:
+  public:
     // A reader with no file open.
     CTKCSVFileReader();
     // Closes the file and frees the buffer.
@@ -89,7 +89,7 @@ public:
     // call on this reader. Never null.
     const TKWCHAR* GetLastError() const;
 
-private:
+  private:
     struct Impl;
     Impl* m_impl;  // null only after a move; recreated on demand
 };

@@ -27,8 +27,12 @@ constexpr TKWCHAR kEmptyOrInvalid[] = TKL("CSV数据为空或格式无效!");
 
 // The bytes the line reader steps over before a line: blank lines, leading
 // blanks, and the zeros of an unfilled buffer. A carriage return is kept.
-inline bool IsSkippedBeforeLine(char c) { return c == 0 || c == '\t' || c == '\n' || c == ' '; }
-inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+inline bool IsSkippedBeforeLine(char c) {
+    return c == 0 || c == '\t' || c == '\n' || c == ' ';
+}
+inline bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // The first line feed or zero at or after p. The buffer's permanent zero
 // guarantees one.
@@ -69,7 +73,7 @@ struct CTKCSVFileReader::Impl {
     // file or on failure (then lastError says why).
     bool ReadRow(std::vector<CTKString>& row);
 
-private:
+  private:
     // The next line, or a null line at the end of the file or on failure.
     [[nodiscard]] Line NextLine();
     // Moves the unread tail to the front and fills the rest from the file.
@@ -212,8 +216,8 @@ void CTKCSVFileReader::Impl::AppendField(std::vector<CTKString>& row, const char
     if (utf8) {
         units = static_cast<int>(tk::platform::Utf8ToUtf16Unchecked(text, n, out));
     } else {
-        units = tk::platform::MultiByteToWideChar(tk::platform::kCodePageAnsi, 0, text, bytes,
-                                                  out, bytes);
+        units = tk::platform::MultiByteToWideChar(tk::platform::kCodePageAnsi, 0, text, bytes, out,
+                                                  bytes);
         if (units < 0) units = 0;
     }
     field.ReleaseBuffer(units);
@@ -290,7 +294,9 @@ bool CTKCSVFileReader::Impl::ReadRow(std::vector<CTKString>& row) {
 
 CTKCSVFileReader::CTKCSVFileReader() : m_impl(new Impl) {}
 
-CTKCSVFileReader::~CTKCSVFileReader() { delete m_impl; }
+CTKCSVFileReader::~CTKCSVFileReader() {
+    delete m_impl;
+}
 
 CTKCSVFileReader::CTKCSVFileReader(CTKCSVFileReader&& other) noexcept
     : m_impl(std::exchange(other.m_impl, nullptr)) {}

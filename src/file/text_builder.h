@@ -7,7 +7,7 @@
 namespace tk::detail {
 
 class TextBuilder {
-public:
+  public:
     TextBuilder& Append(const TKWCHAR* text) {
         m_text += text;
         return *this;
@@ -34,7 +34,7 @@ public:
     TextBuilder& Append(int value) { return Append(static_cast<long long>(value)); }
     CTKString Take() { return m_text; }
 
-private:
+  private:
     CTKString m_text;
 };
 

@@ -62,16 +62,18 @@ CTKString FormatTime(unsigned int t) {
     std::tm local{};
     if (!tk::platform::ToLocalTime(static_cast<std::int64_t>(t), local)) return CTKString();
     char ascii[64];
-    int n = std::snprintf(ascii, sizeof ascii, "%d-%02d-%02d %02d:%02d:%02d",
-                          local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                          local.tm_min, local.tm_sec);
+    int n =
+        std::snprintf(ascii, sizeof ascii, "%d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900,
+                      local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
     if (n <= 0 || n >= static_cast<int>(sizeof ascii)) return CTKString();
     TKWCHAR wide[64];
     for (int i = 0; i < n; ++i) wide[i] = static_cast<TKWCHAR>(ascii[i]);
     return CTKString(wide, n);
 }
 
-CTKString GetCurFormatTime() { return FormatTime(GetCurTime()); }
+CTKString GetCurFormatTime() {
+    return FormatTime(GetCurTime());
+}
 
 unsigned int GetTimeFromStr(const TKWCHAR* text) {
     const int length = tk::platform::lstrlenW(text);  // null reads as empty text

@@ -18,7 +18,9 @@ namespace {
 
 // errno after a failed C-library call, never 0: a call that failed without
 // saying why is an I/O error.
-int LastErrno() { return errno != 0 ? errno : EIO; }
+int LastErrno() {
+    return errno != 0 ? errno : EIO;
+}
 
 }  // namespace
 
@@ -36,7 +38,9 @@ std::string NativePath(const TKWCHAR* path) {
     return out;
 }
 
-File::~File() { Close(); }
+File::~File() {
+    Close();
+}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {

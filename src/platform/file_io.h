@@ -24,15 +24,15 @@
 namespace tk::platform {
 
 enum class FileMode {
-    kRead,      // existing file, binary, no newline translation ("rb")
-    kWrite,     // created or truncated, binary ("wb")
+    kRead,   // existing file, binary, no newline translation ("rb")
+    kWrite,  // created or truncated, binary ("wb")
 };
 
 // The OS spelling of a UTF-16 path: UTF-8, '\' turned into '/'. Null gives "".
 std::string NativePath(const TKWCHAR* path);
 
 class File {
-public:
+  public:
     File() = default;
     ~File();
     File(File&& other) noexcept : m_stream(other.m_stream) { other.m_stream = nullptr; }
@@ -66,7 +66,7 @@ public:
     // readers and writers). Stays owned by this File.
     std::FILE* Stream() const { return m_stream; }
 
-private:
+  private:
     std::FILE* m_stream = nullptr;
 };
 

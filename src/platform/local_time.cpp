@@ -7,7 +7,9 @@ static_assert(sizeof(std::time_t) >= 8, "time_t must be 64-bit to reach past 203
 
 namespace tk::platform {
 
-std::int64_t CurrentTime() { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t CurrentTime() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 bool ToLocalTime(std::int64_t t, std::tm& out) {
     std::time_t value = static_cast<std::time_t>(t);
