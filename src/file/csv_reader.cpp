@@ -79,7 +79,9 @@ struct CTKCSVFileReader::Impl {
     // Moves the unread tail to the front and fills the rest from the file.
     // Returns the count of new bytes; -1 when the read failed.
     [[nodiscard]] std::int64_t Refill();
-    void AppendField(std::vector<CTKString>& row, const char* text, std::size_t n) const;
+    // Stores field number index of row; index is at most row.size().
+    void SetField(std::vector<CTKString>& row, std::size_t index, const char* text,
+                  std::size_t n) const;
     void SetFileError(const TKWCHAR* verb, int err);
 };
 
@@ -205,10 +207,16 @@ CTKCSVFileReader::Impl::Line CTKCSVFileReader::Impl::NextLine() {
 
 // ---- the row reader -------------------------------------------------------------------
 
-void CTKCSVFileReader::Impl::AppendField(std::vector<CTKString>& row, const char* text,
-                                         std::size_t n) const {
-    CTKString& field = row.emplace_back();
-    if (n == 0) return;
+void CTKCSVFileReader::Impl::SetField(std::vector<CTKString>& row, std::size_t index,
+                                      const char* text, std::size_t n) const {
+    // A string the caller's vector already holds is written over: a body it
+    // owns alone is reused (no allocation per field), a shared one is left to
+    // its other owners by copy-on-write.
+    CTKString& field = index < row.size() ? row[index] : row.emplace_back();
+    if (n == 0) {
+        field.Empty();
+        return;
+    }
     // Neither UTF-8 nor an ANSI code page gives more UTF-16 units than bytes.
     const int bytes = static_cast<int>(n);
     TKWCHAR* out = field.GetBuffer(bytes);
@@ -224,18 +232,24 @@ void CTKCSVFileReader::Impl::AppendField(std::vector<CTKString>& row, const char
 }
 
 bool CTKCSVFileReader::Impl::ReadRow(std::vector<CTKString>& row) {
-    row.clear();
     if (!file.IsOpen()) {
+        row.clear();
         lastError = kNotOpen;
         return false;
     }
     Line line = NextLine();
-    if (!line.begin) return false;
+    if (!line.begin) {
+        row.clear();
+        return false;
+    }
 
     char* p = line.begin;
     char* end = line.end;
     if (end > p && end[-1] == '\r') *--end = 0;
 
+    // The row's strings are overwritten in place; count tracks the fields
+    // of this line and the rest are dropped at the end.
+    std::size_t count = 0;
     std::size_t commas = 0;
     while (p < end) {
         while (p < end && IsBlank(*p)) ++p;
@@ -263,7 +277,7 @@ bool CTKCSVFileReader::Impl::ReadRow(std::vector<CTKString>& row) {
                 closed = true;
                 break;
             }
-            AppendField(row, content, static_cast<std::size_t>(out - content));
+            SetField(row, count++, content, static_cast<std::size_t>(out - content));
             if (!closed) break;
             // Anything between the closing quote and the next comma is dropped.
             char* comma = FindByte(in, end, ',');
@@ -271,7 +285,7 @@ bool CTKCSVFileReader::Impl::ReadRow(std::vector<CTKString>& row) {
             ++commas;
             p = comma + 1;
         } else if (*p == ',') {
-            AppendField(row, p, 0);
+            SetField(row, count++, p, 0);
             ++commas;
             ++p;
         } else {
@@ -279,14 +293,15 @@ bool CTKCSVFileReader::Impl::ReadRow(std::vector<CTKString>& row) {
             char* stop = comma ? comma : end;
             char* last = stop;
             while (last > p && IsBlank(last[-1])) --last;
-            AppendField(row, p, static_cast<std::size_t>(last - p));
+            SetField(row, count++, p, static_cast<std::size_t>(last - p));
             if (!comma) break;
             ++commas;
             p = comma + 1;
         }
     }
     // A line ending in a comma (or holding nothing) gets an empty last field.
-    if (row.size() <= commas) row.emplace_back();
+    if (count <= commas) SetField(row, count++, p, 0);
+    row.resize(count);
     return true;
 }
 

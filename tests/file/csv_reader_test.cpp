@@ -238,6 +238,27 @@ TEST(CsvReader, MovingHandsTheOpenFileOver) {
     EXPECT_EQ(U16(row), std::vector<std::u16string>{u"1"});
 }
 
+TEST(CsvReader, FieldsKeptFromEarlierRowsStayIntact) {
+    // NextRow writes over the strings of the vector it is given; copies the
+    // caller made of them must not change.
+    TempFolder dir;
+    std::string path = dir.Write("k.csv", "h\nfirst,second,third\nx\n\"\",y\n");
+    CTKCSVFileReader reader;
+    ASSERT_TRUE(reader.Open(U16(path).c_str()));
+    std::vector<CTKString> row;
+    ASSERT_TRUE(reader.NextRow(row));
+    std::vector<CTKString> kept = row;
+    CTKString alone = row[1];
+    ASSERT_TRUE(reader.NextRow(row));
+    EXPECT_EQ(U16(row), std::vector<std::u16string>{u"x"});
+    EXPECT_EQ(U16(kept), (std::vector<std::u16string>{u"first", u"second", u"third"}));
+    EXPECT_EQ(U16(alone), u"second");
+    ASSERT_TRUE(reader.NextRow(row));
+    EXPECT_EQ(U16(row), (std::vector<std::u16string>{u"", u"y"}));
+    EXPECT_FALSE(reader.NextRow(row));
+    EXPECT_TRUE(row.empty());
+}
+
 // ---- the buffer and its windows ---------------------------------------------------------
 
 constexpr std::size_t kWindow = 409600;
