@@ -74,9 +74,11 @@ class TK_API CTKCSVFileReader {
 
     // Empties row, then fills it with the next data row. False at the end of
     // the file (GetLastError empty) or on failure (GetLastError says why:
-    // "未打开文件!", or "文件中数据的行长度超过缓存长度(409600字节)，处理失败!"
-    // for a line that does not fit the buffer; the reader then stays at that
-    // line until GoToFirstRow).
+    // "未打开文件!"; "文件中数据的行长度超过缓存长度(409600字节)，处理失败!"
+    // for a line that does not fit the buffer, after which the reader stays
+    // at that line until GoToFirstRow; "读取 <path> 失败，错误码: <errno>"
+    // when the file cannot be read). The strings already in row are written
+    // over where they are; copies of them the caller made keep their text.
     bool NextRow(std::vector<CTKString>& row);
 
     // Rewinds to the start of the file, clears the error and reads the

@@ -6,9 +6,10 @@
 // allocation. Bytes past the last byte read are zero; a zero (like a line
 // feed) ends a line, which is why the file's last line needs no line feed.
 // When a line runs past the end of the buffer, the unread tail moves to the
-// front and the rest is refilled from the file.
-#include <errno.h>
-
+// front and the rest is refilled from the file. A tail that filled the
+// buffer to its last byte when the file ended is still handed out as the
+// last line. A failing read is reported ("读取 <path> 失败，错误码: <errno>"),
+// never taken for the end of the file.
 #include <cstring>
 #include <memory>
 #include <utility>

@@ -36,18 +36,6 @@ TEST(FilePath, BackslashesBecomeSlashesAndTextUtf8) {
     EXPECT_EQ(NativePath(TKL("")), "");
 }
 
-TEST_F(FileIo, OpenReportsErrno) {
-    File file;
-    EXPECT_EQ(file.Open((Wide(m_dir) + u"\\missing").c_str(), FileMode::kRead), ENOENT);
-    EXPECT_EQ(file.Open(Wide(m_dir).c_str(), FileMode::kRead), EISDIR);
-    EXPECT_EQ(file.Open(Wide(m_dir).c_str(), FileMode::kWrite), EISDIR);
-    EXPECT_EQ(file.Open(nullptr, FileMode::kRead), ENOENT);
-    EXPECT_FALSE(file.IsOpen());
-    std::uint64_t size = 1;
-    EXPECT_EQ(file.Size(size), EBADF);
-    EXPECT_EQ(size, 0u);
-}
-
 TEST_F(FileIo, WriteSeekReadAndSize) {
     std::u16string path = Wide(m_dir) + u"\\f.bin";
     {
