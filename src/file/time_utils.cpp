@@ -12,13 +12,6 @@ namespace {
 
 constexpr unsigned int kFailure = 0xFFFFFFFFu;
 
-// White space as the C library's iswspace sees it in UTF-16 text.
-bool IsWhiteSpace(TKWCHAR c) {
-    return (c >= 0x09 && c <= 0x0D) || c == 0x20 || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
-
 // Index of the first c in text[start, length), or -1 (also when start is at
 // or past the end).
 int FindFrom(const TKWCHAR* text, int length, TKWCHAR c, int start) {
@@ -27,13 +20,13 @@ int FindFrom(const TKWCHAR* text, int length, TKWCHAR c, int start) {
     return -1;
 }
 
-// Reads text[first, last) as one number of a date: blanks around it are
-// trimmed; then an optional '-' and at least one digit 0-9, nothing else;
+// Reads text[first, last) as one number of a date: white space around it is
+// trimmed as CTKString::Trim does; then an optional '-' and at least one digit 0-9, nothing else;
 // the value must lie in [low, high].
 [[nodiscard]] bool ReadNumber(const TKWCHAR* text, int first, int last, int low, int high,
                               int& value) {
-    while (first < last && IsWhiteSpace(text[first])) ++first;
-    while (last > first && IsWhiteSpace(text[last - 1])) --last;
+    while (first < last && tk::platform::iswspace(text[first])) ++first;
+    while (last > first && tk::platform::iswspace(text[last - 1])) --last;
     bool negative = first < last && text[first] == u'-';
     if (negative) ++first;
     if (first == last) return false;  // empty, or a lone '-'
