@@ -21,8 +21,8 @@ int FindFrom(const TKWCHAR* text, int length, TKWCHAR c, int start) {
 }
 
 // Reads text[first, last) as one number of a date: white space around it is
-// trimmed as CTKString::Trim does; then an optional '-' and at least one digit 0-9, nothing else;
-// the value must lie in [low, high].
+// trimmed as CTKString::Trim does; then an optional '-' and at least one
+// digit 0-9, nothing else; the value must lie in [low, high].
 [[nodiscard]] bool ReadNumber(const TKWCHAR* text, int first, int last, int low, int high,
                               int& value) {
     while (first < last && tk::platform::iswspace(text[first])) ++first;
