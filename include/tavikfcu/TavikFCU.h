@@ -9,5 +9,6 @@
 #include "TKJson.h"
 #include "TKGeo.h"
 #include "TKCodec.h"
+#include "TKFile.h"
 
 #endif  // TAVIKFCU_TAVIKFCU_H
