@@ -319,4 +319,33 @@ class TK_API CMyJsonObj {
     CMyJsonObjImp* m_imp;
 };
 
+// ---- JSON files ----------------------------------------------------------------
+//
+// Reading: a file that starts with the UTF-8 byte-order mark is UTF-8, any
+// other file is text in the ANSI code page (tkSetAnsiCodePage); a zero byte
+// ends the text. Files of fewer than 11 or more than 52,428,800 bytes are
+// refused. Saving writes the formatted text (CR LF, TABs) in the ANSI code
+// page, or as UTF-8 with the mark (SaveJsonFileEx with utf8).
+//
+// Saving never destroys the old file when writing fails part way (a full
+// disk): the text goes to a temporary file beside it that replaces it only
+// once it is complete on disk. Symbolic links are followed and permission
+// bits kept.
+//
+// Failures return false and, when error is not null, store a new error handle
+// (close it with tkCloseHandle): status 2 (eNotFound) when the file or its
+// folder is missing, 14 (eAccessFailed) for other open, read or write
+// failures, 5 (eInvalidContent) for a refused length or text that does not
+// parse. File-system failures also go to the debugger output
+// (tkSetDebugOutputSink). Paths are UTF-16; on POSIX '\' is read as '/'.
+namespace TKJsonUtils {
+
+TK_API bool ReadJsonFile(const TKWCHAR* path, CMyJsonObj& obj, std::uint64_t* error);
+TK_API bool ReadJsonFileEx(const TKWCHAR* path, CMyJsonValue& value, std::uint64_t* error);
+TK_API bool SaveJsonFile(const TKWCHAR* path, const CMyJsonObj& obj, std::uint64_t* error);
+TK_API bool SaveJsonFileEx(const TKWCHAR* path, const CMyJsonValue& value, bool utf8,
+                           std::uint64_t* error);
+
+}  // namespace TKJsonUtils
+
 #endif  // TAVIKFCU_TKJSON_H

@@ -1,0 +1,216 @@
+// JSON files on real files in a temporary folder: opening, lengths, byte
+// encodings, error handles and debugger messages, and saving that never
+// loses the old file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/file_replace.h"
+#include "tavikfcu/TKCore.h"
+#include "tavikfcu/TKJson.h"
+
+namespace {
+
+std::u16string Wide(const TKWCHAR* s) {
+    return reinterpret_cast<const char16_t*>(s);
+}
+
+std::u16string FromUtf8(const std::string& s) {
+    CTKString wide(s.c_str());  // the default ANSI code page is UTF-8
+    return Wide(wide);
+}
+
+// A fresh folder per test, removed afterwards.
+class JsonFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tk-json-files-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        received_.clear();
+        tkSetDebugOutputSink([](const TKWCHAR* text) { received_.push_back(Wide(text)); });
+    }
+    void TearDown() override {
+        tkSetDebugOutputSink(nullptr);
+        tk::platform::SetWriteFaultHook(nullptr);
+        std::string command = "rm -rf '" + dir_ + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+    }
+
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    CTKString WidePath(const std::string& name) const { return CTKString(Path(name).c_str()); }
+    void Write(const std::string& name, const std::string& bytes) const {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+    }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(Path(name), std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+    // Takes the handle's code and message, and closes it.
+    static std::u16string Take(std::uint64_t handle, int* code) {
+        TKWCHAR* text = tkGetErrorW(handle, code);
+        std::u16string message = Wide(text);
+        tkFreeMem(text);
+        tkCloseHandle(handle);
+        return message;
+    }
+
+    std::string dir_;
+    static std::vector<std::u16string> received_;
+};
+std::vector<std::u16string> JsonFiles::received_;
+
+}  // namespace
+
+TEST_F(JsonFiles, OpenFailuresByCause) {
+    struct Row {
+        const char* name;
+        std::string path;
+        int status;
+        const char* code;
+    } rows[] = {
+        {"missing file", Path("nope.json"), 2, "0x2"},
+        {"missing folder", Path("no/such/dir.json"), 2, "0x2"},
+        {"file used as a folder", Path("plain.txt/x.json"), 2, "0x14"},  // ENOTDIR
+        {"a folder", dir_, 14, "0x15"},                                  // EISDIR
+    };
+    Write("plain.txt", "not a folder");
+    for (const Row& row : rows) {
+        received_.clear();
+        CMyJsonObj doc;
+        std::uint64_t error = 0;
+        CTKString path(row.path.c_str());
+        EXPECT_FALSE(TKJsonUtils::ReadJsonFile(path, doc, &error)) << row.name;
+        int code = 0;
+        std::u16string expected =
+            u"Tavik: Can't open " + Wide(path) + u", error: " + FromUtf8(row.code);
+        EXPECT_EQ(Take(error, &code), expected) << row.name;
+        EXPECT_EQ(code, row.status) << row.name;
+        ASSERT_EQ(received_.size(), 1u) << row.name;
+        EXPECT_EQ(received_[0], expected);
+    }
+}
+
+TEST_F(JsonFiles, LengthLimits) {
+    Write("ten.json", "{\"a\":1234}");  // valid JSON, but 10 bytes
+    Write("eleven.json", "{\"a\":12345}");
+    CMyJsonObj doc;
+    std::uint64_t error = 0;
+    EXPECT_FALSE(TKJsonUtils::ReadJsonFile(WidePath("ten.json"), doc, &error));
+    int code = 0;
+    EXPECT_EQ(Take(error, &code),
+              u"Tavik: " + Wide(WidePath("ten.json")) + u" file length is invalid");
+    EXPECT_EQ(code, 5);
+    EXPECT_TRUE(TKJsonUtils::ReadJsonFile(WidePath("eleven.json"), doc, nullptr));
+
+    // One byte past 50 MiB, as a sparse file.
+    ASSERT_EQ(truncate((Write("huge.json", "{"), Path("huge.json")).c_str(), 52428801), 0);
+    received_.clear();
+    EXPECT_FALSE(
+        TKJsonUtils::ReadJsonFile(WidePath("huge.json"), doc, nullptr));  // null: no handle
+    EXPECT_EQ(received_.size(), 1u);
+}
+
+TEST_F(JsonFiles, EncodingsAndParseFailures) {
+    const std::string chinese = "{\"名字\":\"中文文本\"}";
+    Write("bom.json", "\xEF\xBB\xBF" + chinese);
+    CMyJsonObj doc;
+    ASSERT_TRUE(TKJsonUtils::ReadJsonFile(WidePath("bom.json"), doc, nullptr));
+    CTKString value;
+    ASSERT_TRUE(doc.ValueEx(TKL("名字"), value));
+    EXPECT_EQ(Wide(value), u"中文文本");
+
+    // Without the mark the bytes are ANSI text: GBK under code page 936.
+    Write("gbk.json", "{\"k\":\"\xD6\xD0\xCE\xC4\"}");
+    ASSERT_TRUE(tkSetAnsiCodePage(936));
+    ASSERT_TRUE(TKJsonUtils::ReadJsonFile(WidePath("gbk.json"), doc, nullptr));
+    ASSERT_TRUE(doc.ValueEx(TKL("k"), value));
+    EXPECT_EQ(Wide(value), u"中文");
+    ASSERT_TRUE(
+        TKJsonUtils::ReadJsonFile(WidePath("bom.json"), doc, nullptr));  // the mark still wins
+    tkSetAnsiCodePage(65001);
+
+    // Parse failures are not debugger output.
+    Write("number.json", "12345678901");
+    received_.clear();
+    CMyJsonValue number;
+    std::uint64_t error = 0;
+    EXPECT_FALSE(TKJsonUtils::ReadJsonFileEx(WidePath("number.json"), number, &error));
+    int code = 0;
+    EXPECT_EQ(Take(error, &code), u"无效的json，无效的json字符串");
+    EXPECT_EQ(code, 5);
+    Write("broken.json", "{\"a\" 1, \"b\":2}");
+    EXPECT_FALSE(TKJsonUtils::ReadJsonFile(WidePath("broken.json"), doc, &error));
+    EXPECT_EQ(Take(error, &code), Wide(doc.GetErrMsg()));
+    EXPECT_TRUE(received_.empty());
+}
+
+TEST_F(JsonFiles, SaveAndReadBack) {
+    CMyJsonObj doc;
+    doc.AddItem(TKL("name"), TKL("测试"));
+    doc.AddItem(TKL("n"), 42);
+    ASSERT_TRUE(TKJsonUtils::SaveJsonFile(WidePath("ansi.json"), doc, nullptr));
+    EXPECT_EQ(Read("ansi.json"), "{\r\n\t\"name\":\"测试\",\r\n\t\"n\":42\r\n}");
+
+    CMyJsonValue value(TKL("值"));
+    ASSERT_TRUE(TKJsonUtils::SaveJsonFileEx(WidePath("utf8.json"), value, true, nullptr));
+    std::string saved = Read("utf8.json");
+    EXPECT_EQ(saved, "\xEF\xBB\xBF\"值\"");
+
+    // A large document survives the round trip unchanged.
+    CMyJsonObj big;
+    for (int i = 0; i < 20000; ++i) {
+        CTKString key;
+        key.Format(TKL("key%d"), i);
+        big.AddItem(key, i * 0.5);
+    }
+    ASSERT_TRUE(TKJsonUtils::SaveJsonFile(WidePath("big.json"), big, nullptr));
+    CMyJsonObj back;
+    ASSERT_TRUE(TKJsonUtils::ReadJsonFile(WidePath("big.json"), back, nullptr));
+    EXPECT_EQ(Wide(back.CreateJson(false)), Wide(big.CreateJson(false)));
+}
+
+TEST_F(JsonFiles, FailedSaveKeepsTheOldFile) {
+    Write("settings.json", "{\"old\":true}");
+    ASSERT_EQ(chmod(Path("settings.json").c_str(), 0640), 0);
+    CMyJsonObj doc;
+    doc.AddItem(TKL("new"), true);
+
+    // A full disk part way through the write.
+    tk::platform::SetWriteFaultHook([](std::size_t) { return ENOSPC; });
+    std::uint64_t error = 0;
+    EXPECT_FALSE(TKJsonUtils::SaveJsonFile(WidePath("settings.json"), doc, &error));
+    int code = 0;
+    EXPECT_EQ(Take(error, &code),
+              u"Tavik: Can't save " + Wide(WidePath("settings.json")) + u", error: 0x1C");
+    EXPECT_EQ(code, 14);
+    EXPECT_EQ(Read("settings.json"), "{\"old\":true}");
+    tk::platform::SetWriteFaultHook(nullptr);
+
+    // Saving through a symbolic link replaces its target and keeps the mode.
+    ASSERT_EQ(symlink(Path("settings.json").c_str(), Path("link.json").c_str()), 0);
+    ASSERT_TRUE(TKJsonUtils::SaveJsonFile(WidePath("link.json"), doc, nullptr));
+    struct stat info;
+    ASSERT_EQ(lstat(Path("link.json").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    ASSERT_EQ(stat(Path("settings.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    EXPECT_EQ(Read("settings.json"), "{\r\n\t\"new\":true\r\n}");
+
+    // A folder that does not exist.
+    received_.clear();
+    EXPECT_FALSE(TKJsonUtils::SaveJsonFile(WidePath("missing\\x.json"), doc, &error));
+    EXPECT_EQ(Take(error, &code),
+              u"Tavik: Can't save " + Wide(WidePath("missing\\x.json")) + u", error: 0x2");
+    EXPECT_EQ(code, 14);
+    EXPECT_EQ(received_.size(), 1u);
+}
