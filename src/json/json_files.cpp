@@ -8,9 +8,11 @@
 
 #include "core/heap.h"
 #include "core/scratch_pools.h"
+#include "platform/codepage.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "platform/file_replace.h"
+#include "platform/large_buffer.h"
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKJson.h"
 
@@ -50,7 +52,7 @@ bool FailSave(const TKWCHAR* path, int err, std::uint64_t* error) {
 // The file's bytes with a zero byte behind them, or false with the failure
 // reported.
 struct FileBytes {
-    std::unique_ptr<char, void (*)(void*)> data{nullptr, tk::detail::HeapFree};
+    std::unique_ptr<tk::platform::LargeBuffer<char>> data;
     std::size_t size = 0;
 };
 
@@ -65,26 +67,37 @@ bool ReadWholeFile(const TKWCHAR* path, FileBytes& bytes, std::uint64_t* error) 
         return FailFileSystem(error, CTKObject::eInvalidContent, message);
     }
     bytes.size = static_cast<std::size_t>(length);
-    bytes.data.reset(static_cast<char*>(tk::detail::HeapAlloc(bytes.size + 1)));
+    bytes.data = std::make_unique<tk::platform::LargeBuffer<char>>(bytes.size + 1);
     std::size_t got = 0;
-    int err = file.Read(bytes.data.get(), bytes.size, got);
+    int err = file.Read(bytes.data->get(), bytes.size, got);
     if (err == 0 && got != bytes.size) err = EIO;  // the file shrank under us
     if (err) return FailOpen(path, err, error);
-    bytes.data.get()[bytes.size] = 0;
+    bytes.data->get()[bytes.size] = 0;
     return true;
 }
 
 // Decodes the bytes (UTF-8 behind a byte-order mark, else the ANSI code page)
-// and hands the text to load.
+// up to the first zero byte and hands the text to load. One pass into a
+// buffer of one unit per byte, which always suffices: no code page yields
+// more UTF-16 units than it has bytes.
 template <typename Load>
 bool LoadText(const FileBytes& bytes, Load load) {
-    const char* text = bytes.data.get();
-    if (bytes.size >= 3 && std::memcmp(text, kUtf8Mark, 3) == 0) {
-        CTempUtf8WideString wide(text + 3);
-        return load(wide.Text());
+    const char* text = bytes.data->get();
+    bool utf8 = bytes.size >= 3 && std::memcmp(text, kUtf8Mark, 3) == 0;
+    if (utf8) text += 3;
+    std::size_t length = std::strlen(text);
+    tk::platform::LargeBuffer<TKWCHAR> wide(length + 1);
+    std::size_t units = 0;
+    if (utf8) {
+        units = tk::platform::Utf8ToUtf16Unchecked(text, length, wide.get());
+    } else if (length > 0) {
+        int converted = tk::platform::MultiByteToWideChar(tk::platform::kCodePageAnsi, 0, text,
+                                                          static_cast<int>(length), wide.get(),
+                                                          static_cast<int>(length + 1));
+        units = converted > 0 ? static_cast<std::size_t>(converted) : 0;
     }
-    CTempWideString wide(text);
-    return load(wide.Text());
+    wide.get()[units] = 0;
+    return load(wide.get());
 }
 
 bool SaveBytes(const TKWCHAR* path, const ByteSpan* pieces, std::size_t count,

@@ -4,7 +4,11 @@
 
 #include <errno.h>
 #include <iconv.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <string>
@@ -43,6 +47,62 @@ struct Sink {
         ++pos;
     }
 };
+
+// ---- ASCII runs ---------------------------------------------------------------
+// Text is mostly ASCII, and ASCII is the same in UTF-8 and in every ANSI code
+// page the library supports, so runs of it are widened and narrowed sixteen
+// units at a time, leaving only the rest to the per-character converters.
+
+// Widens the leading ASCII bytes of s[0..n) into out (null: count only);
+// returns how many there were.
+inline std::size_t WidenAsciiRun(const unsigned char* s, std::size_t n, char16_t* out) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    while (i + 16 <= n) {
+        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        if (_mm_movemask_epi8(bytes)) break;
+        if (out) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8),
+                             _mm_unpackhi_epi8(bytes, zero));
+        }
+        i += 16;
+    }
+#endif
+    for (; i < n && s[i] < 0x80; ++i)
+        if (out) out[i] = s[i];
+    return i;
+}
+
+// Narrows the leading units below 0x80 of s[0..n) into out (null: count
+// only); returns how many there were.
+inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    while (i + 16 <= n) {
+        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
+        __m128i any = _mm_and_si128(_mm_or_si128(a, b), high);
+        if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF) break;
+        if (out) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
+        i += 16;
+    }
+#endif
+    for (; i < n && s[i] < 0x80; ++i)
+        if (out) out[i] = static_cast<char>(s[i]);
+    return i;
+}
+
+// Moves an ASCII run into a sink, as far as the sink has room.
+template <typename Unit, typename Source, typename Run>
+std::size_t SinkAsciiRun(Sink<Unit>& sink, const Source* s, std::size_t n, Run run) {
+    std::size_t room = sink.out ? std::min(n, sink.cap - sink.pos) : n;
+    std::size_t done = run(s, room, sink.out ? sink.out + sink.pos : nullptr);
+    sink.pos += done;
+    return done;
+}
 
 // ---- UTF-8 ----------------------------------------------------------------------
 
@@ -91,18 +151,33 @@ template <typename SinkT>
 void Utf8ToUtf16(const unsigned char* s, std::size_t n, SinkT& sink) {
     std::size_t i = 0;
     while (i < n) {
-        // ASCII run, eight bytes at a time.
-        while (i + 8 <= n) {
-            std::uint64_t word;
-            std::memcpy(&word, s + i, 8);
-            if (word & 0x8080808080808080ull) break;
-            // Fewer than eight units left: go on one character at a time,
-            // so the buffer is filled as far as whole characters fit.
-            if (sink.out && sink.pos + 8 > sink.cap) break;
-            for (int k = 0; k < 8; ++k) sink.Put(s[i + k]);
-            i += 8;
+        i += SinkAsciiRun(sink, s + i, n - i, WidenAsciiRun);
+        if (i >= n) break;
+        if (s[i] < 0x80) {  // the run stopped for want of room
+            sink.Room(1);
+            return;
+        }
+        // Runs of well-formed two- and three-byte characters (Latin, Greek,
+        // Cyrillic, CJK...) decode here without the general checks.
+        while (i + 3 <= n) {
+            unsigned b0 = s[i], b1 = s[i + 1];
+            if ((b1 & 0xC0) != 0x80) break;
+            if (b0 >= 0xC2 && b0 <= 0xDF) {
+                if (!sink.Room(1)) return;
+                sink.Put(static_cast<char16_t>(((b0 & 0x1F) << 6) | (b1 & 0x3F)));
+                i += 2;
+                continue;
+            }
+            unsigned b2 = s[i + 2];
+            if ((b0 & 0xF0) != 0xE0 || (b2 & 0xC0) != 0x80) break;
+            unsigned cp = ((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
+            if (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)) break;  // overlong, surrogate
+            if (!sink.Room(1)) return;
+            sink.Put(static_cast<char16_t>(cp));
+            i += 3;
         }
         if (i >= n) break;
+        if (s[i] < 0x80) continue;  // back to the ASCII run
         char32_t cp;
         std::size_t used = DecodeUtf8(s + i, n - i, cp);
         if (cp >= 0x10000) {
@@ -209,8 +284,7 @@ struct IconvCache {
 thread_local IconvCache t_iconv;
 
 template <typename SinkT>
-bool IconvToWide(unsigned int cp, const char* s, std::size_t n, SinkT& sink) {
-    if (!t_iconv.Open(cp)) return false;
+bool IconvSegmentToWide(const char* s, std::size_t n, SinkT& sink) {
     iconv(t_iconv.toWide, nullptr, nullptr, nullptr, nullptr);
     char* in = const_cast<char*>(s);
     std::size_t inLeft = n;
@@ -243,9 +317,8 @@ bool IconvToWide(unsigned int cp, const char* s, std::size_t n, SinkT& sink) {
 }
 
 template <typename SinkT>
-bool IconvFromWide(unsigned int cp, const char16_t* s, std::size_t n, SinkT& sink, char fallback,
-                   bool& usedFallback) {
-    if (!t_iconv.Open(cp)) return false;
+bool IconvSegmentFromWide(const char16_t* s, std::size_t n, SinkT& sink, char fallback,
+                          bool& usedFallback) {
     iconv(t_iconv.fromWide, nullptr, nullptr, nullptr, nullptr);
     char* in = reinterpret_cast<char*>(const_cast<char16_t*>(s));
     std::size_t inLeft = n * 2;
@@ -291,6 +364,47 @@ bool IconvFromWide(unsigned int cp, const char16_t* s, std::size_t n, SinkT& sin
             return false;
         }
     }
+    return true;
+}
+
+// ASCII runs are copied directly; iconv sees only the stretches between
+// them. A byte from 0x80 up may lead a double-byte character whose second
+// byte looks like ASCII, so it always takes the next byte along.
+template <typename SinkT>
+bool IconvToWide(unsigned int cp, const char* s, std::size_t n, SinkT& sink) {
+    if (!t_iconv.Open(cp)) return false;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(s);
+    std::size_t i = 0;
+    while (i < n) {
+        i += SinkAsciiRun(sink, bytes + i, n - i, WidenAsciiRun);
+        if (i >= n || sink.full || (sink.out && sink.pos >= sink.cap && bytes[i] < 0x80)) break;
+        std::size_t end = i;
+        while (end < n && bytes[end] >= 0x80) end += 2;
+        if (end > n) end = n;
+        if (!IconvSegmentToWide(s + i, end - i, sink)) return false;
+        if (sink.full) break;
+        i = end;
+    }
+    if (i < n && sink.out && !sink.full) sink.full = true;  // ran out of room
+    return true;
+}
+
+template <typename SinkT>
+bool IconvFromWide(unsigned int cp, const char16_t* s, std::size_t n, SinkT& sink, char fallback,
+                   bool& usedFallback) {
+    if (!t_iconv.Open(cp)) return false;
+    std::size_t i = 0;
+    while (i < n) {
+        i += SinkAsciiRun(sink, s + i, n - i, NarrowAsciiRun);
+        if (i >= n || sink.full) break;
+        if (sink.out && sink.pos >= sink.cap && s[i] < 0x80) break;
+        std::size_t end = i;
+        while (end < n && s[end] >= 0x80) ++end;
+        if (!IconvSegmentFromWide(s + i, end - i, sink, fallback, usedFallback)) return false;
+        if (sink.full) break;
+        i = end;
+    }
+    if (i < n && sink.out && !sink.full) sink.full = true;
     return true;
 }
 

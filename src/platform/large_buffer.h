@@ -1,0 +1,35 @@
+// Buffers for whole files and their decoded text (megabytes at a time).
+// Large ones are mapped straight from the kernel and asked for huge pages,
+// so filling them costs a few page faults instead of one per 4 KiB page.
+#ifndef TAVIKFCU_PLATFORM_LARGE_BUFFER_H
+#define TAVIKFCU_PLATFORM_LARGE_BUFFER_H
+
+#include <cstddef>
+
+namespace tk::platform {
+
+// Room for bytes; throws std::bad_alloc. Contents undefined.
+void* AllocLargeBuffer(std::size_t bytes);
+// Frees a buffer of AllocLargeBuffer; bytes must be the size asked for.
+void FreeLargeBuffer(void* buffer, std::size_t bytes);
+
+// Owns one large buffer of T.
+template <typename T>
+class LargeBuffer {
+  public:
+    explicit LargeBuffer(std::size_t count)
+        : m_data(static_cast<T*>(AllocLargeBuffer(count * sizeof(T)))),
+          m_bytes(count * sizeof(T)) {}
+    ~LargeBuffer() { FreeLargeBuffer(m_data, m_bytes); }
+    LargeBuffer(const LargeBuffer&) = delete;
+    LargeBuffer& operator=(const LargeBuffer&) = delete;
+    T* get() const { return m_data; }
+
+  private:
+    T* m_data;
+    std::size_t m_bytes;
+};
+
+}  // namespace tk::platform
+
+#endif  // TAVIKFCU_PLATFORM_LARGE_BUFFER_H
