@@ -149,9 +149,10 @@ class TK_API CTKStringCollection : public CTKCollection {
     // checked.
     const TKWCHAR* GetStr(int index) const;
     // The first index from start on whose string equals text: code unit by
-    // code unit when caseSensitive, else ignoring the case of A-Z. A negative
-    // start counts as 0; -1 when start is not below the count or nothing
-    // matches. Null items and a null text match nothing.
+    // code unit when caseSensitive, else as _wcsicmp compares (simple case
+    // folding, one unit for one unit: "Ä" finds "ä", "SS" does not find
+    // "ß"). A negative start counts as 0; -1 when start is not below the
+    // count or nothing matches. Null items and a null text match nothing.
     int Find(const TKWCHAR* text, bool caseSensitive = true, int start = 0) const;
 
     // CTKStringCollection's runtime class record.

@@ -20,15 +20,8 @@ bool EqualExact(const TKWCHAR* a, const TKWCHAR* b) {
     return *a == *b;
 }
 
-TKWCHAR FoldAscii(TKWCHAR c) {
-    return (c >= u'A' && c <= u'Z') ? TKWCHAR(c + (u'a' - u'A')) : c;
-}
-
-// Equality as _wcsicmp sees it in the C locale: A-Z match a-z, every other
-// code unit matches only itself.
 bool EqualIgnoringCase(const TKWCHAR* a, const TKWCHAR* b) {
-    while (*a && FoldAscii(*a) == FoldAscii(*b)) ++a, ++b;
-    return FoldAscii(*a) == FoldAscii(*b);
+    return tk::platform::_wcsicmp(a, b) == 0;
 }
 
 }  // namespace
