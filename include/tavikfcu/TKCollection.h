@@ -138,6 +138,12 @@ class TK_API CTKStringCollection : public CTKCollection {
     // Frees the string (null is ignored).
     void OnRemoveItem(std::uint64_t item) override;
 
+    // The base class's raw-item Add and Find stay visible beside the text
+    // overloads below instead of being hidden by them. (A bare 0 argument is
+    // ambiguous between the two: write nullptr for a null text.)
+    using CTKCollection::Add;
+    using CTKCollection::Find;
+
     // Appends text and takes it over: it must be a heap block of the library
     // (from a library function whose result is freed with tkFreeMem). Returns
     // its index. When the storage cannot grow (std::bad_alloc) the text stays
@@ -176,6 +182,10 @@ class TK_API CTKObjectCollection : public CTKCollection {
     std::uint64_t OnCloneItem(std::uint64_t item) const override;
     // Release on the object (null is ignored).
     void OnRemoveItem(std::uint64_t item) override;
+
+    // The base class's raw-item Add stays visible beside the object overload
+    // below instead of being hidden by it (write nullptr for a null object).
+    using CTKCollection::Add;
 
     // Appends obj and takes over the caller's reference (no AddRef). Returns
     // its index. When the storage cannot grow (std::bad_alloc) the reference
