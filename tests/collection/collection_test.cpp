@@ -250,7 +250,8 @@ TEST(StringCollection, OwnsItsStrings) {
     CTKStringCollection viaCtor(*src);
     CTKStringCollection viaAssign;
     viaAssign = *src;
-    viaAssign = viaAssign;
+    CTKStringCollection& same = viaAssign;  // self-assignment, without the x = x warning
+    viaAssign = same;
     CTKStringCollection appended;
     appended.Append(*src);
     appended.Append(appended);
