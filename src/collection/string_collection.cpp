@@ -15,8 +15,7 @@ TKWCHAR* AsText(std::uint64_t item) {
 }
 
 bool EqualExact(const TKWCHAR* a, const TKWCHAR* b) {
-    while (*a && *a == *b) ++a, ++b;
-    return *a == *b;
+    return tk::platform::wcscmp(a, b) == 0;
 }
 
 bool EqualIgnoringCase(const TKWCHAR* a, const TKWCHAR* b) {

@@ -313,6 +313,13 @@ TKWCHAR* _wcsrev(TKWCHAR* s) {
 
 // ---- comparison ---------------------------------------------------------------------
 
+int wcscmp(const TKWCHAR* a, const TKWCHAR* b) {
+    a = OrEmpty(a);
+    b = OrEmpty(b);
+    while (*a && *a == *b) ++a, ++b;
+    return static_cast<int>(*a) - static_cast<int>(*b);
+}
+
 int _wcsicmp(const TKWCHAR* a, const TKWCHAR* b) {
     a = OrEmpty(a);
     b = OrEmpty(b);
