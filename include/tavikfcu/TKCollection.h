@@ -138,6 +138,12 @@ class TK_API CTKStringCollection : public CTKCollection {
     // Frees the string (null is ignored).
     void OnRemoveItem(std::uint64_t item) override;
 
+    // The base class's raw-item Add and Find stay visible beside the text
+    // overloads below instead of being hidden by them. (A bare 0 argument is
+    // ambiguous between the two: write nullptr for a null text.)
+    using CTKCollection::Add;
+    using CTKCollection::Find;
+
     // Appends text and takes it over: it must be a heap block of the library
     // (from a library function whose result is freed with tkFreeMem). Returns
     // its index. When the storage cannot grow (std::bad_alloc) the text stays
@@ -149,9 +155,10 @@ class TK_API CTKStringCollection : public CTKCollection {
     // checked.
     const TKWCHAR* GetStr(int index) const;
     // The first index from start on whose string equals text: code unit by
-    // code unit when caseSensitive, else ignoring the case of A-Z. A negative
-    // start counts as 0; -1 when start is not below the count or nothing
-    // matches. Null items and a null text match nothing.
+    // code unit when caseSensitive, else as _wcsicmp compares (simple case
+    // folding, one unit for one unit: "Ä" finds "ä", "SS" does not find
+    // "ß"). A negative start counts as 0; -1 when start is not below the
+    // count or nothing matches. Null items and a null text match nothing.
     int Find(const TKWCHAR* text, bool caseSensitive = true, int start = 0) const;
 
     // CTKStringCollection's runtime class record.
@@ -175,6 +182,10 @@ class TK_API CTKObjectCollection : public CTKCollection {
     std::uint64_t OnCloneItem(std::uint64_t item) const override;
     // Release on the object (null is ignored).
     void OnRemoveItem(std::uint64_t item) override;
+
+    // The base class's raw-item Add stays visible beside the object overload
+    // below instead of being hidden by it (write nullptr for a null object).
+    using CTKCollection::Add;
 
     // Appends obj and takes over the caller's reference (no AddRef). Returns
     // its index. When the storage cannot grow (std::bad_alloc) the reference

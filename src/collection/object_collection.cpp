@@ -1,27 +1,20 @@
 // CTKObjectCollection: one counted reference per CTKObject item.
+#include "collection/collection_items.h"
 #include "tavikfcu/TKCollection.h"
 
 namespace {
 
-CTKObject* AsObject(std::uint64_t item) {
-    return reinterpret_cast<CTKObject*>(static_cast<std::uintptr_t>(item));
-}
+using tk::detail::PointerAsItem;
 
-std::uint64_t AsItem(const CTKObject* obj) {
-    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(obj));
+CTKObject* AsObject(std::uint64_t item) {
+    return tk::detail::ItemAsPointer<CTKObject>(item);
 }
 
 }  // namespace
 
 CTKObjectCollection::CTKObjectCollection(const CTKObjectCollection& src)
     : CTKCollection(static_cast<const CTKObject&>(src)) {
-    // As for strings: a copy failing half-way is undone by this class's hook.
-    try {
-        Append(src);
-    } catch (...) {
-        RemoveAll();
-        throw;
-    }
+    tk::detail::AppendOrUndo(*this, src);
 }
 
 CTKObjectCollection& CTKObjectCollection::operator=(const CTKObjectCollection& src) {
@@ -47,7 +40,7 @@ void CTKObjectCollection::OnRemoveItem(std::uint64_t item) {
 }
 
 int CTKObjectCollection::Add(CTKObject* obj) {
-    return CTKCollection::Add(AsItem(obj));
+    return CTKCollection::Add(PointerAsItem(obj));
 }
 
 CTKObject* CTKObjectCollection::GetObj(int index) const {

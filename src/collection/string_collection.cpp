@@ -1,48 +1,32 @@
 // CTKStringCollection: owned heap UTF-16 strings. Strings come from and go
 // back to the library heap, the one tkFreeMem frees, so a caller may hand
 // over any text the library allocated.
+#include "collection/collection_items.h"
 #include "core/heap.h"
 #include "platform/wide_crt.h"
 #include "tavikfcu/TKCollection.h"
 
 namespace {
 
-TKWCHAR* AsText(std::uint64_t item) {
-    return reinterpret_cast<TKWCHAR*>(static_cast<std::uintptr_t>(item));
-}
+using tk::detail::PointerAsItem;
 
-std::uint64_t AsItem(const TKWCHAR* text) {
-    return static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text));
+TKWCHAR* AsText(std::uint64_t item) {
+    return tk::detail::ItemAsPointer<TKWCHAR>(item);
 }
 
 bool EqualExact(const TKWCHAR* a, const TKWCHAR* b) {
-    while (*a && *a == *b) ++a, ++b;
-    return *a == *b;
+    return tk::platform::wcscmp(a, b) == 0;
 }
 
-TKWCHAR FoldAscii(TKWCHAR c) {
-    return (c >= u'A' && c <= u'Z') ? TKWCHAR(c + (u'a' - u'A')) : c;
-}
-
-// Equality as _wcsicmp sees it in the C locale: A-Z match a-z, every other
-// code unit matches only itself.
 bool EqualIgnoringCase(const TKWCHAR* a, const TKWCHAR* b) {
-    while (*a && FoldAscii(*a) == FoldAscii(*b)) ++a, ++b;
-    return FoldAscii(*a) == FoldAscii(*b);
+    return tk::platform::_wcsicmp(a, b) == 0;
 }
 
 }  // namespace
 
 CTKStringCollection::CTKStringCollection(const CTKStringCollection& src)
     : CTKCollection(static_cast<const CTKObject&>(src)) {
-    // Copied here rather than in the base so that a copy failing half-way is
-    // undone by this class's removal hook.
-    try {
-        Append(src);
-    } catch (...) {
-        RemoveAll();
-        throw;
-    }
+    tk::detail::AppendOrUndo(*this, src);
 }
 
 CTKStringCollection& CTKStringCollection::operator=(const CTKStringCollection& src) {
@@ -61,7 +45,7 @@ CTKObjClass* CTKStringCollection::GetThisClass() const {
 std::uint64_t CTKStringCollection::OnCloneItem(std::uint64_t item) const {
     const TKWCHAR* text = AsText(item);
     if (!text) return 0;
-    return AsItem(tk::detail::HeapCopy(text, tk::platform::lstrlenW(text)));
+    return PointerAsItem(tk::detail::HeapCopy(text, tk::platform::lstrlenW(text)));
 }
 
 void CTKStringCollection::OnRemoveItem(std::uint64_t item) {
@@ -69,11 +53,11 @@ void CTKStringCollection::OnRemoveItem(std::uint64_t item) {
 }
 
 int CTKStringCollection::Add(TKWCHAR* text) {
-    return CTKCollection::Add(AsItem(text));
+    return CTKCollection::Add(PointerAsItem(text));
 }
 
 int CTKStringCollection::CloneAdd(const TKWCHAR* text) {
-    std::uint64_t copy = OnCloneItem(AsItem(text));
+    std::uint64_t copy = OnCloneItem(PointerAsItem(text));
     try {
         return CTKCollection::Add(copy);
     } catch (...) {

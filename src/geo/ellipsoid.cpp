@@ -109,6 +109,31 @@ bool CTKGeoCoordinateSystem::operator==(const CTKGeoCoordinateSystem& other) con
            std::fabs(m_invF - other.m_invF) < kInvFlatteningTolerance;
 }
 
+namespace {
+
+struct Vec3 {
+    double x, y, z;
+};
+
+// v scaled to length 1; a zero (or non-finite) v is returned as it is.
+Vec3 UnitOrAsIs(Vec3 v) {
+    const double length = std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z);
+    if (length > 0.0) {
+        v.x /= length;
+        v.y /= length;
+        v.z /= length;
+    }
+    return v;
+}
+
+// The outward unit normal of the ellipsoid family through p: the gradient
+// (X/a^2, Y/a^2, Z/b^2) normalised (zero at the centre).
+Vec3 EllipsoidNormal(const Vec3& p, const CTKGeoCoordinateSystem& geo) {
+    return UnitOrAsIs(Vec3{p.x / geo.m_a2, p.y / geo.m_a2, p.z / geo.m_b2});
+}
+
+}  // namespace
+
 // ---- geodetic -> ECEF -------------------------------------------------------
 //
 // With the unit normal nu = (cos phi cos lambda, cos phi sin lambda, sin phi),
@@ -121,34 +146,23 @@ void CTKGeoCoordinateSystem::LonLat2ECI(double lon, double lat, double height, d
     const double lambda = lon * kPi / 180.0;
     const double phi = lat * kPi / 180.0;
     const double cosPhi = std::cos(phi);
-    double nx = cosPhi * std::cos(lambda);
-    double ny = cosPhi * std::sin(lambda);
-    double nz = std::sin(phi);
-    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    if (length > 0.0) {
-        nx /= length;
-        ny /= length;
-        nz /= length;
-    }
-    double kx = geo.m_a2 * nx;
-    double ky = geo.m_a2 * ny;
-    double kz = geo.m_b2 * nz;
-    const double gamma = std::sqrt(kx * nx + ky * ny + kz * nz);
+    const Vec3 n =
+        UnitOrAsIs(Vec3{cosPhi * std::cos(lambda), cosPhi * std::sin(lambda), std::sin(phi)});
+    double kx = geo.m_a2 * n.x;
+    double ky = geo.m_a2 * n.y;
+    double kz = geo.m_b2 * n.z;
+    const double gamma = std::sqrt(kx * n.x + ky * n.y + kz * n.z);
     kx /= gamma;
     ky /= gamma;
     kz /= gamma;
-    x = kx + height * nx;
-    y = ky + height * ny;
-    z = kz + height * nz;
+    x = kx + height * n.x;
+    y = ky + height * n.y;
+    z = kz + height * n.z;
 }
 
 // ---- ECEF -> geodetic -------------------------------------------------------
 
 namespace {
-
-struct Vec3 {
-    double x, y, z;
-};
 
 // The foot of the ellipsoid normal through p: the surface point s with
 // p = s + lambda * grad(s) / 2 for some multiplier lambda. Writing
@@ -206,17 +220,9 @@ void CTKGeoCoordinateSystem::ECI2LonLat(double x, double y, double z, double& lo
     const Vec3 p{x, y, z};
     const Vec3 s = ProjectOntoSurface(p, geo);
 
-    double gx = s.x / geo.m_a2;
-    double gy = s.y / geo.m_a2;
-    double gz = s.z / geo.m_b2;
-    const double gLength = std::sqrt(gx * gx + gy * gy + gz * gz);
-    if (gLength > 0.0) {
-        gx /= gLength;
-        gy /= gLength;
-        gz /= gLength;
-    }
-    lon = std::atan2(gy, gx) * 180.0 / kPi;
-    lat = std::asin(gz) * 180.0 / kPi;
+    const Vec3 normal = EllipsoidNormal(s, geo);
+    lon = std::atan2(normal.y, normal.x) * 180.0 / kPi;
+    lat = std::asin(normal.z) * 180.0 / kPi;
 
     const double dx = x - s.x;
     const double dy = y - s.y;
@@ -236,34 +242,19 @@ void CTKGeoCoordinateSystem::EastNorthUpToFixedFrame(double x, double y, double 
                                                      bool withTranslation, double (*matrix)[4],
                                                      const CTKGeoCoordinateSystem& geo) {
     if (!matrix) return;
-    double ux = x / geo.m_a2;
-    double uy = y / geo.m_a2;
-    double uz = z / geo.m_b2;
-    const double upLength = std::sqrt(ux * ux + uy * uy + uz * uz);
-    if (upLength > 0.0) {
-        ux /= upLength;
-        uy /= upLength;
-        uz /= upLength;
-    }
-    double ex = -y;
-    double ey = x;
-    double ez = 0.0;
-    const double eastLength = std::sqrt(ex * ex + ey * ey);
-    if (eastLength > 0.0) {
-        ex /= eastLength;
-        ey /= eastLength;
-    }
-    const double nx = uy * ez - uz * ey;
-    const double ny = uz * ex - ux * ez;
-    const double nz = ux * ey - uy * ex;
+    const Vec3 u = EllipsoidNormal(Vec3{x, y, z}, geo);
+    const Vec3 e = UnitOrAsIs(Vec3{-y, x, 0.0});
+    const double nx = u.y * e.z - u.z * e.y;
+    const double ny = u.z * e.x - u.x * e.z;
+    const double nz = u.x * e.y - u.y * e.x;
 
     const double tx = withTranslation ? x : 0.0;
     const double ty = withTranslation ? y : 0.0;
     const double tz = withTranslation ? z : 0.0;
     const double rows[4][4] = {
-        {ex, nx, ux, tx},
-        {ey, ny, uy, ty},
-        {ez, nz, uz, tz},
+        {e.x, nx, u.x, tx},
+        {e.y, ny, u.y, ty},
+        {e.z, nz, u.z, tz},
         {0.0, 0.0, 0.0, 1.0},
     };
     for (int r = 0; r < 4; ++r)

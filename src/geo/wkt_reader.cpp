@@ -88,7 +88,7 @@ bool CTKProCoordinateSystem::SetFromWKTW(const TKWCHAR* wkt, TKWCHAR** message) 
         return Report(message, kNoProjection);
     }
     const CTKString& name = projection->m_values[0]->m_text;
-    if (!tk::detail::EqualsNoCase(name, TKL("Transverse_Mercator"))) {
+    if (tk::platform::_wcsicmp(name, TKL("Transverse_Mercator")) != 0) {
         return Report(message, kProjectionPrefix + name);
     }
 

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/c_locale_numbers.h"
+#include "platform/wide_crt.h"
 
 namespace tk::detail {
 
@@ -40,27 +41,33 @@ double WordToNumber(const CTKString& word) {
     return tk::platform::ParseDoubleCLocale(narrow.c_str(), nullptr);
 }
 
-TKWCHAR FoldAscii(TKWCHAR ch) {
-    return (ch >= u'A' && ch <= u'Z') ? TKWCHAR(ch + 32) : ch;
-}
-
-// The parts of a '\'-separated path, each trimmed of spaces, empty ones
-// dropped.
-std::vector<CTKString> SplitPath(const TKWCHAR* path) {
-    std::vector<CTKString> parts;
-    if (!path) return parts;
-    const TKWCHAR* start = path;
-    for (const TKWCHAR* p = path;; ++p) {
-        if (*p != u'\\' && *p != 0) continue;
-        const TKWCHAR* first = start;
-        const TKWCHAR* last = p;
-        while (first < last && *first == u' ') ++first;
-        while (last > first && last[-1] == u' ') --last;
-        if (last > first) parts.emplace_back(first, static_cast<int>(last - first));
-        if (*p == 0) break;
-        start = p + 1;
+// The pieces of a split path, freed with the lookup.
+class PathParts {
+  public:
+    // The parts of a '\'-separated path, each trimmed of spaces, empty ones
+    // dropped.
+    explicit PathParts(const TKWCHAR* path) {
+        try {
+            TKStringUtils::SplitStr(path, u'\\', m_parts);
+            TKStringUtils::AdjustStrArr(m_parts, true, true);
+        } catch (...) {
+            TKStringUtils::FreeStrArr(m_parts);
+            throw;
+        }
     }
-    return parts;
+    ~PathParts() { TKStringUtils::FreeStrArr(m_parts); }
+    PathParts(const PathParts&) = delete;
+    PathParts& operator=(const PathParts&) = delete;
+
+    const std::vector<TKWCHAR*>& Get() const { return m_parts; }
+
+  private:
+    std::vector<TKWCHAR*> m_parts;
+};
+
+// KEY and PARAMETER names ignore case (simple case folding, as _wcsicmp).
+bool SameName(const TKWCHAR* a, const TKWCHAR* b) {
+    return tk::platform::_wcsicmp(a, b) == 0;
 }
 
 // The parser's failure messages.
@@ -82,13 +89,6 @@ bool FailAfter(CTKString& error, const CTKString& item, const TKWCHAR* suffix) {
 }
 
 }  // namespace
-
-bool EqualsNoCase(const TKWCHAR* a, const TKWCHAR* b) {
-    for (;; ++a, ++b) {
-        if (FoldAscii(*a) != FoldAscii(*b)) return false;
-        if (*a == 0) return true;
-    }
-}
 
 // ---- nodes -------------------------------------------------------------------
 
@@ -236,13 +236,14 @@ bool CWKTDef::Parse(CWKTDef& root, const TKWCHAR* text, CTKString& error) {
 // ---- lookups -----------------------------------------------------------------
 
 const CWKTDef* CWKTDef::FindDef(const CWKTDef& def, const TKWCHAR* path) {
-    const std::vector<CTKString> parts = SplitPath(path);
-    if (parts.empty() || !EqualsNoCase(def.m_name, parts[0])) return nullptr;
+    const PathParts split(path);
+    const std::vector<TKWCHAR*>& parts = split.Get();
+    if (parts.empty() || !SameName(def.m_name, parts[0])) return nullptr;
     const CWKTDef* current = &def;
     for (std::size_t i = 1; i < parts.size(); ++i) {
         const CWKTDef* next = nullptr;
         for (const CWKTDefValue* item : current->m_values) {
-            if (item->m_kind == kDefinition && EqualsNoCase(item->m_def->m_name, parts[i])) {
+            if (item->m_kind == kDefinition && SameName(item->m_def->m_name, parts[i])) {
                 next = item->m_def;
                 break;
             }
@@ -257,9 +258,9 @@ bool CWKTDef::GetParamValue(const CWKTDef& def, const TKWCHAR* name, double& val
     for (const CWKTDefValue* item : def.m_values) {
         if (item->m_kind != kDefinition) continue;
         const CWKTDef& param = *item->m_def;
-        if (!EqualsNoCase(param.m_name, TKL("PARAMETER")) || param.m_values.size() < 2) continue;
+        if (!SameName(param.m_name, TKL("PARAMETER")) || param.m_values.size() < 2) continue;
         const CWKTDefValue& key = *param.m_values[0];
-        if (key.m_kind != kQuoted || !EqualsNoCase(key.m_text, name)) continue;
+        if (key.m_kind != kQuoted || !SameName(key.m_text, name)) continue;
         const CWKTDefValue& number = *param.m_values[1];
         if (number.m_kind != kNumber) return false;
         value = number.m_number;

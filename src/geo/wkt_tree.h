@@ -83,10 +83,6 @@ class CWKTDef : public CWKTDefValue {
                                         bool& quoted);
 };
 
-// ASCII-only case-insensitive equality, as the C runtime's _wcsicmp in the
-// "C" locale.
-bool EqualsNoCase(const TKWCHAR* a, const TKWCHAR* b);
-
 }  // namespace tk::detail
 
 #endif  // TAVIKFCU_GEO_WKT_TREE_H

@@ -1,6 +1,8 @@
 // Number <-> text in the "C" locale, whatever locale the process has set:
 // the decimal point is always '.', there is no grouping. Machine-readable
-// formats (WKT) use these so that a caller's setlocale cannot change them.
+// texts (WKT, the printf engine's floating-point conversions, _wtof) go
+// through these so that a caller's setlocale cannot change them. This is
+// the library's one home for the "C" locale object.
 #ifndef TAVIKFCU_PLATFORM_C_LOCALE_NUMBERS_H
 #define TAVIKFCU_PLATFORM_C_LOCALE_NUMBERS_H
 

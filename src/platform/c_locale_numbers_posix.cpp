@@ -1,6 +1,8 @@
-// POSIX: switch the calling thread to a "C" locale object for the duration
-// of one call (uselocale is per thread, so other threads are unaffected).
-// A Windows build would use _vsnprintf_l and _strtod_l instead.
+// POSIX: one "C" locale object, made on first use and kept for the life of
+// the process. Parsing passes it to strtod_l; printing has no _l variant, so
+// it switches the calling thread to it for the duration of one call
+// (uselocale is per thread, so other threads are unaffected). A Windows
+// build would use _vsnprintf_l and _strtod_l instead.
 #include "platform/c_locale_numbers.h"
 
 #include <clocale>
@@ -13,9 +15,8 @@ namespace tk::platform {
 
 namespace {
 
-// Created on first use and kept for the life of the process; null if the
-// system cannot create it, in which case the thread's locale stays (it is
-// "C" unless the program called setlocale).
+// Null if the system cannot create it, in which case the thread's locale
+// stays (it is "C" unless the program called setlocale).
 locale_t CLocale() {
     static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
     return c;
@@ -47,8 +48,8 @@ int FormatCLocale(char* buffer, std::size_t size, const char* format, ...) {
 }
 
 double ParseDoubleCLocale(const char* text, char** end) {
-    ScopedCLocale scope;
-    return std::strtod(text, end);
+    const locale_t c = CLocale();
+    return c ? strtod_l(text, end, c) : std::strtod(text, end);
 }
 
 }  // namespace tk::platform

@@ -7,12 +7,11 @@
 // address and thread sanitizing.
 #include "platform/wide_crt.h"
 
-#include <clocale>
 #include <climits>
-#include <cstdlib>
 #include <cwchar>
-#include <locale.h>
 #include <string>
+
+#include "platform/c_locale_numbers.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -314,6 +313,13 @@ TKWCHAR* _wcsrev(TKWCHAR* s) {
 
 // ---- comparison ---------------------------------------------------------------------
 
+int wcscmp(const TKWCHAR* a, const TKWCHAR* b) {
+    a = OrEmpty(a);
+    b = OrEmpty(b);
+    while (*a && *a == *b) ++a, ++b;
+    return static_cast<int>(*a) - static_cast<int>(*b);
+}
+
 int _wcsicmp(const TKWCHAR* a, const TKWCHAR* b) {
     a = OrEmpty(a);
     b = OrEmpty(b);
@@ -379,13 +385,6 @@ std::int32_t ParseInt32(const TKWCHAR* s) {
     return value < -INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(-value);
 }
 
-// The "C" locale, made once: strtod must not see the process locale's
-// decimal point.
-locale_t CLocale() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return c;
-}
-
 // Units that can appear in a floating constant (decimal, hexadecimal,
 // inf/nan and nan's character sequence).
 inline bool IsNumberUnit(TKWCHAR c) {
@@ -420,8 +419,8 @@ double _wtof(const TKWCHAR* s) {
     }
     for (std::size_t i = 0; i < n; ++i) narrow[i] = static_cast<char>(s[i]);
     narrow[n] = 0;
-    locale_t c = CLocale();
-    return c ? strtod_l(narrow, nullptr, c) : std::strtod(narrow, nullptr);
+    // strtod must not see the process locale's decimal point.
+    return ParseDoubleCLocale(narrow, nullptr);
 }
 
 }  // namespace tk::platform

@@ -65,8 +65,7 @@ std::size_t wcscspn(const TKWCHAR* s, const TKWCHAR* set);
 // The first c in s[0, n); null when absent.
 const TKWCHAR* FindUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
 // The first occurrence of sub[0, m) in s[0, n); m must be at least 1.
-const TKWCHAR* FindUnitsN(const TKWCHAR* s, std::size_t n, const TKWCHAR* sub,
-                                 std::size_t m);
+const TKWCHAR* FindUnitsN(const TKWCHAR* s, std::size_t n, const TKWCHAR* sub, std::size_t m);
 
 // Occurrences of c in s[0, n).
 std::size_t CountUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
@@ -75,7 +74,7 @@ std::size_t CountUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c);
 // in the same buffer, as long as the output never overtakes the input
 // (withLength <= 1, or dst placed far enough ahead of the growth).
 TKWCHAR* CopyReplacingUnitN(TKWCHAR* dst, const TKWCHAR* s, std::size_t n, TKWCHAR c,
-                                   const TKWCHAR* with, std::size_t withLength);
+                            const TKWCHAR* with, std::size_t withLength);
 
 // ---- character classes and case -------------------------------------------------
 
@@ -94,6 +93,9 @@ TKWCHAR* _wcsrev(TKWCHAR* s);
 
 // ---- comparison ---------------------------------------------------------------------
 
+// Compares unit by unit as unsigned 16-bit numbers; returns their
+// difference at the first mismatch (0 when equal), so a prefix comes first.
+int wcscmp(const TKWCHAR* a, const TKWCHAR* b);
 // Compares the simple case folds (lower case, with final sigma and long s
 // merged) unit by unit; returns their difference at the first mismatch, so
 // "B" against "a" is positive and "_" against "a" negative.

@@ -8,15 +8,13 @@
 // always done here, so a huge width never reaches snprintf.
 #include "string/format_engine.h"
 
-#include <locale.h>
-
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 
 #include "core/heap.h"
+#include "platform/c_locale_numbers.h"
 #include "platform/codepage.h"
 
 namespace tk::detail {
@@ -307,25 +305,6 @@ void EmitNonFinite(Sink& sink, const FormatSpec& spec, double value) {
     PadAfter(sink, spec, n);
 }
 
-locale_t NumericCLocale() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return c;
-}
-
-// snprintf under the "C" locale for this thread, so the decimal point is '.'.
-class CLocaleScope {
-  public:
-    CLocaleScope() : m_previous(NumericCLocale() ? uselocale(NumericCLocale()) : nullptr) {}
-    ~CLocaleScope() {
-        if (m_previous) uselocale(m_previous);
-    }
-    CLocaleScope(const CLocaleScope&) = delete;
-    CLocaleScope& operator=(const CLocaleScope&) = delete;
-
-  private:
-    locale_t m_previous;
-};
-
 // The digits of value without any padding, sign flags applied, into text.
 // Returns the length, or -1 when the C library cannot produce them.
 template <std::size_t N>
@@ -363,11 +342,11 @@ long FloatDigits(ScratchBuffer<char, N>& text, const FormatSpec& spec, double va
     pattern[k] = 0;
     // Without a precision the Windows runtime prints all 13 hex digits of %a.
     if (precision < 0 && (letter == u'a' || letter == u'A')) precision = 13;
-    CLocaleScope cLocale;
-    int n = std::snprintf(text.Data(), text.Size(), pattern, precision, value);
+    // In the "C" locale, so the decimal point is '.'.
+    int n = tk::platform::FormatCLocale(text.Data(), text.Size(), pattern, precision, value);
     if (n >= 0 && static_cast<std::size_t>(n) >= text.Size()) {
         text.Reserve(static_cast<std::size_t>(n) + 1);
-        n = std::snprintf(text.Data(), text.Size(), pattern, precision, value);
+        n = tk::platform::FormatCLocale(text.Data(), text.Size(), pattern, precision, value);
     }
     return n;
 }

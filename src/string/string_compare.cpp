@@ -11,12 +11,8 @@ namespace {
 
 // Ordinal by unsigned 16-bit units: -1, 0 or 1.
 int Ordinal(const TKWCHAR* a, const TKWCHAR* b) {
-    if (!a) a = TKL("");
-    if (!b) b = TKL("");
-    for (;; ++a, ++b) {
-        if (*a != *b) return *a < *b ? -1 : 1;
-        if (!*a) return 0;
-    }
+    const int order = crt::wcscmp(a, b);
+    return (order > 0) - (order < 0);
 }
 
 }  // namespace

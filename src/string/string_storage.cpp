@@ -62,9 +62,6 @@ inline int PoolIndexForCapacity(int capacity) {
 inline std::int32_t LoadRefs(const std::int32_t* refs) {
     return tkAtomicLoad(refs);
 }
-inline void AddRef(std::int32_t* refs) {
-    tkAtomicIncrement(refs);
-}
 
 inline void CopyUnits(TKWCHAR* dst, const TKWCHAR* src, int n) {
     if (n > 0) std::memmove(dst, src, static_cast<std::size_t>(n) * sizeof(TKWCHAR));

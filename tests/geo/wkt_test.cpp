@@ -208,6 +208,17 @@ TEST(WktTree, ItemsKindsAndLookups) {
     EXPECT_FALSE(CWKTDef::GetParamValue(root, u"missing", v));
 }
 
+// Names fold case beyond ASCII, as _wcsicmp does.
+TEST(WktTree, NamesFoldNonAsciiCase) {
+    CWKTDef root;
+    CTKString error;
+    ASSERT_TRUE(CWKTDef::Parse(root, u"ÉTÉ[ΣΦ[1], PARAMETER[\"Ä\",2]]", error));
+    ASSERT_NE(CWKTDef::FindDef(root, u"été\\σφ"), nullptr);
+    double v = 0;
+    EXPECT_TRUE(CWKTDef::GetParamValue(root, u"ä", v));
+    EXPECT_EQ(v, 2);
+}
+
 // Thousands of nested definitions parse and are destroyed without
 // recursion.
 TEST(WktTree, DeepNesting) {

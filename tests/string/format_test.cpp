@@ -10,6 +10,7 @@
 #include <limits>
 #include <string>
 
+#include "platform/wide_crt.h"
 #include "string/format_engine.h"
 #include "tavikfcu/TKString.h"
 
@@ -294,6 +295,8 @@ TEST(Format, DecimalPointIgnoresLcNumeric) {
     EXPECT_STREQ(probe, "1,5") << "the locale is in effect for the C library";
     EXPECT_EQ(Utf8(Fmt(u"%.2f %e %#g %a", 3.14159, 2.5, 1.0, 1.0)),
               "3.14 2.500000e+00 1.00000 0x1.0000000000000p+0");
+    // Parsing uses the same "C" locale; plain strtod here would read "2.5" as 2.
+    EXPECT_EQ(tk::platform::_wtof(u"2.5"), 2.5);
     std::setlocale(LC_NUMERIC, "C");
     unsetenv("LOCPATH");
 }

@@ -134,14 +134,43 @@ TEST(WideCrtCase, ReverseStopsAtTheFirstNul) {
     EXPECT_EQ(std::u16string(text, 5), (std::u16string{u'c', u'b', u'a', 0, u'x'}));
 }
 
-TEST(WideCrtCompare, CaseInsensitiveOrderIsByLowerCase) {
-    struct Row {
-        const char* name;
-        const TKWCHAR* a;
-        const TKWCHAR* b;
-        int sign;
+namespace {
+
+// One ordering case: the sign compare(a, b) must have; compare(b, a) must
+// have the opposite one.
+struct OrderRow {
+    const char* name;
+    const TKWCHAR* a;
+    const TKWCHAR* b;
+    int sign;
+};
+
+template <std::size_t N>
+void ExpectOrder(int (*compare)(const TKWCHAR*, const TKWCHAR*), const OrderRow (&rows)[N]) {
+    for (const OrderRow& row : rows) {
+        int r = compare(row.a, row.b);
+        EXPECT_EQ((r > 0) - (r < 0), row.sign) << row.name;
+        int back = compare(row.b, row.a);
+        EXPECT_EQ((back > 0) - (back < 0), -row.sign) << row.name;
+    }
+}
+
+}  // namespace
+
+TEST(WideCrtCompare, OrdinalOrderIsByUnsignedUnits) {
+    const OrderRow rows[] = {
+        {"equal", u"abc", u"abc", 0},
+        {"case counts", u"B", u"a", -1},
+        {"prefix first", u"ab", u"abc", -1},
+        {"null reads as empty", nullptr, u"", 0},
+        {"units are unsigned", u"\uFFFF", u"a", 1},
+        {"a surrogate sorts below U+E000 by unit", u"\U00010000", u"\uE000", -1},
     };
-    const Row rows[] = {
+    ExpectOrder(crt::wcscmp, rows);
+}
+
+TEST(WideCrtCompare, CaseInsensitiveOrderIsByLowerCase) {
+    const OrderRow rows[] = {
         {"equal but for case", u"Hello World", u"hELLO wORLD", 0},
         {"B after a", u"B", u"a", 1},
         {"underscore before a (upper-casing would differ)", u"_", u"a", -1},
@@ -151,12 +180,7 @@ TEST(WideCrtCompare, CaseInsensitiveOrderIsByLowerCase) {
         {"sharp s is not ss", u"straße", u"STRASSE", 1},
         {"different letters", u"Äa", u"äb", -1},
     };
-    for (const Row& row : rows) {
-        int r = crt::_wcsicmp(row.a, row.b);
-        EXPECT_EQ((r > 0) - (r < 0), row.sign) << row.name;
-        int back = crt::_wcsicmp(row.b, row.a);
-        EXPECT_EQ((back > 0) - (back < 0), -row.sign) << row.name;
-    }
+    ExpectOrder(crt::_wcsicmp, rows);
 }
 
 TEST(WideCrtCompare, CollationJoinsSurrogatePairsAndFollowsTheCLocale) {
