@@ -15,11 +15,12 @@ namespace {
 using ValueLayout = BlockLayout<CMyJsonValue, CMyJsonValueImp>;
 using ObjectLayout = BlockLayout<CMyJsonObj, CMyJsonObjImp>;
 
-static_assert(ValueLayout::kBlockSize <= 56, "a value block stays within 56 bytes");
-static_assert(ObjectLayout::kBlockSize <= 40, "an object block stays within 40 bytes");
+// Half a cache line each, so no block straddles two lines.
+static_assert(ValueLayout::kBlockSize == 32, "a value block is 32 bytes");
+static_assert(ObjectLayout::kBlockSize == 32, "an object block is 32 bytes");
 
-// Blocks per chunk: a chunk of about 14 KB of values, 10 KB of objects.
-constexpr unsigned int kBlocksPerChunk = 256;
+// Blocks per chunk: a chunk of 16 KB.
+constexpr unsigned int kBlocksPerChunk = 512;
 
 alignas(CTKFixedAlloc) unsigned char g_valuePool[sizeof(CTKFixedAlloc)];
 alignas(CTKFixedAlloc) unsigned char g_objectPool[sizeof(CTKFixedAlloc)];

@@ -272,15 +272,12 @@ bool Reader::ReadNested(std::unique_ptr<CMyJsonValue>& value, int depth) {
         if (!ReadObject(object, depth + 1)) return false;
         value.reset(new CMyJsonValue);
         CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-        imp.object = object;
-        imp.type = CMyJsonValue::eObj;
+        imp.MakeObject(object);
         return true;
     }
     value.reset(new CMyJsonValue);
     CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-    if (!ReadArray(imp.elements, depth + 1)) return false;
-    imp.type = CMyJsonValue::eArr;
-    return true;
+    return ReadArray(imp.MakeArray(), depth + 1);
 }
 
 bool Reader::ReadObjectItems(RelocList<JsonItem>& items, int depth) {
@@ -455,8 +452,7 @@ bool ReadDocumentObject(const TKWCHAR* text, CMyJsonObjImp& obj, CTKString& erro
 }
 
 bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& error) {
-    value.ReleaseContainers();
-    value.type = CMyJsonValue::eEmpty;
+    value.Reset();
     if (!text) {
         error = kNullText;
         return false;
@@ -469,8 +465,7 @@ bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& e
             reader.Advance(1);
             CMyJsonObj* object;
             if (!reader.ReadObject(object, 1)) return false;
-            value.object = object;
-            value.type = CMyJsonValue::eObj;
+            value.MakeObject(object);
             return true;
         }
         case '"':
@@ -485,16 +480,15 @@ bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& e
             return true;
         case '[':
             reader.Advance(1);
-            if (!reader.ReadArray(value.elements, 1)) return false;
-            value.type = CMyJsonValue::eArr;
-            return true;
+            if (reader.ReadArray(value.MakeArray(), 1)) return true;
+            value.Reset();
+            return false;
         default:
             break;
     }
     // "true" and "false" need no delimiter at the top: "trueish" is true.
     if (StartsWithTrue(reader.Cursor()) || StartsWithFalse(reader.Cursor())) {
-        value.flag = reader.Peek() == 't';
-        value.type = CMyJsonValue::eBool;
+        value.MakeBool(reader.Peek() == 't');
         return true;
     }
     double number;
@@ -502,8 +496,7 @@ bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& e
         reader.SetError(kBadTopNumber);
         return false;
     }
-    value.number = number;
-    value.type = CMyJsonValue::eNumber;
+    value.MakeNumber(number);
     return true;
 }
 

@@ -18,12 +18,21 @@ namespace tk::detail {
 
 // An ordered growable array of one-word items that may be moved in memory
 // with memcpy: element pointers, and CTKStrings (one pointer into a body
-// that never points back). 16 bytes, so a value record stays small. Items
-// are constructed in place by the caller through Emplace/InsertSlot and
+// that never points back). The list itself is one pointer, to a heap block
+// that holds the count, the capacity and the items; an empty list has no
+// block. So a value or object record stays within three words. Items are
+// constructed in place by the caller through EmplaceSlot/InsertSlot and
 // destroyed by Clear/the destructor.
 template <typename T>
 class RelocList {
     static_assert(sizeof(T) % sizeof(void*) == 0, "items are whole words");
+
+    struct Block {
+        std::int32_t size;
+        std::int32_t capacity;
+        // the items follow, word-aligned
+    };
+    static_assert(sizeof(Block) == sizeof(void*), "the items start one word in");
 
   public:
     RelocList() = default;
@@ -31,34 +40,36 @@ class RelocList {
     RelocList& operator=(const RelocList&) = delete;
     ~RelocList() { Clear(); }
 
-    int Size() const { return m_size; }
-    bool Empty() const { return m_size == 0; }
-    T* Data() const { return m_data; }
-    T& operator[](int i) const { return m_data[i]; }
-    T& Back() const { return m_data[m_size - 1]; }
+    int Size() const { return m_block ? m_block->size : 0; }
+    bool Empty() const { return Size() == 0; }
+    T* Data() const { return m_block ? Items(m_block) : nullptr; }
+    T& operator[](int i) const { return Items(m_block)[i]; }
+    T& Back() const { return Items(m_block)[m_block->size - 1]; }
 
     // Raw room for one more item at the end; the caller constructs it.
     void* EmplaceSlot() {
-        if (m_size == m_capacity) Grow(m_size + 1);
-        return &m_data[m_size++];
+        if (!m_block || m_block->size == m_block->capacity) Grow(Size() + 1);
+        return &Items(m_block)[m_block->size++];
     }
     // Raw room for one item before index pos (0 <= pos <= size).
     void* InsertSlot(int pos) {
-        if (m_size == m_capacity) Grow(m_size + 1);
-        std::memmove(static_cast<void*>(&m_data[pos + 1]), &m_data[pos],
-                     static_cast<std::size_t>(m_size - pos) * sizeof(T));
-        ++m_size;
-        return &m_data[pos];
+        if (!m_block || m_block->size == m_block->capacity) Grow(Size() + 1);
+        T* items = Items(m_block);
+        std::memmove(static_cast<void*>(&items[pos + 1]), &items[pos],
+                     static_cast<std::size_t>(m_block->size - pos) * sizeof(T));
+        ++m_block->size;
+        return &items[pos];
     }
     // Forgets item pos without destroying it (its bytes were relocated or
     // ownership went elsewhere); later items move up.
     void Forget(int pos) {
-        std::memmove(static_cast<void*>(&m_data[pos]), &m_data[pos + 1],
-                     static_cast<std::size_t>(m_size - pos - 1) * sizeof(T));
-        --m_size;
+        T* items = Items(m_block);
+        std::memmove(static_cast<void*>(&items[pos]), &items[pos + 1],
+                     static_cast<std::size_t>(m_block->size - pos - 1) * sizeof(T));
+        --m_block->size;
     }
     void Erase(int pos) {
-        m_data[pos].~T();
+        Items(m_block)[pos].~T();
         Forget(pos);
     }
     // Takes n relocated items (their bytes) into an empty list of exactly n
@@ -67,49 +78,55 @@ class RelocList {
         Clear();
         if (n <= 0) return;
         Reserve(n);
-        std::memcpy(static_cast<void*>(m_data), items, static_cast<std::size_t>(n) * sizeof(T));
-        m_size = n;
+        std::memcpy(static_cast<void*>(Items(m_block)), items,
+                    static_cast<std::size_t>(n) * sizeof(T));
+        m_block->size = n;
     }
     // Drops the items from index n on without destroying them.
-    void ForgetFrom(int n) { m_size = n; }
+    void ForgetFrom(int n) {
+        if (m_block) m_block->size = n;
+    }
     // Lets go of every item without destroying them (they were relocated).
     void ForgetAll() {
-        HeapFree(m_data);
-        m_data = nullptr;
-        m_size = m_capacity = 0;
+        HeapFree(m_block);
+        m_block = nullptr;
     }
     void Reserve(int n) {
-        if (n > m_capacity) Reallocate(n);
+        if (n > (m_block ? m_block->capacity : 0)) Reallocate(n);
     }
     // Destroys every item and frees the storage.
     void Clear() {
-        for (int i = 0; i < m_size; ++i) m_data[i].~T();
+        if (!m_block) return;
+        if (!std::is_trivially_destructible<T>::value) {
+            T* items = Items(m_block);
+            for (int i = 0; i < m_block->size; ++i) items[i].~T();
+        }
         ForgetAll();
     }
     // Exchanges contents with another list.
-    void Swap(RelocList& other) {
-        std::swap(m_data, other.m_data);
-        std::swap(m_size, other.m_size);
-        std::swap(m_capacity, other.m_capacity);
-    }
+    void Swap(RelocList& other) { std::swap(m_block, other.m_block); }
 
   private:
+    static T* Items(Block* block) { return reinterpret_cast<T*>(block + 1); }
+
     void Grow(int minimum) {
-        int next = m_capacity < 4 ? 4 : m_capacity + m_capacity / 2;
+        int capacity = m_block ? m_block->capacity : 0;
+        int next = capacity < 4 ? 4 : capacity + capacity / 2;
         Reallocate(next < minimum ? minimum : next);
     }
     void Reallocate(int capacity) {
-        m_data =
-            static_cast<T*>(HeapRealloc(m_data, static_cast<std::size_t>(capacity) * sizeof(T)));
-        m_capacity = capacity;
+        int size = Size();
+        auto* block = static_cast<Block*>(
+            HeapRealloc(m_block, sizeof(Block) + static_cast<std::size_t>(capacity) * sizeof(T)));
+        block->size = size;
+        block->capacity = capacity;
+        m_block = block;
     }
 
-    T* m_data = nullptr;
-    std::int32_t m_size = 0;
-    std::int32_t m_capacity = 0;
+    Block* m_block = nullptr;
 };
 
-static_assert(sizeof(RelocList<void*>) == 16, "a list is a pointer and two counts");
+static_assert(sizeof(RelocList<void*>) == sizeof(void*), "a list is one pointer");
 
 // One item of an object.
 struct JsonItem {
@@ -120,26 +137,82 @@ static_assert(sizeof(JsonItem) == 2 * sizeof(void*), "an item is a key and a poi
 
 }  // namespace tk::detail
 
-// The record behind a CMyJsonValue. Only the field of the current kind is
-// meaningful; elements is empty and object null for every other kind. The
-// small fields share the first word so that a handle and its record fit a
-// 56-byte block.
+// The record behind a CMyJsonValue, three words. The text has a field of
+// its own (it keeps what it held when the kind changes, and stays the empty
+// text for a value that never held a string); the number, the object and
+// the element list share one word, and which of them is live follows the
+// kind: elements for eArr, number for eNumber, object (possibly null) for
+// every other kind. Every member of that word is trivially relocatable (a
+// double, a pointer, a one-pointer list), so records may swap it bytewise.
 class CMyJsonValueImp {
   public:
+    using ElementList = tk::detail::RelocList<CMyJsonValue*>;
+
+    CMyJsonValueImp() : object(nullptr) {}
+    ~CMyJsonValueImp() { Reset(); }
+    CMyJsonValueImp(const CMyJsonValueImp&) = delete;
+    CMyJsonValueImp& operator=(const CMyJsonValueImp&) = delete;
+
     CMyJsonValue::EValueType type = CMyJsonValue::eEmpty;
     bool flag = false;
     bool embedded = false;  // lives in its handle's block (json_blocks.h)
     CTKString text;
-    double number = 0;
-    tk::detail::RelocList<CMyJsonValue*> elements;
-    CMyJsonObj* object = nullptr;
+    union {
+        double number;
+        CMyJsonObj* object;
+        ElementList elements;
+    };
 
-    // Destroys the elements and the object, leaving an empty list and null.
-    void ReleaseContainers();
+    // Destroys the elements of an array or a held object, then makes the
+    // value eEmpty. The text and the flag stay.
+    void Reset() {
+        if (type == CMyJsonValue::eArr) {
+            for (int i = 0, n = elements.Size(); i < n; ++i) delete elements[i];
+            elements.~ElementList();
+        } else if (type == CMyJsonValue::eObj) {
+            delete object;
+        }
+        object = nullptr;
+        type = CMyJsonValue::eEmpty;
+    }
+    // The kind setters expect an eEmpty record (fresh or Reset).
+    void MakeNumber(double x) {
+        number = x;
+        type = CMyJsonValue::eNumber;
+    }
+    void MakeBool(bool b) {
+        flag = b;
+        type = CMyJsonValue::eBool;
+    }
+    void MakeObject(CMyJsonObj* o) {
+        object = o;
+        type = o ? CMyJsonValue::eObj : CMyJsonValue::eEmpty;
+    }
+    // An empty array; fill it through elements.
+    ElementList& MakeArray() {
+        new (&elements) ElementList();
+        type = CMyJsonValue::eArr;
+        return elements;
+    }
+
+    // What the accessors see: nothing of another kind.
+    int ElementCount() const { return type == CMyJsonValue::eArr ? elements.Size() : 0; }
+    CMyJsonObj* HeldObject() const { return type == CMyJsonValue::eObj ? object : nullptr; }
+
     // Exchanges everything but where the records live.
-    void SwapContents(CMyJsonValueImp& other);
+    void SwapContents(CMyJsonValueImp& other) {
+        std::swap(type, other.type);
+        std::swap(flag, other.flag);
+        CTKString held = text;
+        text = other.text;
+        other.text = held;
+        unsigned char mine[sizeof(void*)];
+        std::memcpy(mine, static_cast<void*>(&number), sizeof mine);
+        std::memcpy(static_cast<void*>(&number), static_cast<void*>(&other.number), sizeof mine);
+        std::memcpy(static_cast<void*>(&other.number), mine, sizeof mine);
+    }
 };
-static_assert(sizeof(CMyJsonValueImp) == 48, "a value record is six words");
+static_assert(sizeof(CMyJsonValueImp) == 3 * sizeof(void*), "a value record is three words");
 
 // The record behind a CMyJsonObj: the last Load's message and the items, in
 // order. Keys are not unique.

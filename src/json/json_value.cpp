@@ -7,24 +7,6 @@
 
 using tk::detail::RelocList;
 
-void CMyJsonValueImp::SwapContents(CMyJsonValueImp& other) {
-    std::swap(type, other.type);
-    std::swap(flag, other.flag);
-    CTKString held = text;
-    text = other.text;
-    other.text = held;
-    std::swap(number, other.number);
-    elements.Swap(other.elements);
-    std::swap(object, other.object);
-}
-
-void CMyJsonValueImp::ReleaseContainers() {
-    for (int i = 0; i < elements.Size(); ++i) delete elements[i];
-    elements.ForgetAll();
-    delete object;
-    object = nullptr;
-}
-
 namespace {
 
 // The record of a handle under construction (see json_blocks.h).
@@ -46,7 +28,7 @@ inline CMyJsonValue::EValueType KindOf(const CMyJsonValue* v) {
 // An array accepts a kind when it is empty or its element 0 has that kind.
 inline bool Accepts(const CMyJsonValueImp& array, CMyJsonValue::EValueType kind) {
     return array.elements.Empty() || KindOf(array.elements[0]) == kind;
-}
+}  // (array is eArr)
 
 // Inserts v before index at; the array owns v once this returns. Room is
 // made first, so when that fails v is still the caller's.
@@ -57,25 +39,37 @@ inline void InsertElement(CMyJsonValueImp& array, int at, std::unique_ptr<CMyJso
 
 template <typename Number>
 void FillNumbers(CMyJsonValueImp& imp, const Number* numbers, int n) {
-    imp.type = CMyJsonValue::eArr;
+    CMyJsonValueImp::ElementList& elements = imp.MakeArray();
     if (!numbers || n <= 0) return;
-    imp.elements.Reserve(n);
+    elements.Reserve(n);
     for (int i = 0; i < n; ++i)
-        new (imp.elements.EmplaceSlot())
+        new (elements.EmplaceSlot())
             CMyJsonValue*(new CMyJsonValue(static_cast<double>(numbers[i])));
 }
 
 // Fills the fresh record dst with a deep copy of src.
 void CopyRecord(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    dst.type = src.type;
     dst.text = src.text;
-    dst.number = src.number;
     dst.flag = src.flag;
-    if (src.object) dst.object = src.object->Clone();
-    int n = src.elements.Size();
-    dst.elements.Reserve(n);
-    for (int i = 0; i < n; ++i)
-        new (dst.elements.EmplaceSlot()) CMyJsonValue*(src.elements[i]->Clone());
+    switch (src.type) {
+        case CMyJsonValue::eNumber:
+            dst.MakeNumber(src.number);
+            break;
+        case CMyJsonValue::eObj:
+            dst.MakeObject(src.object ? src.object->Clone() : nullptr);
+            dst.type = CMyJsonValue::eObj;
+            break;
+        case CMyJsonValue::eArr: {
+            CMyJsonValueImp::ElementList& elements = dst.MakeArray();
+            int n = src.elements.Size();
+            elements.Reserve(n);
+            for (int i = 0; i < n; ++i)
+                new (elements.EmplaceSlot()) CMyJsonValue*(src.elements[i]->Clone());
+            break;
+        }
+        default:
+            dst.type = src.type;
+    }
 }
 
 }  // namespace
@@ -91,27 +85,21 @@ CMyJsonValue::CMyJsonValue(const TKWCHAR* text) : m_imp(RecordFor(this)) {
 }
 
 CMyJsonValue::CMyJsonValue(double number) : m_imp(RecordFor(this)) {
-    m_imp->number = number;
-    m_imp->type = eNumber;
+    m_imp->MakeNumber(number);
 }
 
 CMyJsonValue::CMyJsonValue(int number) : CMyJsonValue(static_cast<double>(number)) {}
 
 CMyJsonValue::CMyJsonValue(bool flag) : m_imp(RecordFor(this)) {
-    m_imp->flag = flag;
-    m_imp->type = eBool;
+    m_imp->MakeBool(flag);
 }
 
 CMyJsonValue::CMyJsonValue(CMyJsonObj* obj) : m_imp(RecordFor(this)) {
-    if (!obj) return;
-    m_imp->object = obj;
-    m_imp->type = eObj;
+    m_imp->MakeObject(obj);
 }
 
 CMyJsonValue::CMyJsonValue(CMyJsonValue* const* items, int n) : m_imp(RecordFor(this)) {
-    m_imp->type = eArr;
-    if (!items || n <= 0) return;
-    m_imp->elements.AdoptRelocated(items, n);
+    m_imp->MakeArray().AdoptRelocated(items, items ? n : 0);
 }
 
 CMyJsonValue::CMyJsonValue(const float* numbers, int n) : m_imp(RecordFor(this)) {
@@ -140,7 +128,6 @@ CMyJsonValue::CMyJsonValue(const CMyJsonValue& src) : m_imp(RecordFor(this)) {
     try {
         CopyRecord(*m_imp, *src.m_imp);
     } catch (...) {
-        m_imp->ReleaseContainers();
         tk::detail::DeleteRecord(m_imp);
         throw;
     }
@@ -152,7 +139,6 @@ CMyJsonValue& CMyJsonValue::operator=(const CMyJsonValue& src) {
 }
 
 CMyJsonValue::~CMyJsonValue() {
-    m_imp->ReleaseContainers();
     tk::detail::DeleteRecord(m_imp);
 }
 
@@ -187,26 +173,26 @@ bool CMyJsonValue::ValueBool() const {
     return m_imp->flag;
 }
 double CMyJsonValue::ValueNumber() const {
-    return m_imp->number;
+    return m_imp->type == eNumber ? m_imp->number : 0.0;
 }
 const TKWCHAR* CMyJsonValue::ValueStr() const {
     return m_imp->text;
 }
 CMyJsonObj* CMyJsonValue::ValueObj() const {
-    return m_imp->object;
+    return m_imp->HeldObject();
 }
 
 int CMyJsonValue::ValueArrLength() const {
-    return m_imp->elements.Size();
+    return m_imp->ElementCount();
 }
 
 CMyJsonValue* CMyJsonValue::ValueArrItem(int i) const {
-    if (i < 0 || i >= m_imp->elements.Size()) return nullptr;
+    if (i < 0 || i >= m_imp->ElementCount()) return nullptr;
     return m_imp->elements[i];
 }
 
 void CMyJsonValue::ValueArr(CMyJsonValue** buffer, int& n) const {
-    int count = m_imp->elements.Size();
+    int count = m_imp->ElementCount();
     if (buffer) {
         int stored = n < count ? n : count;
         for (int i = 0; i < stored; ++i) buffer[i] = m_imp->elements[i];
@@ -224,14 +210,9 @@ void CMyJsonValue::CopyFrom(const CMyJsonValue* src) {
     if (!src || src == this) return;
     // Built aside first: src may be one of the elements released below.
     std::unique_ptr<CMyJsonValueImp> fresh(new CMyJsonValueImp);
-    try {
-        CopyRecord(*fresh, *src->m_imp);
-    } catch (...) {
-        fresh->ReleaseContainers();
-        throw;
-    }
+    CopyRecord(*fresh, *src->m_imp);  // on failure fresh releases its part
     m_imp->SwapContents(*fresh);
-    fresh->ReleaseContainers();  // what this value held before
+    // fresh now holds what this value held before and releases it.
 }
 
 // ---- array insertion ---------------------------------------------------------------------
@@ -321,7 +302,7 @@ bool CMyJsonValue::MoveToArr(CMyJsonValue* v, int pos) {
             new (mine.InsertSlot(at)) CMyJsonValue*(source.elements[k]);
         source.elements.ForgetAll();
     }
-    delete v;
+    delete v;  // an array without elements now
     return true;
 }
 

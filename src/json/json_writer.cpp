@@ -197,8 +197,8 @@ void Writer::WriteItemValue(const CMyJsonValueImp& value, int indent) {
             m_out.PutLiteral(TKL("null"));
             break;
         case CMyJsonValue::eObj:
-            if (value.object)
-                WriteObject(TKJsonAccess::Of(*value.object), indent + 1);
+            if (CMyJsonObj* object = value.HeldObject())
+                WriteObject(TKJsonAccess::Of(*object), indent + 1);
             else
                 m_out.PutLiteral(TKL("null"));
             break;
@@ -236,14 +236,14 @@ void Writer::WriteArray(const CMyJsonValueImp& array, int indent) {
     for (int i = 0; i < n; ++i) {
         const CMyJsonValueImp& element = TKJsonAccess::Of(*array.elements[i]);
         lastWasContainer = false;
-        if (element.type == CMyJsonValue::eObj && element.object) {
+        if (CMyJsonObj* object = element.HeldObject()) {
             // Only the first element gets the line break; later objects
             // follow the previous element's line break.
             if (m_formatted) {
                 if (i == 0) LineBreak();
                 Tabs(indent + 1);
             }
-            WriteObject(TKJsonAccess::Of(*element.object), indent + 1);
+            WriteObject(TKJsonAccess::Of(*object), indent + 1);
             lastWasContainer = true;
         } else if (element.type == CMyJsonValue::eArr) {
             if (m_formatted) {

@@ -315,4 +315,44 @@ TEST(JsonModel, CopyFromReplacesItems) {
     EXPECT_EQ(target.ValueCount(), 0);
 }
 
+// One value through every kind: whatever a kind left behind (elements, an
+// object) is released on the change, and the accessors of other kinds see
+// no elements and no object.
+TEST(JsonModel, ChangingKindReleasesTheOldContent) {
+    CMyJsonValue value;
+    CTKString error;
+    std::unique_ptr<CMyJsonObj> obj(new CMyJsonObj);
+    obj->AddItem(TKL("k"), TKL("v"));
+    CMyJsonValue holder(obj.release());
+    CMyJsonValue text(TKL("s"));
+    struct Step {
+        const char* name;
+        const TKWCHAR* load;       // Load this text, or
+        const CMyJsonValue* copy;  // CopyFrom this value
+        CMyJsonValue::EValueType kind;
+    };
+    const Step steps[] = {
+        {"array", TKL("[1,[2],{\"a\":3}]"), nullptr, CMyJsonValue::eArr},
+        {"number", TKL("7 "), nullptr, CMyJsonValue::eNumber},
+        {"object copy", nullptr, &holder, CMyJsonValue::eObj},
+        {"bool", TKL("true"), nullptr, CMyJsonValue::eBool},
+        {"array again", TKL("[{},{}]"), nullptr, CMyJsonValue::eArr},
+        {"failed array", TKL("[1,2 "), nullptr, CMyJsonValue::eEmpty},
+        {"object", TKL("{\"x\":[1]}"), nullptr, CMyJsonValue::eObj},
+        {"string copy", nullptr, &text, CMyJsonValue::eStr},
+    };
+    for (const Step& step : steps) {
+        if (step.load)
+            value.Load(step.load, error);
+        else
+            value.CopyFrom(step.copy);
+        EXPECT_EQ(value.Type(), step.kind) << step.name;
+        if (step.kind != CMyJsonValue::eArr) EXPECT_EQ(value.ValueArrLength(), 0) << step.name;
+        if (step.kind != CMyJsonValue::eObj) EXPECT_EQ(value.ValueObj(), nullptr) << step.name;
+    }
+    EXPECT_EQ(U16(value.ValueStr()), u"s");
+    CMyJsonValue number(2.5);
+    EXPECT_EQ(U16(number.ValueStr()), u"");  // never held a string
+}
+
 }  // namespace
