@@ -5,12 +5,10 @@
 //  - Clinger's fast path: a mantissa below 2^53 and |power| <= 22 are both
 //    exact doubles, and one IEEE multiplication or division rounds the exact
 //    product correctly;
-//  - on x87 hardware, any 19-digit mantissa and |power| <= 27 are exact in
-//    the 64-bit long double mantissa (5^27 < 2^63), so one extended
-//    operation is off by at most half an extended ulp. Rounding that to
-//    double again can only go wrong when the extended result lies within one
-//    extended ulp of a point halfway between two doubles; those few cases
-//    (low 11 bits 0x3FF..0x401) go to strtod.
+//  - any other mantissa of up to 19 digits with |power| <= 27 goes through
+//    the Eisel-Lemire method: one 64x128-bit product with a table entry of
+//    5^power decides the correctly rounded result, exact halfway points
+//    included (see MultiplyByPowerOfTen).
 // Everything else (more digits, far exponents, hexadecimal, inf, nan) is
 // handed to strtod_l in the "C" locale, which is correctly rounded in glibc.
 //
@@ -23,7 +21,6 @@
 
 #include <locale.h>
 
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -51,15 +48,112 @@ constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-#if (defined(__x86_64__) || defined(__i386__)) && LDBL_MANT_DIG == 64
-#define TK_JSON_X87_PATH 1
-// 10^0 .. 10^27, all exact in a 64-bit mantissa.
-const long double kPow10L[28] = {1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,
-                                 1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
-                                 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L,
-                                 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
-static_assert(sizeof(long double) >= 10, "x87 extended format");
-#endif
+// 5^q for q in -27..27, normalised to 128 bits (top bit set): truncated
+// for q >= 0, and 2^b / 5^-q rounded up for q < 0. In this range one
+// 64x128-bit product of a 64-bit mantissa with the entry determines the
+// correctly rounded double, or shows that it lies on a halfway point.
+constexpr int kMinPower5 = -27;
+constexpr int kMaxPower5 = 27;
+constexpr std::uint64_t kPower5[kMaxPower5 - kMinPower5 + 1][2] = {
+    {0x9E74D1B791E07E48ull, 0x775EA264CF55347Eull},  // 5^-27
+    {0xC612062576589DDAull, 0x95364AFE032A819Eull},  // 5^-26
+    {0xF79687AED3EEC551ull, 0x3A83DDBD83F52205ull},  // 5^-25
+    {0x9ABE14CD44753B52ull, 0xC4926A9672793543ull},  // 5^-24
+    {0xC16D9A0095928A27ull, 0x75B7053C0F178294ull},  // 5^-23
+    {0xF1C90080BAF72CB1ull, 0x5324C68B12DD6339ull},  // 5^-22
+    {0x971DA05074DA7BEEull, 0xD3F6FC16EBCA5E04ull},  // 5^-21
+    {0xBCE5086492111AEAull, 0x88F4BB1CA6BCF585ull},  // 5^-20
+    {0xEC1E4A7DB69561A5ull, 0x2B31E9E3D06C32E6ull},  // 5^-19
+    {0x9392EE8E921D5D07ull, 0x3AFF322E62439FD0ull},  // 5^-18
+    {0xB877AA3236A4B449ull, 0x09BEFEB9FAD487C3ull},  // 5^-17
+    {0xE69594BEC44DE15Bull, 0x4C2EBE687989A9B4ull},  // 5^-16
+    {0x901D7CF73AB0ACD9ull, 0x0F9D37014BF60A11ull},  // 5^-15
+    {0xB424DC35095CD80Full, 0x538484C19EF38C95ull},  // 5^-14
+    {0xE12E13424BB40E13ull, 0x2865A5F206B06FBAull},  // 5^-13
+    {0x8CBCCC096F5088CBull, 0xF93F87B7442E45D4ull},  // 5^-12
+    {0xAFEBFF0BCB24AAFEull, 0xF78F69A51539D749ull},  // 5^-11
+    {0xDBE6FECEBDEDD5BEull, 0xB573440E5A884D1Cull},  // 5^-10
+    {0x89705F4136B4A597ull, 0x31680A88F8953031ull},  // 5^-9
+    {0xABCC77118461CEFCull, 0xFDC20D2B36BA7C3Eull},  // 5^-8
+    {0xD6BF94D5E57A42BCull, 0x3D32907604691B4Dull},  // 5^-7
+    {0x8637BD05AF6C69B5ull, 0xA63F9A49C2C1B110ull},  // 5^-6
+    {0xA7C5AC471B478423ull, 0x0FCF80DC33721D54ull},  // 5^-5
+    {0xD1B71758E219652Bull, 0xD3C36113404EA4A9ull},  // 5^-4
+    {0x83126E978D4FDF3Bull, 0x645A1CAC083126EAull},  // 5^-3
+    {0xA3D70A3D70A3D70Aull, 0x3D70A3D70A3D70A4ull},  // 5^-2
+    {0xCCCCCCCCCCCCCCCCull, 0xCCCCCCCCCCCCCCCDull},  // 5^-1
+    {0x8000000000000000ull, 0x0000000000000000ull},  // 5^0
+    {0xA000000000000000ull, 0x0000000000000000ull},  // 5^1
+    {0xC800000000000000ull, 0x0000000000000000ull},  // 5^2
+    {0xFA00000000000000ull, 0x0000000000000000ull},  // 5^3
+    {0x9C40000000000000ull, 0x0000000000000000ull},  // 5^4
+    {0xC350000000000000ull, 0x0000000000000000ull},  // 5^5
+    {0xF424000000000000ull, 0x0000000000000000ull},  // 5^6
+    {0x9896800000000000ull, 0x0000000000000000ull},  // 5^7
+    {0xBEBC200000000000ull, 0x0000000000000000ull},  // 5^8
+    {0xEE6B280000000000ull, 0x0000000000000000ull},  // 5^9
+    {0x9502F90000000000ull, 0x0000000000000000ull},  // 5^10
+    {0xBA43B74000000000ull, 0x0000000000000000ull},  // 5^11
+    {0xE8D4A51000000000ull, 0x0000000000000000ull},  // 5^12
+    {0x9184E72A00000000ull, 0x0000000000000000ull},  // 5^13
+    {0xB5E620F480000000ull, 0x0000000000000000ull},  // 5^14
+    {0xE35FA931A0000000ull, 0x0000000000000000ull},  // 5^15
+    {0x8E1BC9BF04000000ull, 0x0000000000000000ull},  // 5^16
+    {0xB1A2BC2EC5000000ull, 0x0000000000000000ull},  // 5^17
+    {0xDE0B6B3A76400000ull, 0x0000000000000000ull},  // 5^18
+    {0x8AC7230489E80000ull, 0x0000000000000000ull},  // 5^19
+    {0xAD78EBC5AC620000ull, 0x0000000000000000ull},  // 5^20
+    {0xD8D726B7177A8000ull, 0x0000000000000000ull},  // 5^21
+    {0x878678326EAC9000ull, 0x0000000000000000ull},  // 5^22
+    {0xA968163F0A57B400ull, 0x0000000000000000ull},  // 5^23
+    {0xD3C21BCECCEDA100ull, 0x0000000000000000ull},  // 5^24
+    {0x84595161401484A0ull, 0x0000000000000000ull},  // 5^25
+    {0xA56FA5B99019A5C8ull, 0x0000000000000000ull},  // 5^26
+    {0xCECB8F27F4200F3Aull, 0x0000000000000000ull},  // 5^27
+};
+
+// w * 10^q correctly rounded, for w != 0 and q within the table, by the
+// Eisel-Lemire method. False when the result would be subnormal or
+// infinite (strtod then decides).
+bool MultiplyByPowerOfTen(std::uint64_t w, int q, double* result) {
+    const std::uint64_t* power = kPower5[q - kMinPower5];
+    int lz = __builtin_clzll(w);
+    w <<= lz;
+    unsigned __int128 first = static_cast<unsigned __int128>(w) * power[0];
+    std::uint64_t high = static_cast<std::uint64_t>(first >> 64);
+    std::uint64_t low = static_cast<std::uint64_t>(first);
+    // 55 bits are needed (53, a rounding bit, and one for the leading bit's
+    // place); when the bits below them are all ones the truncated product
+    // may be short by a carry from the entry's low word.
+    if ((high & 0x1FF) == 0x1FF) {
+        unsigned __int128 second = static_cast<unsigned __int128>(w) * power[1];
+        std::uint64_t secondHigh = static_cast<std::uint64_t>(second >> 64);
+        low += secondHigh;
+        if (secondHigh > low) ++high;
+    }
+    int upper = static_cast<int>(high >> 63);
+    int shift = upper + 9;
+    std::uint64_t mantissa = high >> shift;
+    // The binary exponent: floor(q * log2(10)) + 63 as an integer formula,
+    // biased by 1023.
+    int exponent = (((152170 + 65536) * q) >> 16) + 63 + upper - lz + 1023;
+    if (exponent <= 0) return false;  // subnormal
+    // Exactly halfway between two doubles (possible only for small q):
+    // round to even rather than up.
+    if (low <= 1 && q >= -4 && q <= 23 && (mantissa & 3) == 1 && (mantissa << shift) == high)
+        mantissa &= ~std::uint64_t(1);
+    mantissa += mantissa & 1;
+    mantissa >>= 1;
+    if (mantissa >= (std::uint64_t(2) << 52)) {
+        mantissa = std::uint64_t(1) << 52;
+        ++exponent;
+    }
+    mantissa &= ~(std::uint64_t(1) << 52);
+    if (exponent >= 0x7FF) return false;  // infinite
+    std::uint64_t bits = mantissa | (static_cast<std::uint64_t>(exponent) << 52);
+    std::memcpy(result, &bits, sizeof bits);
+    return true;
+}
 
 }  // namespace
 
@@ -129,19 +223,9 @@ bool ParseDecimalFast(const TKWCHAR* p, const TKWCHAR** stop, double* value) {
     if (mantissa <= (std::uint64_t(1) << 53) && exponent >= -22 && exponent <= 22) {
         double m = static_cast<double>(mantissa);
         result = exponent < 0 ? m / kPow10[-exponent] : m * kPow10[exponent];
-    } else {
-#ifdef TK_JSON_X87_PATH
-        if (exponent < -27 || exponent > 27) return false;
-        long double m = static_cast<long double>(mantissa);
-        long double r = exponent < 0 ? m / kPow10L[-exponent] : m * kPow10L[exponent];
-        std::uint64_t significand;
-        std::memcpy(&significand, &r, sizeof significand);  // low 8 bytes: the mantissa
-        unsigned low = static_cast<unsigned>(significand & 0x7FF);
-        if (low >= 0x3FF && low <= 0x401) return false;  // near a halfway point
-        result = static_cast<double>(r);
-#else
+    } else if (exponent < kMinPower5 || exponent > kMaxPower5 ||
+               !MultiplyByPowerOfTen(mantissa, exponent, &result)) {
         return false;
-#endif
     }
     *value = negative ? -result : result;
     return true;
