@@ -24,31 +24,23 @@ inline CMyJsonObjImp* RecordFor(const CMyJsonObj* handle) {
 
 constexpr TKWCHAR kPathSeparator = '\\';
 
-inline TKWCHAR FoldAscii(TKWCHAR c) {
-    return c >= 'A' && c <= 'Z' ? TKWCHAR(c + 32) : c;
-}
-
-// Key equality for lookups: code unit for code unit, or ignoring the case of
-// the ASCII letters as the C runtime's wide comparison does in the "C"
-// locale.
-bool KeyEquals(const CTKString& key, const TKWCHAR* s, int n, bool ignoreCase) {
-    if (key.GetLength() != n) return false;
-    const TKWCHAR* k = key;
-    if (!ignoreCase) return std::memcmp(k, s, n * sizeof(TKWCHAR)) == 0;
-    for (int i = 0; i < n; ++i)
-        if (FoldAscii(k[i]) != FoldAscii(s[i])) return false;
-    return true;
-}
-
-// The index of the item for key s[0..n) in one object, or -1. An exact
-// match anywhere beats an earlier case-insensitive one.
+// The index of the item for key s[0..n) in one object, or -1. The first
+// pass compares code unit for code unit; the second, when exact is false,
+// uses the C runtime's case-insensitive wide comparison (Unicode simple case
+// folding, ending at the first NUL). An exact match anywhere beats an
+// earlier case-insensitive one.
 int FindKey(const CMyJsonObjImp& obj, const TKWCHAR* s, int n, bool exact) {
     const RelocList<JsonItem>& items = obj.items;
+    for (int i = 0; i < items.Size(); ++i) {
+        const CTKString& key = items[i].key;
+        if (key.GetLength() == n &&
+            std::memcmp(static_cast<const TKWCHAR*>(key), s, n * sizeof(TKWCHAR)) == 0)
+            return i;
+    }
+    if (exact || items.Empty()) return -1;
+    const CTKString segment(s, n);  // a path segment is not NUL-terminated
     for (int i = 0; i < items.Size(); ++i)
-        if (KeyEquals(items[i].key, s, n, false)) return i;
-    if (exact) return -1;
-    for (int i = 0; i < items.Size(); ++i)
-        if (KeyEquals(items[i].key, s, n, true)) return i;
+        if (tk::platform::_wcsicmp(items[i].key, segment) == 0) return i;
     return -1;
 }
 

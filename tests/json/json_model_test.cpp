@@ -139,6 +139,16 @@ TEST(JsonModel, FindKeyPrefersAnExactMatch) {
         EXPECT_EQ(c.obj.ValueEx(TKL("name"), value, c.exact), c.found) << c.name;
         EXPECT_EQ(value, c.value) << c.name;
     }
+
+    // Beyond ASCII the fallback folds case by Unicode, also inside a path.
+    CMyJsonObj outer;
+    outer.SetItem(TKL("Äußere\\ΣΟΦΊΑ"), 3, false, false);
+    int value = 0;
+    EXPECT_TRUE(outer.ValueEx(TKL("ÄUßERE\\σοφία"), value, false));
+    EXPECT_EQ(value, 3);
+    EXPECT_FALSE(outer.ValueEx(TKL("ÄUßERE\\σοφία"), value, true));
+    outer.DelItemEx(TKL("äußere"), false);
+    EXPECT_EQ(outer.ValueCount(), 0);
 }
 
 TEST(JsonModel, DuplicateKeysAndDeletion) {
@@ -347,8 +357,12 @@ TEST(JsonModel, ChangingKindReleasesTheOldContent) {
         else
             value.CopyFrom(step.copy);
         EXPECT_EQ(value.Type(), step.kind) << step.name;
-        if (step.kind != CMyJsonValue::eArr) EXPECT_EQ(value.ValueArrLength(), 0) << step.name;
-        if (step.kind != CMyJsonValue::eObj) EXPECT_EQ(value.ValueObj(), nullptr) << step.name;
+        if (step.kind != CMyJsonValue::eArr) {
+            EXPECT_EQ(value.ValueArrLength(), 0) << step.name;
+        }
+        if (step.kind != CMyJsonValue::eObj) {
+            EXPECT_EQ(value.ValueObj(), nullptr) << step.name;
+        }
     }
     EXPECT_EQ(U16(value.ValueStr()), u"s");
     CMyJsonValue number(2.5);
