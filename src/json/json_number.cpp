@@ -251,17 +251,60 @@ double ParseNumberPrefix(const TKWCHAR* text, const TKWCHAR* tokenEnd) {
 
 namespace {
 
-// Writes the decimal digits of v (at least one) and returns the count. The
-// digits go straight to their places, right to left: building them in a
-// scratch array and copying stalls on store forwarding.
+// "00" to "99" as pairs of UTF-16 units: digits are written two at a time,
+// right to left, so that the divisions of one number form short
+// independent chains instead of one long one.
+struct DigitPairs {
+    TKWCHAR units[200];
+    constexpr DigitPairs() : units() {
+        for (int i = 0; i < 100; ++i) {
+            units[2 * i] = static_cast<TKWCHAR>('0' + i / 10);
+            units[2 * i + 1] = static_cast<TKWCHAR>('0' + i % 10);
+        }
+    }
+};
+constexpr DigitPairs kDigitPairs;
+
+inline void PutPair(unsigned v, TKWCHAR* out) {
+    std::memcpy(out, &kDigitPairs.units[2 * v], 2 * sizeof(TKWCHAR));
+}
+
+// Writes the decimal digits of v (at least one) and returns the count.
 int PutUnsigned(std::uint64_t v, TKWCHAR* out) {
     int n = 1;
-    for (std::uint64_t rest = v / 10; rest; rest /= 10) ++n;
-    for (int i = n - 1; i >= 0; --i) {
-        out[i] = static_cast<TKWCHAR>('0' + v % 10);
-        v /= 10;
+    for (std::uint64_t limit = 10; n < 20 && v >= limit; limit *= 10) ++n;
+    int i = n;
+    while (v >= 100) {
+        i -= 2;
+        PutPair(static_cast<unsigned>(v % 100), out + i);
+        v /= 100;
     }
+    if (v >= 10)
+        PutPair(static_cast<unsigned>(v), out);
+    else
+        out[0] = static_cast<TKWCHAR>('0' + v);
     return n;
+}
+
+// Writes v < 10^8 as exactly eight digits (leading zeros kept).
+inline void PutEight(std::uint32_t v, TKWCHAR* out) {
+    std::uint32_t high = v / 10000, low = v % 10000;
+    PutPair(high / 100, out);
+    PutPair(high % 100, out + 2);
+    PutPair(low / 100, out + 4);
+    PutPair(low % 100, out + 6);
+}
+
+// Writes v < 10^15 as exactly fifteen digits (leading zeros kept).
+inline void PutFifteen(std::uint64_t v, TKWCHAR* out) {
+    auto high = static_cast<std::uint32_t>(v / 100000000);  // seven digits
+    auto low = static_cast<std::uint32_t>(v % 100000000);
+    out[0] = static_cast<TKWCHAR>('0' + high / 1000000);
+    std::uint32_t rest = high % 1000000;
+    PutPair(rest / 10000, out + 1);
+    PutPair(rest / 100 % 100, out + 3);
+    PutPair(rest % 100, out + 5);
+    PutEight(low, out + 7);
 }
 
 constexpr std::uint64_t kScale15 = 1000000000000000ull;  // 10^15
@@ -337,16 +380,9 @@ int FormatFixed15(double x, TKWCHAR* out) {
     n += PutUnsigned(integer, out + n);
     if (fraction) {
         out[n++] = '.';
-        int width = 15;  // decimals kept: the trailing zeros go
-        while (fraction % 10 == 0) {
-            fraction /= 10;
-            --width;
-        }
-        for (int i = width - 1; i >= 0; --i) {
-            out[n + i] = static_cast<TKWCHAR>('0' + fraction % 10);
-            fraction /= 10;
-        }
-        n += width;
+        PutFifteen(fraction, out + n);
+        n += 15;
+        while (out[n - 1] == '0') --n;  // the fraction is not 0: a digit stays
     }
     return n;
 }
