@@ -214,3 +214,16 @@ TEST_F(JsonFiles, FailedSaveKeepsTheOldFile) {
     EXPECT_EQ(code, 14);
     EXPECT_EQ(received_.size(), 1u);
 }
+
+TEST_F(JsonFiles, SaveIntoReadOnlyFolder) {
+    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
+    ASSERT_EQ(mkdir(Path("locked").c_str(), 0555), 0);
+    CMyJsonObj doc;
+    doc.AddItem(TKL("a"), 1);
+    std::uint64_t error = 0;
+    EXPECT_FALSE(TKJsonUtils::SaveJsonFile(WidePath("locked/x.json"), doc, &error));
+    int code = 0;
+    EXPECT_EQ(Take(error, &code),
+              u"Tavik: Can't save " + Wide(WidePath("locked/x.json")) + u", error: 0xD");
+    EXPECT_EQ(code, 14);
+}
