@@ -1,4 +1,5 @@
-// A short tour of TavikFCU's strings: sharing, copy-on-write, code pages.
+// A short tour of TavikFCU: strings (sharing, copy-on-write, code pages,
+// formatting), JSON, geodesy, digests and time.
 #include <cstdio>
 
 #include "tavikfcu/TavikFCU.h"
@@ -37,5 +38,40 @@ int main() {
         tkFreeMem(gbk);
         tkSetAnsiCodePage(65001);
     }
+
+    CTKString formatted;
+    formatted.Format(TKL("%s: %d items, %.2f%% done, %S"), TKL("任务"), 42, 99.5, "narrow text");
+    Print("Format", formatted);
+
+    // JSON: read leniently, walk, write formatted.
+    CMyJsonObj doc;
+    if (doc.Load(TKL("{\"city\":\"北京\",\"pos\":[116.4,39.9],}"))) {
+        CTKString city;
+        doc.ValueEx(TKL("city"), city);
+        Print("JSON city", city);
+        Print("JSON compact", doc.CreateJson(false));
+    }
+
+    // Geodesy: CGCS2000 3-degree Gauss-Kruger zone with central meridian 117E.
+    CTKProCoordinateSystem pcs;
+    CTKProCoordinateSystem::EPCSType type;
+    if (pcs.setByEPSGCode(4527, type)) {
+        double x = 0, y = 0;
+        CTKProCoordinateSystem::GeoToGauss(118.5, 31.0, x, y, pcs);
+        std::printf("%-28s E %.4f  N %.4f\n", "EPSG 4527 of 118.5E 31N", x, y);
+    }
+
+    // Digests and codecs.
+    const char message[] = "The quick brown fox jumps over the lazy dog";
+    char md5[33] = {};
+    TKMD5::tkGetMD5StrLowerA(message, sizeof message - 1, md5);
+    char* crc = TKCRC64::tkGetCRC64StrA(reinterpret_cast<const unsigned char*>(message),
+                                        sizeof message - 1);
+    char* base64 = TKBase64::tkEncodeBase64A(reinterpret_cast<const unsigned char*>("TavikFCU"), 8);
+    std::printf("%-28s md5 %s  crc64 %s  base64 %s\n", "digests", md5, crc, base64);
+    tkFreeMem(crc);
+    tkFreeMem(base64);
+
+    Print("local time now", TKTimeUtils::GetCurFormatTime());
     return 0;
 }
