@@ -141,38 +141,6 @@ TEST(WktWriter, WrittenTextsReadBackToEqualObjects) {
 
 // ---- tokenizer and tree --------------------------------------------------------
 
-std::u16string Tokens(const TKWCHAR* text) {
-    std::u16string out;
-    int pos = 0;
-    CTKString token;
-    bool quoted;
-    while (CWKTDef::NextToken(text, pos, token, quoted)) {
-        out += quoted ? u"<\"" : u"<";
-        out += static_cast<const TKWCHAR*>(token);
-        out += u">";
-    }
-    return out;
-}
-
-TEST(WktTokenizer, Tokens) {
-    struct Row {
-        const TKWCHAR* text;
-        const char16_t* tokens;
-    } rows[] = {
-        {u"KEY[\"a b\", 1 ,x y ]", u"<KEY><[><\"a b><,><1><,><x y><]>"},
-        {u" \t\r\nA[", u"<A><[>"},
-        {u"\"\"", u"<\">"},
-        // Quoted text is verbatim: brackets, commas, spaces inside stay.
-        {u"\"[,] \"", u"<\"[,] >"},
-        {u"\"open", u""},
-        // A word needs a , [ or ] somewhere after it; otherwise nothing.
-        {u"A[word", u"<A><[>"},
-        {u"a\"b,", u"<a\"b><,>"},
-        {u"   ", u""},
-    };
-    for (const Row& row : rows) EXPECT_EQ(Tokens(row.text), row.tokens);
-}
-
 TEST(WktTree, ItemsKindsAndLookups) {
     CWKTDef root;
     CTKString error;
@@ -252,6 +220,9 @@ TEST(WktReader, GeographicMessages) {
         {"ends inside root", u"GEOGCS[DATUM[1]", u"无效的WKT格式，[]不匹配"},
         {"[ as item", u"GEOGCS[[,1]", u"无效的WKT格式，[]不匹配"},
         {"item then nothing", u"GEOGCS[\"a\"", u"无效的WKT格式，a后未发现结束标记"},
+        {"unclosed quote", u"GEOGCS[\"a\",\"open", u"无效的WKT格式，[]不匹配"},
+        // A word needs a , [ or ] somewhere after it; otherwise it is not there.
+        {"word at the end", u"GEOGCS[\"a\",word", u"无效的WKT格式，[]不匹配"},
         {"two quoted texts", u"GEOGCS[\"a\" \"b\"]", u"无效的WKT格式，a后未发现结束标记"},
         {"quoted then number", u"GEOGCS[\"a\" 5]", u"无效的WKT格式，a后未发现有效的结束标记"},
         // A word runs to the next , [ or ], quotes included.
@@ -291,6 +262,9 @@ TEST(WktReader, GeographicAccepts) {
         {"inside PROJCS", u"PROJCS[\"p\",GEOGCS[\"g\",DATUM[\"d\",SPHEROID[\"s\",1,2]]]]", 1, 2},
         {"trailing text without tokens", u"GEOGCS[DATUM[SPHEROID[s,1,2]]]  tail", 1, 2},
         {"first DATUM wins", u"GEOGCS[DATUM[SPHEROID[s,1,2]],DATUM[SPHEROID[s,3,4]]]", 1, 2},
+        // Quoted text is verbatim: brackets, commas and blanks inside stay.
+        {"brackets inside quotes", u"GEOGCS[\"[,] \",DATUM[SPHEROID[\"]\",1,2]]]", 1, 2},
+        {"empty quoted name", u"GEOGCS[\"\",DATUM[SPHEROID[\"\",1,2]]]", 1, 2},
     };
     for (const Row& row : rows) {
         Geo g;
