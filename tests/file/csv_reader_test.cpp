@@ -24,6 +24,8 @@ ReadResult ReadAll(const std::string& path) {
     ReadResult result;
     CTKCSVFileReader reader;
     result.opened = reader.Open(Wide(path).c_str());
+    result.error = reader.GetLastError();
+    if (!result.opened) return result;
     std::vector<CTKString> fields;
     reader.GetFields(fields);
     result.header = U16(fields);
@@ -123,49 +125,23 @@ TEST(CsvReader, WithoutMarkTheAnsiCodePageDecides) {
 
 // ---- failures ---------------------------------------------------------------------------
 
-TEST(CsvReader, OpenFailureNamesPathAndErrno) {
+TEST(CsvReader, OpenFailureNamesPathAndErrnoAndLeavesTheReaderClosed) {
     TempFolder dir;
-    std::u16string missing = Wide(dir.Path()) + u"\\none.csv";
     CTKCSVFileReader reader;
+    EXPECT_EQ(std::u16string(reader.GetLastError()), u"");
+    std::vector<CTKString> row{CTKString(TKL("stale"))};
+    EXPECT_FALSE(reader.GetFields(row));
+    EXPECT_FALSE(reader.GoToFirstRow());
+    EXPECT_EQ(std::u16string(reader.GetLastError()), u"未打开文件!");
+
+    const std::u16string missing = Wide(dir.Path()) + u"\\none.csv", folder = Wide(dir.Path());
     EXPECT_FALSE(reader.Open(missing.c_str()));
     EXPECT_EQ(std::u16string(reader.GetLastError()), u"打开 " + missing + u" 失败，错误码: 2");
-
-    std::u16string folder = Wide(dir.Path());
     EXPECT_FALSE(reader.Open(folder.c_str()));
     EXPECT_EQ(std::u16string(reader.GetLastError()), u"打开 " + folder + u" 失败，错误码: 21");
-
-    // A failed Open leaves the reader closed.
-    std::vector<CTKString> row{CTKString(TKL("stale"))};
     EXPECT_FALSE(reader.NextRow(row));
     EXPECT_TRUE(row.empty());
     EXPECT_EQ(std::u16string(reader.GetLastError()), u"未打开文件!");
-}
-
-TEST(CsvReader, NothingOpen) {
-    CTKCSVFileReader reader;
-    EXPECT_EQ(std::u16string(reader.GetLastError()), u"");
-    std::vector<CTKString> v;
-    EXPECT_FALSE(reader.GetFields(v));
-    EXPECT_FALSE(reader.GoToFirstRow());
-    EXPECT_EQ(std::u16string(reader.GetLastError()), u"未打开文件!");
-}
-
-TEST(CsvReader, EmptyContentIsRefused) {
-    struct Case {
-        const char* name;
-        std::string bytes;
-    } cases[] = {
-        {"empty file", ""},
-        {"mark only", "\xEF\xBB\xBF"},
-        {"blank lines", "\n \n\t\n"},
-        {"zeros", std::string(10, '\0')},
-    };
-    TempFolder dir;
-    for (const Case& c : cases) {
-        CTKCSVFileReader reader;
-        EXPECT_FALSE(reader.Open(Wide(dir.Write("e.csv", c.bytes)).c_str())) << c.name;
-        EXPECT_EQ(std::u16string(reader.GetLastError()), u"CSV数据为空或格式无效!") << c.name;
-    }
 }
 
 TEST(CsvReader, PathWithChineseNameAndBackslashes) {
@@ -182,13 +158,16 @@ TEST(CsvReader, PathWithChineseNameAndBackslashes) {
 
 // ---- position ---------------------------------------------------------------------------
 
-TEST(CsvReader, GoToFirstRowRewindsAfterReading) {
+// Rewinding comes back after the mark to the header; opening again replaces
+// the file, its mark and its position.
+TEST(CsvReader, GoToFirstRowAndOpenAgain) {
     TempFolder dir;
-    std::string path = dir.Write("r.csv",
-                                 "\xEF\xBB\xBF"
-                                 "a,b\n1,2\n3,4\n");
+    std::string first = dir.Write("1.csv",
+                                  "\xEF\xBB\xBF"
+                                  "a,b\n1,2\n3,4\n");
+    std::string second = dir.Write("2.csv", "y,z\n5,6\n");
     CTKCSVFileReader reader;
-    ASSERT_TRUE(reader.Open(Wide(path).c_str()));
+    ASSERT_TRUE(reader.Open(Wide(first).c_str()));
     std::vector<CTKString> row;
     ASSERT_TRUE(reader.NextRow(row));
     ASSERT_TRUE(reader.NextRow(row));
@@ -198,21 +177,12 @@ TEST(CsvReader, GoToFirstRowRewindsAfterReading) {
     EXPECT_EQ(U16(row), (std::vector<std::u16string>{u"a", u"b"}));
     ASSERT_TRUE(reader.NextRow(row));
     EXPECT_EQ(U16(row), (std::vector<std::u16string>{u"1", u"2"}));
-}
 
-TEST(CsvReader, OpenAgainReplacesEverything) {
-    TempFolder dir;
-    std::string first = dir.Write("1.csv", "\xEF\xBB\xBFx\n1\n2\n");
-    std::string second = dir.Write("2.csv", "y,z\n3,4\n");
-    CTKCSVFileReader reader;
-    ASSERT_TRUE(reader.Open(Wide(first).c_str()));
-    std::vector<CTKString> row;
-    ASSERT_TRUE(reader.NextRow(row));
     ASSERT_TRUE(reader.Open(Wide(second).c_str()));
     ASSERT_TRUE(reader.GetFields(row));
     EXPECT_EQ(U16(row), (std::vector<std::u16string>{u"y", u"z"}));
     ASSERT_TRUE(reader.NextRow(row));
-    EXPECT_EQ(U16(row), (std::vector<std::u16string>{u"3", u"4"}));
+    EXPECT_EQ(U16(row), (std::vector<std::u16string>{u"5", u"6"}));
     EXPECT_FALSE(reader.NextRow(row));
 }
 
@@ -263,44 +233,51 @@ TEST(CsvReader, FieldsKeptFromEarlierRowsStayIntact) {
 
 constexpr std::size_t kWindow = 409600;
 
-TEST(CsvBuffer, FileOfExactlyOneWindowIsReadWhole) {
-    // 409600 bytes: the buffer is one byte longer, so the last line fits.
-    TempFolder dir;
-    std::string line(kWindow - 1, 'x');
-    ReadResult r = ReadAll(dir.Write("w.csv", line + "\n"));
-    ASSERT_TRUE(r.opened) << Show(r.error);
-    ASSERT_EQ(r.header.size(), 1u);
-    EXPECT_EQ(r.header[0].size(), kWindow - 1);
-}
-
-TEST(CsvBuffer, LineLongerThanBufferFails) {
+// A file without a line of content is refused. The buffer is one window
+// (409600 bytes) plus one byte: a line of 409599 bytes and its line feed fit,
+// at the start or after a move; 409601 bytes in one line do not.
+TEST(CsvBuffer, EmptyFilesAndLongestLines) {
+    const std::u16string empty = u"CSV数据为空或格式无效!";
     const std::u16string tooLong = u"文件中数据的行长度超过缓存长度(409600字节)，处理失败!";
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool opened;
+        std::size_t headerLength, rows;  // rows read before the end or the error
+        std::u16string error;
+    } rows[] = {
+        {"empty file", "", false, 0, 0, empty},
+        {"mark only", "\xEF\xBB\xBF", false, 0, 0, empty},
+        {"blank lines", "\n \n\t\n", false, 0, 0, empty},
+        {"zeros", std::string(10, '\0'), false, 0, 0, empty},
+        {"one whole window", std::string(kWindow - 1, 'x') + "\n", true, kWindow - 1, 0, u""},
+        {"longest after a move", "h\n" + std::string(kWindow - 1, 'y') + "\nend\n", true, 1, 2,
+         u""},
+        {"header too long", std::string(kWindow + 1, 'x'), false, 0, 0, tooLong},
+        {"row too long", "h\n" + std::string(kWindow, 'y') + "\nz\n", true, 1, 0, tooLong},
+    };
     TempFolder dir;
-    // 409601 bytes in one line: the buffer stays at 409600 bytes.
-    CTKCSVFileReader reader;
-    EXPECT_FALSE(reader.Open(Wide(dir.Write("a.csv", std::string(kWindow + 1, 'x'))).c_str()));
-    EXPECT_EQ(std::u16string(reader.GetLastError()), tooLong);
+    for (const auto& row : rows) {
+        ReadResult r = ReadAll(dir.Write("w.csv", row.bytes));
+        EXPECT_EQ(r.opened, row.opened) << row.name;
+        EXPECT_EQ(r.header.empty() ? 0 : r.header[0].size(), row.headerLength) << row.name;
+        ASSERT_EQ(r.rows.size(), row.rows) << row.name;
+        EXPECT_EQ(r.error, row.error) << row.name;
+        if (row.rows) {
+            EXPECT_EQ(r.rows[0][0].size(), kWindow - 1) << row.name;
+            EXPECT_EQ(r.rows[1], std::vector<std::u16string>{u"end"}) << row.name;
+        }
+    }
 
-    // The same in a data row; the reader stays there until it rewinds.
-    std::string path = dir.Write("b.csv", "h\n" + std::string(kWindow, 'y') + "\nz\n");
-    ASSERT_TRUE(reader.Open(Wide(path).c_str()));
-    std::vector<CTKString> row;
-    EXPECT_FALSE(reader.NextRow(row));
-    EXPECT_EQ(std::u16string(reader.GetLastError()), tooLong);
-    EXPECT_FALSE(reader.NextRow(row));
+    // After a too-long row the reader stays there until it rewinds.
+    CTKCSVFileReader reader;
+    ASSERT_TRUE(reader.Open(Wide(dir.Write("b.csv", rows[7].bytes)).c_str()));
+    std::vector<CTKString> fields;
+    EXPECT_FALSE(reader.NextRow(fields));
+    EXPECT_FALSE(reader.NextRow(fields));
     EXPECT_EQ(std::u16string(reader.GetLastError()), tooLong);
     ASSERT_TRUE(reader.GoToFirstRow());
     EXPECT_EQ(std::u16string(reader.GetLastError()), u"");
-}
-
-TEST(CsvBuffer, LongestLineThatFitsAcrossWindows) {
-    // 409599 bytes and a line feed fill the buffer exactly after the move.
-    TempFolder dir;
-    ReadResult r = ReadAll(dir.Write("l.csv", "h\n" + std::string(kWindow - 1, 'y') + "\nend\n"));
-    ASSERT_TRUE(r.opened);
-    ASSERT_EQ(r.rows.size(), 2u) << Show(r.error);
-    EXPECT_EQ(r.rows[0][0].size(), kWindow - 1);
-    EXPECT_EQ(r.rows[1], std::vector<std::u16string>{u"end"});
 }
 
 TEST(CsvBuffer, LastLineFillingTheFinalWindowWithoutLineFeed) {

@@ -122,43 +122,33 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
     });
 
-TEST(TimeParse, NullIsFailure) {
-    EXPECT_EQ(TKTimeUtils::GetTimeFromStr(nullptr), kFail);
-}
-
-TEST(TimeParse, WrapsAtTwoToThe32) {
+TEST(TimeParse, NullFailsAndTimesWrapAtTwoToThe32) {
     ZoneScope scope("UTC");
+    EXPECT_EQ(TKTimeUtils::GetTimeFromStr(nullptr), kFail);
     EXPECT_EQ(Parse(u"2106-02-07 06:28:14"), 0xFFFFFFFEu);
     EXPECT_EQ(Parse(u"2106-02-07 06:28:16"), 0u);  // one second past the last 32-bit value
+    EXPECT_EQ(U16(TKTimeUtils::FormatTime(0xFFFFFFFFu)), u"2106-02-07 06:28:15");
 }
 
 // ---- formatting --------------------------------------------------------------------------------
 
-TEST(TimeFormat, EpochShownInLocalTime) {
-    struct {
+TEST(TimeFormat, LocalTimeRoundTripsAndReachesPast2038) {
+    const struct {
         const char* tz;
-        std::u16string text;
-    } cases[] = {{"UTC", u"1970-01-01 00:00:00"},
+        const char16_t* epoch;
+    } zones[] = {{"UTC", u"1970-01-01 00:00:00"},
                  {"Asia/Shanghai", u"1970-01-01 08:00:00"},
                  {"Europe/Berlin", u"1970-01-01 01:00:00"}};
-    for (const auto& c : cases) {
-        ZoneScope scope(c.tz);
-        EXPECT_EQ(U16(TKTimeUtils::FormatTime(0)), c.text) << c.tz;
-    }
-}
-
-TEST(TimeFormat, RoundTripsAndReachesPast2038) {
-    for (const char* tz : {"UTC", "Asia/Shanghai", "Europe/Berlin"}) {
-        ZoneScope scope(tz);
+    for (const auto& zone : zones) {
+        ZoneScope scope(zone.tz);
+        EXPECT_EQ(U16(TKTimeUtils::FormatTime(0)), zone.epoch) << zone.tz;
         for (const char16_t* text : {u"2024-03-05 08:07:09", u"2024-07-31 23:59:59",
                                      u"2040-01-01 00:00:00", u"2106-01-01 12:34:56"}) {
             unsigned int t = TKTimeUtils::GetTimeFromStr(text);
-            ASSERT_NE(t, kFail) << tz;
-            EXPECT_EQ(U16(TKTimeUtils::FormatTime(t)), std::u16string(text)) << tz;
+            ASSERT_NE(t, kFail) << zone.tz;
+            EXPECT_EQ(U16(TKTimeUtils::FormatTime(t)), std::u16string(text)) << zone.tz;
         }
     }
-    ZoneScope utc("UTC");
-    EXPECT_EQ(U16(TKTimeUtils::FormatTime(0xFFFFFFFFu)), u"2106-02-07 06:28:15");
 }
 
 // ---- daylight saving ---------------------------------------------------------------------------
