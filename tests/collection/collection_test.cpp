@@ -11,24 +11,24 @@ namespace {
 
 using Items = std::vector<std::uint64_t>;
 
-// Records every hook call, so tests can see which items were cloned or
-// removed and in what order.
-class HookLog : public CTKCollection {
+// Records every hook call in order ("c1 " cloned item 1, "r2 " removed item
+// 2), so tests can see which items were cloned or removed and in what order.
+class Log : public CTKCollection {
   public:
     std::uint64_t OnCloneItem(std::uint64_t item) const override {
-        cloned.push_back(item);
+        calls += "c" + std::to_string(item) + " ";
         return item + 100;  // makes clones recognisable
     }
-    void OnRemoveItem(std::uint64_t item) override { removed.push_back(item); }
+    void OnRemoveItem(std::uint64_t item) override { calls += "r" + std::to_string(item) + " "; }
 
     Items Contents() const { return Items(constDataPtr(), constDataPtr() + Count()); }
 
-    mutable Items cloned;
-    Items removed;
+    static std::string calls;  // shared: the order across collections counts
 };
+std::string Log::calls;
 
-// Add runs no hook, so the logs start empty.
-void Fill(HookLog& log, const Items& items) {
+// Add runs no hook, so the log starts empty.
+void Fill(Log& log, const Items& items) {
     for (std::uint64_t item : items) log.Add(item);
 }
 
@@ -113,89 +113,75 @@ TEST(Collection, NewAddFindInsert) {
     EXPECT_THROW(c.RemoveAt(-1), std::out_of_range);
 }
 
-TEST(Collection, RemovalHooksRunInIndexOrderBeforeItemsLeave) {
+// Every change that drops, clones or refuses, from the same two collections:
+// the hooks run in index order, removals before clones, before items leave.
+TEST(Collection, HookCallsAndContents) {
     struct Row {
         const char* name;
-        void (*act)(HookLog&);
-        Items removed;
-        Items left;
+        void (*act)(Log& c, Log& o);
+        std::string calls;
+        Items left;  // in c
     };
     const Row rows[] = {
-        {"RemoveAt middle", [](HookLog& c) { c.RemoveAt(1); }, {2}, {1, 3, 4}},
-        {"RemoveAll", [](HookLog& c) { c.RemoveAll(); }, {1, 2, 3, 4}, {}},
-        {"logical shrink", [](HookLog& c) { c.SetLogicalLength(1); }, {2, 3, 4}, {1}},
-        {"logical grow fills zeros",
-         [](HookLog& c) { c.SetLogicalLength(6); },
-         {},
+        {"RemoveAt middle", [](Log& c, Log&) { c.RemoveAt(1); }, "r2 ", {1, 3, 4}},
+        {"RemoveAll", [](Log& c, Log&) { c.RemoveAll(); }, "r1 r2 r3 r4 ", {}},
+        {"logical shrink", [](Log& c, Log&) { c.SetLogicalLength(1); }, "r2 r3 r4 ", {1}},
+        {"logical grow, zeros",
+         [](Log& c, Log&) { c.SetLogicalLength(6); },
+         "",
          {1, 2, 3, 4, 0, 0}},
-        {"physical shrink", [](HookLog& c) { c.SetPhysicalLength(2); }, {3, 4}, {1, 2}},
-        {"physical grow keeps items",
-         [](HookLog& c) { c.SetPhysicalLength(50); },
-         {},
+        {"physical shrink", [](Log& c, Log&) { c.SetPhysicalLength(2); }, "r3 r4 ", {1, 2}},
+        {"physical grow", [](Log& c, Log&) { c.SetPhysicalLength(50); }, "", {1, 2, 3, 4}},
+        {"negative physical length throws before any hook",
+         [](Log& c, Log&) {
+             try {
+                 c.SetPhysicalLength(-1);
+                 ADD_FAILURE() << "no exception";
+             } catch (const std::length_error& e) {
+                 EXPECT_STREQ(e.what(), "vector<T> too long");
+             }
+         },
+         "",
          {1, 2, 3, 4}},
+        {"negative logical length",
+         [](Log& c, Log&) { EXPECT_THROW(c.SetLogicalLength(-3), std::length_error); },
+         "",
+         {1, 2, 3, 4}},
+        {"Append: source's hook",
+         [](Log& c, Log& o) { c.Append(o); },
+         "c8 c9 ",
+         {1, 2, 3, 4, 108, 109}},
+        {"Append itself: count read once",
+         [](Log& c, Log&) { c.Append(c); },
+         "c1 c2 c3 c4 ",
+         {1, 2, 3, 4, 101, 102, 103, 104}},
+        {"CopyFrom: remove, then clone",
+         [](Log& c, Log& o) { c.CopyFrom(o); },
+         "r1 r2 r3 r4 c8 c9 ",
+         {108, 109}},
+        {"CopyFrom itself: nothing", [](Log& c, Log&) { c.CopyFrom(c); }, "", {1, 2, 3, 4}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        HookLog c;
+        Log c, o;
         Fill(c, {1, 2, 3, 4});
-        row.act(c);
-        EXPECT_EQ(c.removed, row.removed);
+        Fill(o, {8, 9});
+        Log::calls.clear();
+        row.act(c, o);
+        EXPECT_EQ(Log::calls, row.calls);
         EXPECT_EQ(c.Contents(), row.left);
-        EXPECT_TRUE(c.cloned.empty());
+        EXPECT_EQ(o.Contents(), (Items{8, 9}));
     }
-}
-
-TEST(Collection, NegativeLengthsThrowBeforeAnyHook) {
-    HookLog c;
-    Fill(c, {1, 2});
-    c.removed.clear();
-    try {
-        c.SetPhysicalLength(-1);
-        FAIL() << "no exception";
-    } catch (const std::length_error& e) {
-        EXPECT_STREQ(e.what(), "vector<T> too long");
-    }
-    EXPECT_THROW(c.SetLogicalLength(-3), std::length_error);
-    EXPECT_TRUE(c.removed.empty());
-    EXPECT_EQ(c.Count(), 2);
-}
-
-TEST(Collection, AppendClonesThroughTheSourceHook) {
-    HookLog src;
-    Fill(src, {1, 2});
-    CTKCollection dst;
-    dst.Add(7);
-    dst.Append(src);
-    EXPECT_EQ(src.cloned, (Items{1, 2}));
-    EXPECT_EQ(Items(dst.DataPtr(), dst.DataPtr() + dst.Count()), (Items{7, 101, 102}));
-
-    // The count is read once: appending a collection to itself doubles it.
-    src.cloned.clear();
-    src.Append(src);
-    EXPECT_EQ(src.cloned, (Items{1, 2}));
-    EXPECT_EQ(src.Contents(), (Items{1, 2, 101, 102}));
-
-    // CopyFrom removes first, then clones; onto itself it does nothing.
-    HookLog target;
-    Fill(target, {8, 9});
-    HookLog other;
-    Fill(other, {3});
-    target.CopyFrom(other);
-    EXPECT_EQ(target.removed, (Items{8, 9}));
-    EXPECT_EQ(target.Contents(), (Items{103}));
-    target.removed.clear();
-    target.CopyFrom(target);
-    EXPECT_TRUE(target.removed.empty());
-    EXPECT_EQ(target.Contents(), (Items{103}));
 }
 
 TEST(Collection, CopiesHaveTheirOwnStorage) {
-    HookLog src;
+    Log src;
     Fill(src, {1, 2});
     src.SetErrorCode(CTKObject::eInvalidContent);
 
+    Log::calls.clear();
     CTKCollection copy(src);  // filled through the source's clone hook
-    EXPECT_EQ(src.cloned, (Items{1, 2}));
+    EXPECT_EQ(Log::calls, "c1 c2 ");
     EXPECT_EQ(copy.GetErrorCode(), CTKObject::eInvalidContent);
     copy.Item(0) = 55;
     copy.Add(3);
@@ -256,15 +242,13 @@ TEST(StringCollection, OwnsItsStrings) {
     appended.Append(*src);
     appended.Append(appended);
 
-    for (const CTKStringCollection* c : {&viaCopyFrom, &viaCtor, &viaAssign}) {
-        EXPECT_EQ(c->Count(), 3);
-        EXPECT_NE(c->GetStr(0), src->GetStr(0));
-        EXPECT_EQ(c->GetStr(2), nullptr);
-    }
+    const TKWCHAR* first = src->GetStr(0);
     EXPECT_EQ(src->Release(), 0);
-    EXPECT_EQ(Str(viaCopyFrom.GetStr(1)), u"b");
-    EXPECT_EQ(Str(viaCtor.GetStr(0)), u"a");
-    EXPECT_EQ(Str(viaAssign.GetStr(1)), u"b");
+    for (const CTKStringCollection* c : {&viaCopyFrom, &viaCtor, &viaAssign}) {
+        ASSERT_EQ(c->Count(), 3);
+        EXPECT_NE(c->GetStr(0), first);
+        EXPECT_EQ(Str(c->GetStr(0)) + Str(c->GetStr(1)) + Str(c->GetStr(2)), u"ab<null>");
+    }
     ASSERT_EQ(appended.Count(), 6);
     EXPECT_EQ(Str(appended.GetStr(4)), u"b");
     EXPECT_NE(appended.GetStr(4), appended.GetStr(1));
