@@ -103,14 +103,11 @@ TEST(StringSharing, LockedBodiesAreCopiedNotShared) {
     EXPECT_EQ(RefCount(c), -1);
     c.UnlockBuffer();
     EXPECT_EQ(RefCount(c), 1);
-}
 
-TEST(StringSharing, GrowingEndsTheLock) {
-    CTKString s(TKL("abc"));
-    s.LockBuffer();
-    s += CTKString(TKL('z'), 100);
-    EXPECT_EQ(RefCount(s), 1);
-    EXPECT_EQ(s.GetLength(), 103);
+    c.LockBuffer();
+    c += CTKString(TKL('z'), 100);  // growing ends the lock
+    EXPECT_EQ(RefCount(c), 1);
+    EXPECT_EQ(c.GetLength(), 100);
 }
 
 TEST(StringAssign, EmptySourceKeepsTheBody) {
@@ -173,7 +170,7 @@ TEST(StringAppend, ExactCapacityAboveThePools) {
     EXPECT_EQ(shared.GetLength(), 1513);
 }
 
-TEST(StringBuffer, GetBufferReleaseBuffer) {
+TEST(StringBuffer, GetReleaseAndFreeExtra) {
     CTKString s(TKL("abc"));
     const TKWCHAR* before = s;
     EXPECT_EQ(s.GetBuffer(10), before);
@@ -192,17 +189,15 @@ TEST(StringBuffer, GetBufferReleaseBuffer) {
     EXPECT_EQ(Text(t), u"he");
     EXPECT_EQ(buffer, Ptr(t));
     EXPECT_EQ(Text(sharer), u"hello");
-}
 
-TEST(StringBuffer, FreeExtra) {
-    CTKString s(TKL('x'), 600);
-    s.GetBuffer(1000);
-    EXPECT_EQ(s.GetAllocLength(), 1000);
-    s.FreeExtra();
-    EXPECT_EQ(s.GetAllocLength(), 600);
-    s.GetBufferSetLength(100);
-    s.FreeExtra();  // back into the pool that fits
-    EXPECT_EQ(s.GetAllocLength(), 128);
+    CTKString big(TKL('x'), 600);
+    big.GetBuffer(1000);
+    EXPECT_EQ(big.GetAllocLength(), 1000);
+    big.FreeExtra();
+    EXPECT_EQ(big.GetAllocLength(), 600);
+    big.GetBufferSetLength(100);
+    big.FreeExtra();  // back into the pool that fits
+    EXPECT_EQ(big.GetAllocLength(), 128);
 }
 
 TEST(StringConvertOut, SysStringsKeepEmbeddedNuls) {
