@@ -153,6 +153,7 @@ TEST(StringEdit, SharedBodiesAreCopiedOnlyWhenChanged) {
         std::u16string want;
     };
     const Row rows[] = {
+        {"SetAt", u"abc", [](CTKString& s) { s.SetAt(0, TKL('X')); }, u"Xbc"},
         {"Replace char", u"lol", [](CTKString& s) { s.Replace(TKL('l'), TKL('L')); }, u"LoL"},
         {"Replace text", u"lol", [](CTKString& s) { s.Replace(TKL("ol"), TKL("")); }, u"l"},
         {"Remove", u"lol", [](CTKString& s) { s.Remove(TKL('o')); }, u"ll"},

@@ -55,9 +55,6 @@ TEST(StringConvert, ExactBufferSizes) {
     TKWCHAR ascii[5];
     EXPECT_EQ(Ansi2Unicode("abcdefghijkl", ascii, 5), 6);
     EXPECT_EQ(std::u16string(ascii), u"abcd");
-    char narrow[4];
-    EXPECT_EQ(Unicode2Ansi(TKL("abc"), narrow, 4), 4);
-    EXPECT_STREQ(narrow, "abc");
 }
 
 TEST(StringSplit, PiecesPerSeparator) {
