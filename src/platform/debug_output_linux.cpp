@@ -33,7 +33,9 @@ bool IsDebuggerPresent() {
     return traced;
 }
 
-void SetDebugOutputSink(DebugOutputSink sink) { g_sink.store(sink, std::memory_order_release); }
+void SetDebugOutputSink(DebugOutputSink sink) {
+    g_sink.store(sink, std::memory_order_release);
+}
 
 void OutputDebugStringW(const TKWCHAR* text) {
     if (!text) return;

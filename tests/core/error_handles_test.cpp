@@ -94,7 +94,6 @@ TEST(DebugOutput, SinkReceivesTheText) {
 
 // ---- error documents ------------------------------------------------------------
 
-
 namespace {
 std::string TakeText(char* text) {
     std::string result = text ? text : "<null>";
