@@ -5,6 +5,7 @@
 #   make bench  - benchmarks against the peer libraries
 #   make fuzz FUZZER=json_fuzzer SECONDS=600 - run one libFuzzer target
 JOBS ?= $(shell nproc)
+TSAN_TESTS ?= .
 CMAKE_FLAGS ?=
 
 .PHONY: all deps demo test test-asan test-tsan bench fuzz format clean

@@ -1,11 +1,11 @@
 // The four static scratch pools, their accessors, and scratch buffers.
 #include "core/scratch_pools.h"
 
-#include <atomic>
 #include <cstdint>
 #include <new>
 
 #include "core/heap.h"
+#include "core/thread_block_cache.h"
 #include "platform/codepage.h"
 #include "tavikfcu/TKString.h"
 
@@ -35,105 +35,31 @@ int ScratchPoolIndex(const CTKFixedAlloc* alloc) {
 }
 
 // ---- per-thread caches ---------------------------------------------------------
-// Each thread keeps up to kCacheLimit free blocks per pool, refilled and
-// drained in batches under the pool's lock. The common Alloc/Free pair so
-// takes no lock and touches no shared cache line. A pool's generation
-// changes on FreeAll; a cache of an older generation is dropped unused.
+// Strings and scratch buffers take and return pool blocks constantly; each
+// thread keeps up to 32 free blocks per pool in front of the shared lists.
 
 namespace {
-
-constexpr unsigned int kRefillBlocks = 16;
-constexpr unsigned int kCacheLimit = 32;
-
-std::atomic<std::uint32_t> g_generation[kScratchPoolCount];
-std::atomic<bool> g_poolsAlive{false};
-
-struct CacheSlot {
-    void* head;
-    unsigned int count;
-    std::uint32_t generation;
-};
-// Trivially destructible and in the initial TLS block, so access is a plain
-// thread-relative load instead of a call into the dynamic loader.
-#define TK_FAST_TLS __attribute__((tls_model("initial-exec")))
-TK_FAST_TLS thread_local CacheSlot t_slots[kScratchPoolCount];
-TK_FAST_TLS thread_local bool t_flushRegistered;
-
-inline void*& NextOf(void* block) {
-    return *static_cast<void**>(block);
-}
-
-// Returns a thread's cached blocks to the shared lists when the thread ends.
-struct CacheFlusher {
-    ~CacheFlusher() {
-        if (!g_poolsAlive.load(std::memory_order_acquire)) return;
-        for (int i = 0; i < kScratchPoolCount; ++i) {
-            CacheSlot& slot = t_slots[i];
-            if (slot.head && slot.generation == g_generation[i].load(std::memory_order_acquire)) {
-                void* last = slot.head;
-                while (NextOf(last)) last = NextOf(last);
-                GiveBatch(*PoolAt(i), slot.head, last);
-            }
-            slot = CacheSlot{};
-        }
-    }
-};
-thread_local CacheFlusher t_flusher;
-
-inline CacheSlot& CurrentSlot(int pool) {
-    CacheSlot& slot = t_slots[pool];
-    std::uint32_t generation = g_generation[pool].load(std::memory_order_acquire);
-    if (slot.generation != generation) slot = CacheSlot{nullptr, 0, generation};
-    if (!t_flushRegistered) {
-        t_flushRegistered = true;
-        (void)&t_flusher;  // first use registers the thread-exit flush
-    }
-    return slot;
-}
-
+using ScratchCache = ThreadBlockCache<kScratchPoolCount, 16, 32, &ScratchPool>;
 }  // namespace
 
 void* CachedAlloc(int pool) {
-    CacheSlot& slot = CurrentSlot(pool);
-    if (!slot.head) {
-        slot.head = TakeBatch(*PoolAt(pool), kRefillBlocks);
-        slot.count = 0;
-        for (void* b = slot.head; b; b = NextOf(b)) ++slot.count;
-    }
-    void* block = slot.head;
-    slot.head = NextOf(block);
-    --slot.count;
-    return block;
+    return ScratchCache::Alloc(pool);
 }
-
 void CachedFree(int pool, void* block) {
-    CacheSlot& slot = CurrentSlot(pool);
-    NextOf(block) = slot.head;
-    slot.head = block;
-    if (++slot.count <= kCacheLimit) return;
-    // Keep the most recently freed blocks; the older ones go back.
-    void* keepLast = slot.head;
-    for (unsigned int i = 1; i < kRefillBlocks; ++i) keepLast = NextOf(keepLast);
-    void* first = NextOf(keepLast);
-    NextOf(keepLast) = nullptr;
-    void* last = first;
-    while (NextOf(last)) last = NextOf(last);
-    GiveBatch(*PoolAt(pool), first, last);
-    slot.count = kRefillBlocks;
+    ScratchCache::Free(pool, block);
 }
-
 void InvalidateCaches(int pool) {
-    g_generation[pool].fetch_add(1, std::memory_order_acq_rel);
+    ScratchCache::Invalidate(pool);
 }
 
 void InitScratchPools() {
     for (int i = 0; i < kScratchPoolCount; ++i)
         new (g_poolStorage[i]) CTKFixedAlloc(kScratchBlockSizes[i], kScratchBlocksPerChunk);
-    g_poolsAlive.store(true, std::memory_order_release);
+    ScratchCache::Start();
 }
 
 void TeardownScratchPools() {
-    g_poolsAlive.store(false, std::memory_order_release);
+    ScratchCache::Stop();
     for (int i = 0; i < kScratchPoolCount; ++i) PoolAt(i)->~CTKFixedAlloc();
 }
 
