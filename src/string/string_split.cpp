@@ -16,6 +16,11 @@ namespace TKStringUtils {
 int SplitStr(const TKWCHAR* text, TKWCHAR sep, std::vector<TKWCHAR*>& out) {
     out.clear();  // the caller owns (and frees) what the array held
     if (!text || !text[0]) return 0;
+    // Room for every piece first, so appending a piece never throws after
+    // the piece was allocated (it would be lost).
+    std::size_t pieces = 1;
+    for (const TKWCHAR* q = text; *q; ++q) pieces += (*q == sep);
+    out.reserve(pieces);
     const TKWCHAR* field = text;
     const TKWCHAR* p = text;
     for (; *p; ++p) {
