@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "file/text_builder.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "platform/file_io.h"
 #include "tavikfcu/TKFile.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "platform/c_locale_numbers.h"
 #include "tavikfcu/TKGeo.h"
 

@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/heap.h"
-#include "core/scratch_pools.h"
-#include "platform/codepage.h"
+#include "memory/heap.h"
+#include "memory/scratch_pools.h"
+#include "string/temp_strings.h"
+#include "text/codepage.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "platform/file_replace.h"

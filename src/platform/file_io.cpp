@@ -7,8 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/codepage.h"
-#include "platform/wide_crt.h"
+#include "platform/native_text.h"
 
 static_assert(sizeof(off_t) >= 8, "file offsets must be 64-bit");
 
@@ -25,14 +24,7 @@ int LastErrno() {
 }  // namespace
 
 std::string NativePath(const TKWCHAR* path) {
-    int units = lstrlenW(path);
-    if (units == 0) return std::string();
-    // UTF-8 needs at most three bytes per UTF-16 unit (a surrogate pair's
-    // four bytes come from two units).
-    std::string out(static_cast<std::size_t>(units) * 3, '\0');
-    int bytes = WideCharToMultiByte(kCodePageUtf8, 0, path, units, out.data(),
-                                    static_cast<int>(out.size()));
-    out.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
+    std::string out = NativeText(path, NativeTextLength(path));
     for (char& c : out)
         if (c == '\\') c = '/';
     return out;

@@ -1,7 +1,7 @@
 // Code-page conversions into caller buffers (TKStringUtils::*2*).
 #include <cstring>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "tavikfcu/TKString.h"
 
 namespace {

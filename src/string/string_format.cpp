@@ -10,8 +10,8 @@
 #include <limits>
 #include <new>
 
-#include "core/heap.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "text/wide_crt.h"
 #include "string/format_engine.h"
 #include "tavikfcu/TKString.h"
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKString.h"
 
 namespace crt = tk::platform;

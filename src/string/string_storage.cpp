@@ -7,10 +7,10 @@
 // record, which is never written.
 #include <cstring>
 
-#include "core/heap.h"
-#include "core/scratch_pools.h"
-#include "platform/codepage.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "memory/scratch_pools.h"
+#include "text/codepage.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKString.h"
 

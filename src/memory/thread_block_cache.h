@@ -11,13 +11,13 @@
 //     using Cache = ThreadBlockCache<2, 128, 512, &PoolAt>;
 //     void* block = Cache::Alloc(0);
 //     Cache::Free(0, block);
-#ifndef TAVIKFCU_CORE_THREAD_BLOCK_CACHE_H
-#define TAVIKFCU_CORE_THREAD_BLOCK_CACHE_H
+#ifndef TAVIKFCU_MEMORY_THREAD_BLOCK_CACHE_H
+#define TAVIKFCU_MEMORY_THREAD_BLOCK_CACHE_H
 
 #include <atomic>
 #include <cstdint>
 
-#include "core/scratch_pools.h"
+#include "memory/scratch_pools.h"
 #include "tavikfcu/TKCore.h"
 
 namespace tk::detail {
@@ -122,4 +122,4 @@ class ThreadBlockCache {
 
 }  // namespace tk::detail
 
-#endif  // TAVIKFCU_CORE_THREAD_BLOCK_CACHE_H
+#endif  // TAVIKFCU_MEMORY_THREAD_BLOCK_CACHE_H

@@ -9,8 +9,8 @@
 // UTF-8 uses our own codec: invalid input becomes U+FFFD (one per maximal
 // invalid subpart), lone surrogates become U+FFFD too. Code page 0 (CP_ACP)
 // means the library's ANSI code page (UTF-8 unless switched).
-#ifndef TAVIKFCU_PLATFORM_CODEPAGE_H
-#define TAVIKFCU_PLATFORM_CODEPAGE_H
+#ifndef TAVIKFCU_TEXT_CODEPAGE_H
+#define TAVIKFCU_TEXT_CODEPAGE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -40,4 +40,4 @@ std::size_t Utf16LengthOfUtf8(const char* src, std::size_t n);
 
 }  // namespace tk::platform
 
-#endif  // TAVIKFCU_PLATFORM_CODEPAGE_H
+#endif  // TAVIKFCU_TEXT_CODEPAGE_H

@@ -5,7 +5,7 @@
 // the terminator is safe even where it extends past the text. Those reads
 // are outside the text's allocation, so these functions are excluded from
 // address and thread sanitizing.
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 
 #include <climits>
 #include <cwchar>

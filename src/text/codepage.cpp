@@ -1,6 +1,6 @@
 // Code-page conversions: our own UTF-8 codec, a table for 1252, and glibc
 // iconv for the other ANSI code pages (936/GBK and friends).
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 #include <errno.h>
 #include <iconv.h>

@@ -2,9 +2,9 @@
 // a fixed order. Nothing depends on the order of static initialisation
 // across files: the steps below run before any other constructor of this
 // library and any exported function.
-#include "core/lifetime.h"
+#include "startup/lifetime.h"
 #include "core/class_records.h"
-#include "core/scratch_pools.h"
+#include "memory/scratch_pools.h"
 #include "geo/ellipsoids.h"
 #include "json/json_blocks.h"
 
