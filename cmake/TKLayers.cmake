@@ -51,7 +51,9 @@ function(tk_add_layer name)
   target_include_directories(tk_${name} PUBLIC
     $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>)
   target_compile_definitions(tk_${name} PRIVATE TAVIKFCU_BUILDING)
-  target_compile_options(tk_${name} PRIVATE ${TK_WARNINGS})
+  # -Wundef: a misspelt feature macro (platform/features.h) is reported,
+  # not silently read as 0.
+  target_compile_options(tk_${name} PRIVATE ${TK_WARNINGS} -Wundef)
   set_target_properties(tk_${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)

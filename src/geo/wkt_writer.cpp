@@ -6,6 +6,7 @@
 
 #include "memory/heap.h"
 #include "platform/c_locale_numbers.h"
+#include "platform/features.h"
 #include "tavikfcu/TKGeo.h"
 
 namespace {
@@ -105,14 +106,14 @@ const KnownDatum* RecogniseDatum(const CTKGeoCoordinateSystem& geo) {
 }
 
 // The templates hold only %s conversions, fixed by the tables above.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+TK_PRAGMA(GCC diagnostic push)
+TK_PRAGMA(GCC diagnostic ignored "-Wformat-nonliteral")
 char* PrintGeogcs(const char* format, const char* a, const char* invF) {
     char* out = static_cast<char*>(tk::detail::HeapAlloc(kGeogcsCap));
     std::snprintf(out, kGeogcsCap, format, a, invF);
     return out;
 }
-#pragma GCC diagnostic pop
+TK_PRAGMA(GCC diagnostic pop)
 
 }  // namespace
 

@@ -18,13 +18,10 @@
 #include <cstdint>
 
 #include "memory/scratch_pools.h"
+#include "platform/features.h"
 #include "tavikfcu/TKCore.h"
 
 namespace tk::detail {
-
-// In the initial TLS block: a thread-relative load instead of a call into
-// the dynamic loader on every access.
-#define TK_INITIAL_EXEC_TLS __attribute__((tls_model("initial-exec")))
 
 template <int Pools, unsigned int Refill, unsigned int Limit, CTKFixedAlloc& (*PoolAt)(int)>
 class ThreadBlockCache {
@@ -102,7 +99,7 @@ class ThreadBlockCache {
     static Slot& CurrentSlot(int pool) {
         Slot& slot = t_slots[pool];
         std::uint32_t generation = s_generation[pool].load(std::memory_order_acquire);
-        if (__builtin_expect(slot.generation != generation, 0)) {
+        if (TK_UNLIKELY(slot.generation != generation)) {
             // A new thread (generations start above 0) or a stale cache.
             slot = Slot{nullptr, 0, generation};
             if (!t_flushRegistered) {

@@ -2,9 +2,11 @@
 // iconv for the other ANSI code pages (936/GBK and friends).
 #include "text/codepage.h"
 
+#include "platform/features.h"
+
 #include <errno.h>
 #include <iconv.h>
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -57,7 +59,7 @@ struct Sink {
 // returns how many there were.
 inline std::size_t WidenAsciiRun(const unsigned char* s, std::size_t n, char16_t* out) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
     const __m128i zero = _mm_setzero_si128();
     while (i + 16 <= n) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
@@ -79,7 +81,7 @@ inline std::size_t WidenAsciiRun(const unsigned char* s, std::size_t n, char16_t
 // only); returns how many there were.
 inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
     while (i + 16 <= n) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
