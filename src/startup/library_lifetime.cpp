@@ -7,6 +7,7 @@
 #include "memory/scratch_pools.h"
 #include "geo/ellipsoids.h"
 #include "json/json_blocks.h"
+#include "platform/library_load.h"
 
 namespace tk::detail {
 
@@ -32,11 +33,4 @@ void LibraryUnload() {
 
 }  // namespace tk::detail
 
-namespace {
-__attribute__((constructor(101))) void OnLibraryLoad() {
-    tk::detail::LibraryLoad();
-}
-__attribute__((destructor(101))) void OnLibraryUnload() {
-    tk::detail::LibraryUnload();
-}
-}  // namespace
+TK_LIBRARY_LOAD_STEPS(tk::detail::LibraryLoad, tk::detail::LibraryUnload)
