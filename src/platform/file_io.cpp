@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
@@ -21,6 +22,14 @@ int LastErrno() {
     return errno != 0 ? errno : EIO;
 }
 
+std::atomic<ReadFaultHook> g_readFaultHook{nullptr};
+
+// The fault the test seam injects into this call, or 0; bytes may be lowered.
+int InjectedFault(FileCall call, std::size_t& bytes) {
+    ReadFaultHook hook = g_readFaultHook.load(std::memory_order_acquire);
+    return hook ? hook(call, bytes) : 0;
+}
+
 }  // namespace
 
 std::string NativePath(const TKWCHAR* path) {
@@ -28,6 +37,14 @@ std::string NativePath(const TKWCHAR* path) {
     for (char& c : out)
         if (c == '\\') c = '/';
     return out;
+}
+
+bool IsMissingPathError(int err) {
+    return err == ENOENT || err == ENOTDIR;
+}
+
+void SetReadFaultHook(ReadFaultHook hook) {
+    g_readFaultHook.store(hook, std::memory_order_release);
 }
 
 File::~File() {
@@ -46,6 +63,10 @@ int File::Open(const TKWCHAR* path, FileMode mode) {
     Close();
     std::string native = NativePath(path);
     if (native.empty()) return ENOENT;
+    if (mode == FileMode::kRead) {
+        std::size_t none = 0;
+        if (int fault = InjectedFault(FileCall::kOpen, none)) return fault;
+    }
     errno = 0;
     std::FILE* stream = std::fopen(native.c_str(), mode == FileMode::kRead ? "rbe" : "wbe");
     if (!stream) return LastErrno();
@@ -68,6 +89,8 @@ int File::Close() {
 int File::Size(std::uint64_t& size) const {
     size = 0;
     if (!m_stream) return EBADF;
+    std::size_t none = 0;
+    if (int fault = InjectedFault(FileCall::kSize, none)) return fault;
     errno = 0;
     off_t here = ftello(m_stream);
     if (here < 0) return LastErrno();
@@ -89,6 +112,11 @@ int File::Seek(std::uint64_t offset) {
 int File::Read(void* dst, std::size_t n, std::size_t& got) {
     got = 0;
     if (!m_stream) return EBADF;
+    std::size_t allowed = n;
+    if (int fault = InjectedFault(FileCall::kRead, allowed)) {
+        got = std::fread(dst, 1, allowed < n ? allowed : n, m_stream);
+        return fault;
+    }
     errno = 0;
     // fread keeps reading until n bytes, the end or an error, so a short
     // count means one of the last two.
@@ -99,6 +127,12 @@ int File::Read(void* dst, std::size_t n, std::size_t& got) {
         return err;
     }
     return 0;
+}
+
+int File::ReadExactly(void* dst, std::size_t n) {
+    std::size_t got = 0;
+    int err = Read(dst, n, got);
+    return err != 0 ? err : got == n ? 0 : EIO;
 }
 
 int File::Write(const void* src, std::size_t n) {
