@@ -1,6 +1,6 @@
 // WKT writer: the fixed GEOGCS and PROJCS texts of the two coordinate-system
-// classes. The texts are byte-for-byte those of earlier versions, which other
-// programs compare literally; change nothing here without a reason.
+// classes. The texts are fixed byte for byte: other programs store them and
+// compare them literally, so change nothing here without a reason.
 #include <cmath>
 #include <cstdio>
 
@@ -142,8 +142,8 @@ char* CTKProCoordinateSystem::CreateWKT() const {
         tk::detail::HeapFree(geogcs);
         throw;
     }
-    // A result longer than the buffer is cut (and still terminated), as the
-    // bounded print of earlier versions did.
+    // A result longer than the buffer is cut (and still terminated): the
+    // text is bounded, and only absurd numbers reach the bound.
     const int written = std::snprintf(out, kProjcsCap, kProjcsTemplate,
                                       datum ? datum->projcsDatumName : kUnknownDatumName,
                                       absMeridian.c_str(), hemisphere, geogcs, meridian.c_str(),
