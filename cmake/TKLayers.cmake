@@ -1,6 +1,8 @@
 # The library is built in layers. tk_add_layer(<name> DIRS <folders under src/>
-# BELOW <layers>) makes the OBJECT library tk_<name> from those folders and
-# lets it stand on the named layers and, through them, on everything beneath.
+# BELOW <layers> [LIBS <outside libraries>]) makes the OBJECT library
+# tk_<name> from those folders and lets it stand on the named layers and,
+# through them, on everything beneath; LIBS (libcurl for the internet layer)
+# are linked wherever the layer's objects go.
 # Two checks make a wrong edge fail the build, not a review:
 #
 #   includes  Before a layer compiles, check_layer_includes.cmake reads every
@@ -20,7 +22,7 @@ if(TK_SANITIZE OR TK_TSAN OR TK_BUILD_FUZZ)
 endif()
 
 function(tk_add_layer name)
-  cmake_parse_arguments(L "" "" "DIRS;BELOW" ${ARGN})
+  cmake_parse_arguments(L "" "" "DIRS;BELOW;LIBS" ${ARGN})
   set(sources "")
   foreach(dir ${L_DIRS})
     file(GLOB found CONFIGURE_DEPENDS
@@ -43,6 +45,14 @@ function(tk_add_layer name)
   endforeach()
   list(REMOVE_DUPLICATES reach_dirs)
   list(REMOVE_DUPLICATES reach_layers)
+  set(reach_libs ${L_LIBS})
+  foreach(below ${L_BELOW})
+    get_property(libs GLOBAL PROPERTY TK_LAYER_REACH_LIBS_${below})
+    list(APPEND reach_libs ${libs})
+  endforeach()
+  list(REMOVE_DUPLICATES reach_libs)
+  set_property(GLOBAL PROPERTY TK_LAYER_REACH_LIBS_${name} ${reach_libs})
+  set_property(GLOBAL APPEND PROPERTY TK_LAYER_LIBS ${L_LIBS})
   set_property(GLOBAL PROPERTY TK_LAYER_REACH_DIRS_${name} ${reach_dirs})
   set_property(GLOBAL PROPERTY TK_LAYER_REACH_LAYERS_${name} ${reach_layers})
   set_property(GLOBAL APPEND PROPERTY TK_LAYERS ${name})
@@ -57,7 +67,7 @@ function(tk_add_layer name)
   set_target_properties(tk_${name} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
     VISIBILITY_INLINES_HIDDEN ON)
-  target_link_libraries(tk_${name} PUBLIC Threads::Threads m)
+  target_link_libraries(tk_${name} PUBLIC Threads::Threads m ${L_LIBS})
   foreach(below ${L_BELOW})
     target_link_libraries(tk_${name} PUBLIC tk_${below})
   endforeach()
@@ -81,7 +91,7 @@ function(tk_add_layer name)
       list(APPEND objects $<TARGET_OBJECTS:tk_${layer}>)
     endforeach()
     add_library(tk_${name}_link_check SHARED ${objects})
-    target_link_libraries(tk_${name}_link_check PRIVATE Threads::Threads m)
+    target_link_libraries(tk_${name}_link_check PRIVATE Threads::Threads m ${reach_libs})
     target_link_options(tk_${name}_link_check PRIVATE LINKER:--no-undefined)
     set_target_properties(tk_${name}_link_check PROPERTIES
       LIBRARY_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/layers)
@@ -89,12 +99,14 @@ function(tk_add_layer name)
 endfunction()
 
 # Every layer's objects, for the shared library and for programs that reach
-# internals (tests, fuzzers).
-function(tk_all_layer_objects out)
+# internals (tests, fuzzers), and the outside libraries they need.
+function(tk_all_layer_objects out libs)
   get_property(layers GLOBAL PROPERTY TK_LAYERS)
   set(objects "")
   foreach(layer ${layers})
     list(APPEND objects $<TARGET_OBJECTS:tk_${layer}>)
   endforeach()
+  get_property(outside GLOBAL PROPERTY TK_LAYER_LIBS)
   set(${out} ${objects} PARENT_SCOPE)
+  set(${libs} ${outside} PARENT_SCOPE)
 endfunction()
