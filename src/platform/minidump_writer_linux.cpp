@@ -352,20 +352,30 @@ bool ParseMapping(const char* p, std::size_t length, Mapping& m) {
     return true;
 }
 
-// The mapping that holds address; false when none does.
-bool FindMapping(std::uint64_t address, std::uint64_t& start, std::uint64_t& end) {
+// The mapping that holds a stack pointer. A pointer that overflowed its
+// stack lies in the guard gap below it (1 MiB by default): then the mapping
+// just above, whose top part is the stack that is left.
+bool FindStackMapping(std::uint64_t sp, std::uint64_t& start, std::uint64_t& end) {
+    constexpr std::uint64_t kGuardGap = 1 << 20;
     LineReader maps("/proc/self/maps");
     const char* line;
     std::size_t length;
     Mapping m;
+    bool above = false;
     while (maps.Next(line, length)) {
-        if (ParseMapping(line, length, m) && m.start <= address && address < m.end) {
+        if (!ParseMapping(line, length, m) || m.end <= sp) continue;
+        if (m.start <= sp) {
             start = m.start;
             end = m.end;
             return true;
         }
+        if (!above && m.start - sp <= kGuardGap) {
+            start = m.start;
+            end = m.end;
+            above = true;
+        }
     }
-    return false;
+    return above;
 }
 
 // The first mapping of an ELF file: mapped from its start, readable, with
@@ -633,8 +643,8 @@ void FillContext(const ucontext_t& uc, Context& c) {
 // zone) towards the stack's base, at most cap bytes, inside sp's mapping.
 bool StackRange(std::uint64_t sp, std::uint64_t cap, std::uint64_t& start, std::uint64_t& size) {
     std::uint64_t mapStart = 0, mapEnd = 0;
-    if (!FindMapping(sp, mapStart, mapEnd)) return false;
-    start = sp - kRedZone > mapStart && sp >= kRedZone ? sp - kRedZone : mapStart;
+    if (!FindStackMapping(sp, mapStart, mapEnd)) return false;
+    start = sp >= kRedZone && sp - kRedZone > mapStart ? sp - kRedZone : mapStart;
     std::uint64_t end = mapEnd - start > cap ? start + cap : mapEnd;
     size = end - start;
     return true;
