@@ -81,7 +81,7 @@ void CivilFromDays(std::int64_t days, LocalClock& out) {
 
 constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
 constexpr std::size_t kSignalCount = sizeof kFatalSignals / sizeof kFatalSignals[0];
-// Room for the dump writer (about 16 KiB of frames) with a wide margin.
+// Room for the dump writer (about 18 KiB of frames) with a wide margin.
 constexpr std::size_t kAltStackSize = 128 * 1024;
 constexpr std::size_t kMinAltStackSize = 32 * 1024;
 

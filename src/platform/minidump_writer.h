@@ -19,8 +19,9 @@
 // others, counted from the stack pointer towards the stack's base; heap and
 // other memory are not written.
 //
-// The writer is async-signal-safe: its buffers are on the stack (about
-// 12 KiB at most), it reads memory only through system calls (a page that
+// The writer is async-signal-safe: its buffers are on the stack (a handler
+// that dumps through DbgDumpErrorFileEx uses about 18 KiB of stack, the
+// kernel's signal frame included), it reads memory only through system calls (a page that
 // cannot be read is left as zeros instead of faulting), and it takes no
 // lock, so it may run inside a fatal-signal handler, also on two threads at
 // once.

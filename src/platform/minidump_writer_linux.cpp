@@ -195,6 +195,11 @@ std::atomic<bool> g_canReadViaSyscall{false};
 
 // ---- small signal-safe helpers ------------------------------------------------
 
+// For a function with large buffers: kept out of its callers so that its
+// frame exists only while it runs, and the writer's stack stays the largest
+// of these frames rather than their sum.
+#define TK_OWN_FRAME __attribute__((noinline))
+
 pid_t ThreadId() {
     return static_cast<pid_t>(syscall(SYS_gettid));
 }
@@ -355,7 +360,7 @@ bool ParseMapping(const char* p, std::size_t length, Mapping& m) {
 // The mapping that holds a stack pointer. A pointer that overflowed its
 // stack lies in the guard gap below it (1 MiB by default): then the mapping
 // just above, whose top part is the stack that is left.
-bool FindStackMapping(std::uint64_t sp, std::uint64_t& start, std::uint64_t& end) {
+TK_OWN_FRAME bool FindStackMapping(std::uint64_t sp, std::uint64_t& start, std::uint64_t& end) {
     constexpr std::uint64_t kGuardGap = 1 << 20;
     LineReader maps("/proc/self/maps");
     const char* line;
@@ -389,7 +394,7 @@ bool StartsModule(const Mapping& m) {
 
 // The GNU build id from the ELF notes of the module loaded at base, read
 // from memory; its length, 0 when it has none.
-std::size_t ReadBuildId(std::uint64_t base, std::uint8_t (&id)[64]) {
+TK_OWN_FRAME std::size_t ReadBuildId(std::uint64_t base, std::uint8_t (&id)[64]) {
     Elf64_Ehdr header;
     if (!ReadOwnMemory(base, &header, sizeof header) || header.e_ident[EI_CLASS] != ELFCLASS64 ||
         header.e_phentsize != sizeof(Elf64_Phdr))
@@ -430,7 +435,8 @@ std::size_t ReadBuildId(std::uint64_t base, std::uint8_t (&id)[64]) {
 // The stack pointer and instruction pointer of a thread blocked in the
 // kernel, from /proc/self/task/<tid>/syscall ("nr args... sp pc", or
 // "-1 sp pc"); false for a running thread.
-bool ReadBlockedThreadRegisters(std::uint64_t tid, std::uint64_t& sp, std::uint64_t& pc) {
+TK_OWN_FRAME bool ReadBlockedThreadRegisters(std::uint64_t tid, std::uint64_t& sp,
+                                             std::uint64_t& pc) {
     char path[64] = "/proc/self/task/";
     char* p = FormatDecimal(path + std::strlen(path), tid);
     std::memcpy(p, "/syscall", sizeof "/syscall");
@@ -512,7 +518,7 @@ class Output {
     }
 
     // Copies a whole file (a /proc text) behind the end; its location.
-    LocationDescriptor AppendFile(const char* path) {
+    TK_OWN_FRAME LocationDescriptor AppendFile(const char* path) {
         LocationDescriptor where{0, Reserve(0)};
         int fd = open(path, O_RDONLY | O_CLOEXEC);
         if (fd < 0) return where;
@@ -531,7 +537,7 @@ class Output {
 
     // A string record: its byte length, then UTF-16 with a terminator.
     // Invalid UTF-8 becomes U+FFFD.
-    std::uint32_t AppendUtf16String(const char* text, std::size_t length) {
+    TK_OWN_FRAME std::uint32_t AppendUtf16String(const char* text, std::size_t length) {
         std::uint32_t units = 0;
         ForEachUnit(text, length, [&](std::uint16_t) { ++units; });
         std::uint32_t bytes = units * 2;
@@ -659,8 +665,8 @@ struct ThreadSlots {
 
 // Writes one thread's context and stack and fills its list entries; the
 // context's offset.
-std::uint32_t WriteThread(Output& out, ThreadSlots& slots, std::uint32_t tid,
-                          const Context& context, std::uint64_t stackCap) {
+TK_OWN_FRAME std::uint32_t WriteThread(Output& out, ThreadSlots& slots, std::uint32_t tid,
+                                       const Context& context, std::uint64_t stackCap) {
     if (slots.used == slots.capacity) return 0;
     Thread thread{};
     thread.threadId = tid;
@@ -679,9 +685,24 @@ std::uint32_t WriteThread(Output& out, ThreadSlots& slots, std::uint32_t tid,
     return thread.context.rva;
 }
 
+// Another thread, when it is blocked in the kernel: its stack and
+// instruction pointers and its stack.
+TK_OWN_FRAME void WriteBlockedThread(Output& out, ThreadSlots& slots, std::uint64_t tid) {
+    std::uint64_t sp = 0, pc = 0;
+    if (!ReadBlockedThreadRegisters(tid, sp, pc)) return;
+    Context context;
+    std::memset(&context, 0, sizeof context);
+    context.flags = kContextControl;
+    context.rsp = sp;
+    context.rip = pc;
+    context.cs = kUserCodeSelector;
+    context.ss = kUserStackSelector;
+    WriteThread(out, slots, static_cast<std::uint32_t>(tid), context, kOtherStackCap);
+}
+
 // Calls visit(tid) for every thread of the process.
 template <typename Visit>
-void ForEachThread(Visit visit) {
+TK_OWN_FRAME void ForEachThread(Visit visit) {
     int fd = open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     alignas(8) char buffer[1024];
@@ -702,7 +723,7 @@ void ForEachThread(Visit visit) {
     close(fd);
 }
 
-std::uint32_t CountModules() {
+TK_OWN_FRAME std::uint32_t CountModules() {
     std::uint32_t count = 0;
     LineReader maps("/proc/self/maps");
     const char* line;
@@ -715,7 +736,7 @@ std::uint32_t CountModules() {
 
 // The module list: one entry per ELF file mapped from offset 0, spanning
 // the mappings of the same file that follow it.
-std::uint32_t WriteModules(Output& out, std::uint32_t listAt, std::uint32_t capacity) {
+TK_OWN_FRAME std::uint32_t WriteModules(Output& out, std::uint32_t listAt, std::uint32_t capacity) {
     std::uint32_t count = 0;
     Module module{};
     std::uint64_t device = 0, inode = 0;
@@ -765,7 +786,7 @@ std::uint32_t ParseVersionPart(const char*& p) {
     return static_cast<std::uint32_t>(value);
 }
 
-SystemInfo MakeSystemInfo(Output& out) {
+TK_OWN_FRAME SystemInfo MakeSystemInfo(Output& out) {
     SystemInfo info{};
 #if defined(__x86_64__)
     info.processorArchitecture = kArchitectureAmd64;
@@ -881,16 +902,7 @@ void WriteMinidump(int fd, const siginfo_t* info, const ucontext_t* context) noe
     std::uint32_t crashingContextAt =
         WriteThread(out, slots, crashingTid, crashing, kCrashingStackCap);
     ForEachThread([&](std::uint64_t tid) {
-        std::uint64_t sp = 0, pc = 0;
-        if (tid == crashingTid || !ReadBlockedThreadRegisters(tid, sp, pc)) return;
-        Context other;
-        std::memset(&other, 0, sizeof other);
-        other.flags = kContextControl;
-        other.rsp = sp;
-        other.rip = pc;
-        other.cs = kUserCodeSelector;
-        other.ss = kUserStackSelector;
-        WriteThread(out, slots, static_cast<std::uint32_t>(tid), other, kOtherStackCap);
+        if (tid != crashingTid) WriteBlockedThread(out, slots, tid);
     });
     out.WriteAt(slots.listAt, &slots.used, 4);
     out.WriteAt(slots.memoryAt, &slots.used, 4);
