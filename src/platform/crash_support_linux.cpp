@@ -199,7 +199,10 @@ bool InstallFatalSignalHandlers(FatalSignalHandler handler) {
     struct sigaction action {};
     action.sa_sigaction = OnFatalSignal;
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    // While one fatal signal is handled, the others wait: a second fault in
+    // the dump itself then ends the process at once instead of nesting.
     sigemptyset(&action.sa_mask);
+    for (int signal : kFatalSignals) sigaddset(&action.sa_mask, signal);
     for (std::size_t i = 0; i < kSignalCount; ++i) {
         if (sigaction(kFatalSignals[i], &action, &g_previous[i]) != 0) {
             while (i-- > 0) sigaction(kFatalSignals[i], &g_previous[i], nullptr);

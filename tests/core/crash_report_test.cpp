@@ -12,12 +12,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -195,6 +197,9 @@ std::u16string Utf16(const std::string& ascii) {
 int RunCrashingChild(const std::string& prefix, void (*crash)()) {
     pid_t child = fork();
     if (child == 0) {
+        // The handler the crash goes back to is the default one (not a
+        // sanitizer's), so the child dies of its signal.
+        for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) std::signal(signal, SIG_DFL);
         std::u16string wide = Utf16(prefix);
         if (!TKErrorUtils::InstallCrashHandler(wide.c_str())) _exit(3);
         pthread_t blocked;
@@ -361,7 +366,12 @@ TEST(CrashHandler, LldbShowsTheCrashingFunction) {
     EXPECT_NE(output.find("stop reason = signal SIGSEGV"), std::string::npos) << output;
     EXPECT_NE(output.find("CrashByBadWrite"), std::string::npos) << output;
     EXPECT_NE(output.find("RunCrashingChild"), std::string::npos) << output;
+#if !defined(__SANITIZE_ADDRESS__)
+    // Under AddressSanitizer pause() goes through its interceptor, which
+    // lldb does not unwind past; the blocked thread is still listed.
     EXPECT_NE(output.find("BlockForever"), std::string::npos) << output;
+#endif
+    EXPECT_NE(output.find("thread #2"), std::string::npos) << output;
     RemoveDumps(prefix);
 }
 
