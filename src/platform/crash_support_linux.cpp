@@ -62,6 +62,8 @@ void RecordLogFolder() {
 // Seconds east of UTC, as the C library last reported them.
 std::atomic<long> g_utcOffset{0};
 std::atomic<bool> g_utcOffsetKnown{false};
+// Signal handlers read these: they must not hide a lock.
+static_assert(std::atomic<long>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
 
 // The proleptic Gregorian date of a day count from 1970-01-01.
 void CivilFromDays(std::int64_t days, LocalClock& out) {

@@ -15,16 +15,18 @@
 //   memory list    the thread stacks
 //   Linux streams  /proc/self/maps, /proc/self/status, /proc/self/cmdline
 //
-// Stacks are cut at 256 KiB for the crashing thread and 64 KiB for the
-// others, counted from the stack pointer towards the stack's base; heap and
-// other memory are not written.
+// The crashing thread, the exception and the system information are
+// written and made reachable from the header first, so a dump cut short by
+// a second fault still opens with them. Stacks are cut at 256 KiB for the
+// crashing thread and 64 KiB for the others, counted from the stack pointer
+// towards the stack's base; heap and other memory are not written.
 //
 // The writer is async-signal-safe: its buffers are on the stack (a handler
 // that dumps through DbgDumpErrorFileEx uses about 18 KiB of stack, the
-// kernel's signal frame included), it reads memory only through system calls (a page that
-// cannot be read is left as zeros instead of faulting), and it takes no
-// lock, so it may run inside a fatal-signal handler, also on two threads at
-// once.
+// kernel's signal frame included), it reads memory only through system
+// calls (a page that cannot be read is left as zeros instead of faulting),
+// and it takes no lock, so it may run inside a fatal-signal handler, also on
+// two threads at once.
 #ifndef TAVIKFCU_PLATFORM_MINIDUMP_WRITER_H
 #define TAVIKFCU_PLATFORM_MINIDUMP_WRITER_H
 

@@ -204,18 +204,23 @@ pid_t ThreadId() {
     return static_cast<pid_t>(syscall(SYS_gettid));
 }
 
-// Copies size bytes of this process's memory. With process_vm_readv an
-// unmapped or unreadable range fails instead of faulting; without it the
-// caller has checked the range against the memory map.
+// Copies size bytes (at most a pipe's 64 KiB) of this process's memory; an
+// unmapped or unreadable range fails instead of faulting. Where
+// process_vm_readv is refused, the kernel copies through a pipe instead.
 bool ReadOwnMemory(std::uint64_t address, void* out, std::size_t size) {
-    if (!g_canReadViaSyscall.load(std::memory_order_relaxed)) {
-        std::memcpy(out, reinterpret_cast<const void*>(address), size);
-        return true;
+    if (g_canReadViaSyscall.load(std::memory_order_relaxed)) {
+        iovec local{out, size};
+        iovec remote{reinterpret_cast<void*>(address), size};
+        return syscall(SYS_process_vm_readv, getpid(), &local, 1UL, &remote, 1UL, 0UL) ==
+               static_cast<long>(size);
     }
-    iovec local{out, size};
-    iovec remote{reinterpret_cast<void*>(address), size};
-    return syscall(SYS_process_vm_readv, getpid(), &local, 1UL, &remote, 1UL, 0UL) ==
-           static_cast<long>(size);
+    int pipe[2];
+    if (pipe2(pipe, O_CLOEXEC) != 0) return false;
+    bool copied = syscall(SYS_write, pipe[1], address, size) == static_cast<long>(size) &&
+                  read(pipe[0], out, size) == static_cast<ssize_t>(size);
+    close(pipe[0]);
+    close(pipe[1]);
+    return copied;
 }
 
 // Parses hex digits (an optional "0x" first); stops at the first other
@@ -895,20 +900,46 @@ void WriteMinidump(int fd, const siginfo_t* info, const ucontext_t* context) noe
     slots.memoryAt = out.Reserve(4 + std::uint64_t{threadCount} * sizeof(MemoryDescriptor));
     std::uint32_t moduleCapacity = CountModules();
     std::uint32_t modulesAt = out.Reserve(4 + std::uint64_t{moduleCapacity} * sizeof(Module));
+    std::uint32_t moduleCount = 0;
+    LocationDescriptor maps{}, status{}, cmdline{};
 
-    // The crashing thread first, with everything its context holds.
+    // Writes the header, the directory and the lists' counts as they stand,
+    // so that a dump cut short (a second fault ends the process) still
+    // opens with what it got so far.
+    auto publish = [&] {
+        auto listSize = [](std::uint32_t count, std::size_t entry) {
+            return static_cast<std::uint32_t>(4 + count * entry);
+        };
+        out.WriteAt(slots.listAt, &slots.used, 4);
+        out.WriteAt(slots.memoryAt, &slots.used, 4);
+        out.WriteAt(modulesAt, &moduleCount, 4);
+        directory[kSystem] = {kSystemInfoStream, {sizeof(SystemInfo), systemAt}};
+        directory[kMisc] = {kMiscInfoStream, {sizeof(MiscInfo), miscAt}};
+        directory[kException] = {kExceptionStream, {sizeof(ExceptionStream), exceptionAt}};
+        directory[kThreads] = {kThreadListStream,
+                               {listSize(slots.used, sizeof(Thread)), slots.listAt}};
+        directory[kModules] = {kModuleListStream,
+                               {listSize(moduleCount, sizeof(Module)), modulesAt}};
+        directory[kMemory] = {kMemoryListStream,
+                              {listSize(slots.used, sizeof(MemoryDescriptor)), slots.memoryAt}};
+        directory[kMaps] = {kLinuxMapsStream, maps};
+        directory[kStatus] = {kLinuxProcStatusStream, status};
+        directory[kCmdLine] = {kLinuxCmdLineStream, cmdline};
+        out.WriteAt(directoryAt, directory, sizeof directory);
+        struct timespec now {};
+        clock_gettime(CLOCK_REALTIME, &now);
+        Header header{
+            kSignature, kVersion, kCount, directoryAt, 0, static_cast<std::uint32_t>(now.tv_sec),
+            0};
+        out.WriteAt(headerAt, &header, sizeof header);
+    };
+
+    // What matters most first: the crashing thread with everything its
+    // context holds, the exception and the machine.
     Context crashing;
     FillContext(*context, crashing);
     std::uint32_t crashingContextAt =
         WriteThread(out, slots, crashingTid, crashing, kCrashingStackCap);
-    ForEachThread([&](std::uint64_t tid) {
-        if (tid != crashingTid) WriteBlockedThread(out, slots, tid);
-    });
-    out.WriteAt(slots.listAt, &slots.used, 4);
-    out.WriteAt(slots.memoryAt, &slots.used, 4);
-
-    std::uint32_t moduleCount = WriteModules(out, modulesAt, moduleCapacity);
-
     ExceptionStream exception{};
     exception.threadId = crashingTid;
     if (info) {
@@ -921,36 +952,21 @@ void WriteMinidump(int fd, const siginfo_t* info, const ucontext_t* context) noe
     }
     exception.context = {sizeof(Context), crashingContextAt};
     out.WriteAt(exceptionAt, &exception, sizeof exception);
-
     SystemInfo system = MakeSystemInfo(out);
     out.WriteAt(systemAt, &system, sizeof system);
     MiscInfo misc{sizeof(MiscInfo), 1, static_cast<std::uint32_t>(getpid()), 0, 0, 0};
     out.WriteAt(miscAt, &misc, sizeof misc);
+    publish();
 
-    LocationDescriptor maps = out.AppendFile("/proc/self/maps");
-    LocationDescriptor status = out.AppendFile("/proc/self/status");
-    LocationDescriptor cmdline = out.AppendFile("/proc/self/cmdline");
-
-    auto listSize = [](std::uint32_t count, std::size_t entry) {
-        return static_cast<std::uint32_t>(4 + count * entry);
-    };
-    directory[kSystem] = {kSystemInfoStream, {sizeof(SystemInfo), systemAt}};
-    directory[kMisc] = {kMiscInfoStream, {sizeof(MiscInfo), miscAt}};
-    directory[kException] = {kExceptionStream, {sizeof(ExceptionStream), exceptionAt}};
-    directory[kThreads] = {kThreadListStream, {listSize(slots.used, sizeof(Thread)), slots.listAt}};
-    directory[kModules] = {kModuleListStream, {listSize(moduleCount, sizeof(Module)), modulesAt}};
-    directory[kMemory] = {kMemoryListStream,
-                          {listSize(slots.used, sizeof(MemoryDescriptor)), slots.memoryAt}};
-    directory[kMaps] = {kLinuxMapsStream, maps};
-    directory[kStatus] = {kLinuxProcStatusStream, status};
-    directory[kCmdLine] = {kLinuxCmdLineStream, cmdline};
-    out.WriteAt(directoryAt, directory, sizeof directory);
-
-    struct timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    Header header{
-        kSignature, kVersion, kCount, directoryAt, 0, static_cast<std::uint32_t>(now.tv_sec), 0};
-    out.WriteAt(headerAt, &header, sizeof header);
+    // Then the rest of the process.
+    ForEachThread([&](std::uint64_t tid) {
+        if (tid != crashingTid) WriteBlockedThread(out, slots, tid);
+    });
+    moduleCount = WriteModules(out, modulesAt, moduleCapacity);
+    maps = out.AppendFile("/proc/self/maps");
+    status = out.AppendFile("/proc/self/status");
+    cmdline = out.AppendFile("/proc/self/cmdline");
+    publish();
     out.Finish();
 }
 
