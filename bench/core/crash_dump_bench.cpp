@@ -34,8 +34,8 @@ void MakeProcessBusy() {
             pthread_create(&thread, nullptr, BlockForever, nullptr);
             pthread_detach(thread);
         }
-        void* memory = mmap(nullptr, kMappedBytes, PROT_READ | PROT_WRITE,
-                            MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* memory =
+            mmap(nullptr, kMappedBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (memory != MAP_FAILED) std::memset(memory, 0x5a, kMappedBytes);
         usleep(50 * 1000);  // let the threads block
         return true;
@@ -58,7 +58,7 @@ void BM_DumpBusyProcess(benchmark::State& state) {
     MakePointers(context, info);
     _EXCEPTION_POINTERS pointers{&info, &context};
     for (auto _ : state) TKErrorUtils::DbgDumpErrorFile(&pointers, wide.c_str());
-    struct stat written{};
+    struct stat written {};
     stat(path.c_str(), &written);
     state.counters["dump_bytes"] = static_cast<double>(written.st_size);
     unlink(path.c_str());

@@ -365,8 +365,8 @@ TEST(CrashHandler, LldbShowsTheCrashingFunction) {
     RunCrashingChild(prefix, CrashByBadWrite);
     std::vector<fs::path> dumps = DumpsWithPrefix(prefix);
     ASSERT_EQ(dumps.size(), 1u);
-    std::string output =
-        RunCommand("lldb --batch -c '" + dumps[0].string() + "' -o 'thread backtrace all' 2>&1");
+    std::string output = RunCommand("timeout 120 lldb --batch -c '" + dumps[0].string() +
+                                    "' -o 'thread backtrace all' 2>&1");
     EXPECT_NE(output.find("stop reason = signal SIGSEGV"), std::string::npos) << output;
     EXPECT_NE(output.find("CrashByBadWrite"), std::string::npos) << output;
     EXPECT_NE(output.find("RunCrashingChild"), std::string::npos) << output;
