@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +26,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/crash_support.h"
@@ -444,6 +446,44 @@ TEST_F(DumpFiles, PointersFromNormalCodeGiveAMinidumpOfTheCaller) {
     EXPECT_EQ(threads[0].id, static_cast<std::uint32_t>(gettid()));
     EXPECT_EQ(threads[0].Rip(dump), static_cast<std::uint64_t>(context.uc_mcontext.gregs[REG_RIP]));
     EXPECT_EQ(dump.U32(dump.Stream(6).rva + 8), static_cast<std::uint32_t>(SIGTRAP));
+}
+
+// Threads dumping to one path at once, as two crashes in the same second
+// with the same pointers would: the file always holds one whole dump.
+TEST_F(DumpFiles, ConcurrentDumpsOfOnePathLeaveOneWholeDump) {
+    fs::path target = m_folder / "shared.dmp";
+    std::u16string path = Utf16(target.string());
+    constexpr int kThreads = 4, kRounds = 10;
+    std::vector<std::thread> threads;
+    std::vector<std::uint32_t> tids(kThreads);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            tids[t] = static_cast<std::uint32_t>(gettid());
+            ucontext_t context;
+            siginfo_t info{};
+            _EXCEPTION_POINTERS pointers = CallersPointers(context, info);
+            info.si_signo = SIGUSR1;
+            for (int round = 0; round < kRounds; ++round) {
+                TKErrorUtils::DbgDumpErrorFile(&pointers, path.c_str());
+                TKErrorUtils::DbgDumpErrorFileEx(nullptr, TKL("stress_"));  // refreshes the clock
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (const fs::path& p : DumpsWithPrefix("stress_")) fs::remove(p);
+
+    Minidump dump(target);
+    ASSERT_GT(dump.Size(), 32u);
+    EXPECT_EQ(dump.U32(0), 0x504d444du);
+    std::vector<Minidump::Thread> listed = dump.Threads();
+    ASSERT_FALSE(listed.empty());
+    EXPECT_NE(std::find(tids.begin(), tids.end(), listed[0].id), tids.end());
+    EXPECT_EQ(dump.U32(dump.Stream(6).rva), listed[0].id);
+    EXPECT_EQ(dump.U32(dump.Stream(6).rva + 8), static_cast<std::uint32_t>(SIGUSR1));
+    // The Linux streams end where the file ends: nothing of a second writer
+    // is left behind them.
+    Minidump::Location last = dump.Stream(0x47670006);
+    EXPECT_EQ(std::uint64_t{last.rva} + last.size, dump.Size());
 }
 
 // ---- names in the log folder ----------------------------------------------------
