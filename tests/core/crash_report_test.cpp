@@ -35,6 +35,16 @@
 
 namespace fs = std::filesystem;
 
+// Outside the anonymous namespace: lldb 14 prints a function there with
+// arguments as "(anonymous namespace)::(depth=...)", without its name.
+static volatile bool g_never = false;
+__attribute__((noinline, section("tk_crash_recurse"))) static int CrashByRecursion(int depth) {
+    volatile char pad[512];
+    pad[depth % sizeof pad] = static_cast<char>(depth);
+    if (g_never) return pad[0];
+    return CrashByRecursion(depth + 1) + pad[1];
+}
+
 namespace {
 
 // ---- functions that crash, each in its own section so that the parent can
@@ -43,19 +53,11 @@ namespace {
 extern "C" char __start_tk_crash_write[], __stop_tk_crash_write[];
 extern "C" char __start_tk_crash_recurse[], __stop_tk_crash_recurse[];
 
-volatile bool g_never = false;
 constexpr std::uintptr_t kBadAddress = 0x18;
 volatile std::uintptr_t g_badAddress = kBadAddress;
 
 __attribute__((noinline, section("tk_crash_write"))) void CrashByBadWrite() {
     *reinterpret_cast<volatile int*>(g_badAddress) = 1;
-}
-
-__attribute__((noinline, section("tk_crash_recurse"))) int CrashByRecursion(int depth) {
-    volatile char frame[512];
-    frame[depth % sizeof frame] = static_cast<char>(depth);
-    if (g_never) return frame[0];
-    return CrashByRecursion(depth + 1) + frame[1];
 }
 
 void CrashByStackOverflow() {
@@ -362,23 +364,35 @@ TEST(CrashHandler, DumpsTheCrashThenDiesOfTheSignal) {
 TEST(CrashHandler, LldbShowsTheCrashingFunction) {
     if (std::system("command -v lldb >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "lldb is not installed (scripts/install-deps.sh installs it)";
-    std::string prefix = "lldb_" + std::to_string(getpid()) + "_";
-    RemoveDumps(prefix);
-    RunCrashingChild(prefix, CrashByBadWrite);
-    std::vector<fs::path> dumps = DumpsWithPrefix(prefix);
-    ASSERT_EQ(dumps.size(), 1u);
-    std::string output = RunCommand("timeout 120 lldb --batch -c '" + dumps[0].string() +
-                                    "' -o 'thread backtrace all' 2>&1");
-    EXPECT_NE(output.find("stop reason = signal SIGSEGV"), std::string::npos) << output;
-    EXPECT_NE(output.find("CrashByBadWrite"), std::string::npos) << output;
-    EXPECT_NE(output.find("RunCrashingChild"), std::string::npos) << output;
+    struct Row {
+        const char* name;
+        void (*crash)();
+        std::vector<const char*> frames;  // names the backtrace must show
+    } rows[] = {
+        {"bad_write", CrashByBadWrite, {"CrashByBadWrite", "RunCrashingChild"}},
+        // Unwound from the guard gap through the stack kept above it.
+        {"overflow", CrashByStackOverflow, {"CrashByRecursion"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string prefix = std::string("lldb_") + row.name + "_" + std::to_string(getpid()) + "_";
+        RemoveDumps(prefix);
+        RunCrashingChild(prefix, row.crash);
+        std::vector<fs::path> dumps = DumpsWithPrefix(prefix);
+        ASSERT_EQ(dumps.size(), 1u);
+        std::string output = RunCommand("timeout 120 lldb --batch -c '" + dumps[0].string() +
+                                        "' -o 'thread backtrace all' 2>&1");
+        EXPECT_NE(output.find("stop reason = signal SIGSEGV"), std::string::npos) << output;
+        for (const char* frame : row.frames)
+            EXPECT_NE(output.find(frame), std::string::npos) << frame << " in\n" << output;
 #if !defined(__SANITIZE_ADDRESS__)
-    // Under AddressSanitizer pause() goes through its interceptor, which
-    // lldb does not unwind past; the blocked thread is still listed.
-    EXPECT_NE(output.find("BlockForever"), std::string::npos) << output;
+        // Under AddressSanitizer pause() goes through its interceptor, which
+        // lldb does not unwind past; the blocked thread is still listed.
+        EXPECT_NE(output.find("BlockForever"), std::string::npos) << output;
 #endif
-    EXPECT_NE(output.find("thread #2"), std::string::npos) << output;
-    RemoveDumps(prefix);
+        EXPECT_NE(output.find("thread #2"), std::string::npos) << output;
+        RemoveDumps(prefix);
+    }
 }
 
 // ---- the files themselves ------------------------------------------------------
