@@ -57,8 +57,15 @@ void BM_DumpBusyProcess(benchmark::State& state) {
     siginfo_t info;
     MakePointers(context, info);
     _EXCEPTION_POINTERS pointers{&info, &context};
-    for (auto _ : state) TKErrorUtils::DbgDumpErrorFile(&pointers, wide.c_str());
     struct stat written {};
+    for (auto _ : state) {
+        // Each dump makes a new file, as dumps named by the time do; ext4
+        // would flush a file emptied and rewritten in place on close.
+        state.PauseTiming();
+        unlink(path.c_str());
+        state.ResumeTiming();
+        TKErrorUtils::DbgDumpErrorFile(&pointers, wide.c_str());
+    }
     stat(path.c_str(), &written);
     state.counters["dump_bytes"] = static_cast<double>(written.st_size);
     unlink(path.c_str());
