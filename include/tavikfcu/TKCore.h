@@ -345,9 +345,11 @@ TK_API void WriteWindowsLog(unsigned short type, const TKWCHAR* text);
 // back and lets the signal take its course, so the process still dies of it
 // (with a core dump where enabled). The calling thread gets an alternate
 // signal stack, so a stack overflow there is dumped as well; other threads
-// dump on their own stacks. Calling it again only replaces the prefix
-// (prefixes longer than 200 units are refused). False when the handlers
-// could not be installed.
+// dump on their own stacks, so a stack overflow on one of them ends the
+// process without a dump unless it set up an alternate stack itself (of
+// 32 KiB at least). Calling it again only replaces the prefix (prefixes
+// longer than 200 units are refused). False when the handlers could not be
+// installed.
 TK_API bool InstallCrashHandler(const TKWCHAR* prefix);
 
 }  // namespace TKErrorUtils
