@@ -346,10 +346,11 @@ TK_API void WriteWindowsLog(unsigned short type, const TKWCHAR* text);
 // (with a core dump where enabled). The calling thread gets an alternate
 // signal stack, so a stack overflow there is dumped as well; other threads
 // dump on their own stacks, so a stack overflow on one of them ends the
-// process without a dump unless it set up an alternate stack itself (of
-// 32 KiB at least). Calling it again only replaces the prefix (prefixes
-// longer than 200 units are refused). False when the handlers could not be
-// installed.
+// process without a dump unless it has an alternate stack too. Calling it
+// again replaces the prefix and gives the calling thread an alternate stack
+// when it has none (of 32 KiB at least), so a thread may call it for
+// itself. Prefixes longer than 200 units are refused. False when the
+// handlers could not be installed.
 TK_API bool InstallCrashHandler(const TKWCHAR* prefix);
 
 }  // namespace TKErrorUtils

@@ -66,8 +66,9 @@ using FatalSignalHandler = void (*)(siginfo_t* info, ucontext_t* context);
 // Installs handler for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT and gives
 // the calling thread an alternate signal stack when it has none. After the
 // handler returns, the previous handlers are put back and the signal takes
-// its course again. Installing again only replaces the handler. False when
-// a handler could not be installed.
+// its course again. Installing again replaces the handler and gives the
+// calling thread its alternate stack. False when a handler could not be
+// installed.
 [[nodiscard]] bool InstallFatalSignalHandlers(FatalSignalHandler handler);
 
 }  // namespace tk::platform
