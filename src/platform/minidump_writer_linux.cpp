@@ -363,29 +363,23 @@ bool ParseMapping(const char* p, std::size_t length, Mapping& m) {
 }
 
 // The mapping that holds a stack pointer. A pointer that overflowed its
-// stack lies in the guard gap below it (1 MiB by default): then the mapping
-// just above, whose top part is the stack that is left.
+// stack lies in the guard below it: a gap (1 MiB by default for the main
+// thread) or an inaccessible guard mapping (threads). Then the readable
+// mapping just above, whose top part is the stack that is left.
 TK_OWN_FRAME bool FindStackMapping(std::uint64_t sp, std::uint64_t& start, std::uint64_t& end) {
     constexpr std::uint64_t kGuardGap = 1 << 20;
     LineReader maps("/proc/self/maps");
     const char* line;
     std::size_t length;
     Mapping m;
-    bool above = false;
     while (maps.Next(line, length)) {
-        if (!ParseMapping(line, length, m) || m.end <= sp) continue;
-        if (m.start <= sp) {
-            start = m.start;
-            end = m.end;
-            return true;
-        }
-        if (!above && m.start - sp <= kGuardGap) {
-            start = m.start;
-            end = m.end;
-            above = true;
-        }
+        if (!ParseMapping(line, length, m) || m.end <= sp || !m.readable) continue;
+        if (m.start > sp && m.start - sp > kGuardGap) return false;
+        start = m.start;
+        end = m.end;
+        return true;
     }
-    return above;
+    return false;
 }
 
 // The first mapping of an ELF file: mapped from its start, readable, with

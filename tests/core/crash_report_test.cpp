@@ -35,20 +35,12 @@
 
 namespace fs = std::filesystem;
 
-// Outside the anonymous namespace: lldb 14 prints a function there with
-// arguments as "(anonymous namespace)::(depth=...)", without its name.
-static volatile bool g_never = false;
-__attribute__((noinline, section("tk_crash_recurse"))) static int CrashByRecursion(int depth) {
-    volatile char pad[512];
-    pad[depth % sizeof pad] = static_cast<char>(depth);
-    if (g_never) return pad[0];
-    return CrashByRecursion(depth + 1) + pad[1];
-}
-
 namespace {
 
 // ---- functions that crash, each in its own section so that the parent can
-// tell whether an address lies inside it --------------------------------------
+// tell whether an address lies inside it. noipa keeps them and the child's
+// runner whole: lldb 14 cannot name GCC's clones of functions in an
+// anonymous namespace ("(anonymous namespace)::(anonymous)"). -------------
 
 extern "C" char __start_tk_crash_write[], __stop_tk_crash_write[];
 extern "C" char __start_tk_crash_recurse[], __stop_tk_crash_recurse[];
@@ -56,12 +48,38 @@ extern "C" char __start_tk_crash_recurse[], __stop_tk_crash_recurse[];
 constexpr std::uintptr_t kBadAddress = 0x18;
 volatile std::uintptr_t g_badAddress = kBadAddress;
 
-__attribute__((noinline, section("tk_crash_write"))) void CrashByBadWrite() {
+__attribute__((noipa, section("tk_crash_write"))) void CrashByBadWrite() {
     *reinterpret_cast<volatile int*>(g_badAddress) = 1;
+}
+
+volatile bool g_never = false;
+
+__attribute__((noipa, section("tk_crash_recurse"))) int CrashByRecursion(int depth) {
+    volatile char pad[512];
+    pad[depth % sizeof pad] = static_cast<char>(depth);
+    if (g_never) return pad[0];
+    return CrashByRecursion(depth + 1) + pad[1];
 }
 
 void CrashByStackOverflow() {
     CrashByRecursion(0);
+}
+
+// The prefix of the crashing child, for threads that install the handler.
+std::u16string g_childPrefix;
+
+void* OverflowWithOwnAltStack(void*) {
+    TKErrorUtils::InstallCrashHandler(g_childPrefix.c_str());
+    CrashByRecursion(0);
+    return nullptr;
+}
+
+// A thread that gave itself the handler's alternate stack overflows its
+// stack into its guard page.
+void CrashByStackOverflowOnThread() {
+    pthread_t thread;
+    pthread_create(&thread, nullptr, OverflowWithOwnAltStack, nullptr);
+    pthread_join(thread, nullptr);
 }
 
 void CrashByAbort() {
@@ -198,14 +216,14 @@ std::u16string Utf16(const std::string& ascii) {
 
 // Forks a child that installs the crash handler with prefix, starts a thread
 // that blocks, then crashes; the child's wait status.
-int RunCrashingChild(const std::string& prefix, void (*crash)()) {
+__attribute__((noipa)) int RunCrashingChild(const std::string& prefix, void (*crash)()) {
     pid_t child = fork();
     if (child == 0) {
         // The handler the crash goes back to is the default one (not a
         // sanitizer's), so the child dies of its signal.
         for (int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) std::signal(signal, SIG_DFL);
-        std::u16string wide = Utf16(prefix);
-        if (!TKErrorUtils::InstallCrashHandler(wide.c_str())) _exit(3);
+        g_childPrefix = Utf16(prefix);
+        if (!TKErrorUtils::InstallCrashHandler(g_childPrefix.c_str())) _exit(3);
         pthread_t blocked;
         pthread_create(&blocked, nullptr, BlockForever, nullptr);
         usleep(20 * 1000);  // let it reach pause()
@@ -279,6 +297,8 @@ TEST(CrashHandler, DumpsTheCrashThenDiesOfTheSignal) {
         {"bad_write", CrashByBadWrite, SIGSEGV, __start_tk_crash_write, __stop_tk_crash_write},
         {"stack_overflow", CrashByStackOverflow, SIGSEGV, __start_tk_crash_recurse,
          __stop_tk_crash_recurse},
+        {"thread_stack_overflow", CrashByStackOverflowOnThread, SIGSEGV, __start_tk_crash_recurse,
+         __stop_tk_crash_recurse},
         {"abort", CrashByAbort, SIGABRT, nullptr, nullptr},
     };
     for (const CrashCase& c : cases) {
@@ -305,7 +325,7 @@ TEST(CrashHandler, DumpsTheCrashThenDiesOfTheSignal) {
         EXPECT_EQ(dump.At<std::uint16_t>(system.rva), 9);
         EXPECT_EQ(dump.U32(system.rva + 20), 0x8201u);
 
-        // The exception: the signal, on the crashing (main) thread.
+        // The exception: the signal, on the crashing thread.
         Minidump::Location exception = dump.Stream(6);
         ASSERT_EQ(exception.size, 168u);
         std::vector<Minidump::Thread> threads = dump.Threads();
@@ -330,7 +350,7 @@ TEST(CrashHandler, DumpsTheCrashThenDiesOfTheSignal) {
             EXPECT_NE(module->name.find("libc.so"), std::string::npos) << module->name;
         }
         ASSERT_GT(crashing.stackSize, 0u);
-        if (c.crash == CrashByStackOverflow) {
+        if (c.crash == CrashByStackOverflow || c.crash == CrashByStackOverflowOnThread) {
             // The stack pointer has left the stack for its guard gap: the
             // dump keeps the stack just above it.
             EXPECT_LT(rsp, crashing.stackStart);
