@@ -462,28 +462,9 @@ TEST_F(DumpFiles, AWriterThatFindsTheFileLockedGivesUp) {
     EXPECT_EQ(ReadFile(target), "_EXCEPTION_POINTERS is null");
 }
 
-// A dump asked for outside a signal handler, with pointers made up from the
-// caller's own registers.
-TEST_F(DumpFiles, PointersFromNormalCodeGiveAMinidumpOfTheCaller) {
-    ucontext_t context;
-    siginfo_t info{};
-    _EXCEPTION_POINTERS pointers = CallersPointers(context, info);
-    info.si_signo = SIGTRAP;
-    fs::path target = m_folder / "caller.dmp";
-    std::u16string path = Utf16(target.string());
-    TKErrorUtils::DbgDumpErrorFile(&pointers, path.c_str());
-    Minidump dump(target);
-    ASSERT_GT(dump.Size(), 32u);
-    EXPECT_EQ(dump.U32(0), 0x504d444du);
-    std::vector<Minidump::Thread> threads = dump.Threads();
-    ASSERT_FALSE(threads.empty());
-    EXPECT_EQ(threads[0].id, static_cast<std::uint32_t>(gettid()));
-    EXPECT_EQ(threads[0].Rip(dump), static_cast<std::uint64_t>(context.uc_mcontext.gregs[REG_RIP]));
-    EXPECT_EQ(dump.U32(dump.Stream(6).rva + 8), static_cast<std::uint32_t>(SIGTRAP));
-}
-
-// Threads dumping to one path at once, as two crashes in the same second
-// with the same pointers would: the file always holds one whole dump.
+// Threads dumping to one path at once, outside a signal handler, as two
+// crashes in the same second with the same pointers would: the file always
+// holds one whole dump, of one of them.
 TEST_F(DumpFiles, ConcurrentDumpsOfOnePathLeaveOneWholeDump) {
     fs::path target = m_folder / "shared.dmp";
     std::u16string path = Utf16(target.string());
