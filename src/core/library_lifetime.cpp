@@ -4,6 +4,7 @@
 // library and any exported function.
 #include "core/lifetime.h"
 #include "core/class_records.h"
+#include "core/crash_report.h"
 #include "core/scratch_pools.h"
 #include "geo/ellipsoids.h"
 #include "json/json_blocks.h"
@@ -22,6 +23,8 @@ void LibraryLoad() {
     // 4. The runtime class records get their names and base links.
     InitClassRecords();
     // 5. The internet handle map: added by its subsystem.
+    // 6. The crash reports' folder beside the library, the local-time offset.
+    InitCrashReports();
 }
 
 void LibraryUnload() {
