@@ -116,16 +116,33 @@ bool IsUnsafe(TKWCHAR c) {
 // slashes is set.
 void AppendEncoded(std::u16string& out, const TKWCHAR* text, std::size_t i, std::size_t end,
                    Encode rule, bool slashes) {
-    for (; i < end; ++i) {
+    auto keeps = [&](TKWCHAR c) {
+        return rule == Encode::kNone || (rule == Encode::kSpacesOnly && c != ' ') ||
+               (rule == Encode::kAll && !IsUnsafe(c));
+    };
+    while (i < end) {
+        // Runs that need no change are appended whole.
+        std::size_t run = i;
+        while (run < end && text[run] != '\\' && keeps(text[run])) ++run;
+        if (run > i) {
+            out.append(reinterpret_cast<const char16_t*>(text) + i, run - i);
+            i = run;
+            if (i == end) break;
+        }
         TKWCHAR c = text[i];
-        if (slashes && c == '\\') c = '/';
-        if (rule == Encode::kNone || (rule == Encode::kSpacesOnly && c != ' ') ||
-            (rule == Encode::kAll && !IsUnsafe(c))) {
+        if (c == '\\' && slashes) {
+            out.push_back('/');
+            ++i;
+            continue;
+        }
+        if (keeps(c)) {
             out.push_back(c);
+            ++i;
             continue;
         }
         if (rule == Encode::kSpacesOnly) {
             AppendEscape(out, 0x20);
+            ++i;
             continue;
         }
         std::uint32_t cp = c;
@@ -151,6 +168,7 @@ void AppendEncoded(std::u16string& out, const TKWCHAR* text, std::size_t i, std:
             AppendEscape(out, 0x80 | ((cp >> 6) & 0x3F));
             AppendEscape(out, 0x80 | (cp & 0x3F));
         }
+        ++i;
     }
 }
 
@@ -197,6 +215,17 @@ void RemoveDotSegments(std::u16string& out, std::size_t from) {
             i = next;
         }
     }
+}
+
+// True when out[from, end) holds a "." or ".." segment.
+bool HasDotSegment(const std::u16string& out, std::size_t from) {
+    for (std::size_t k = out.find(u'.', from); k != std::u16string::npos;
+         k = out.find(u'.', k + 1)) {
+        bool starts = k == from || out[k - 1] == '/';
+        std::size_t next = k + 1 < out.size() && out[k + 1] == '.' ? k + 2 : k + 1;
+        if (starts && (next == out.size() || out[next] == '/')) return true;
+    }
+    return false;
 }
 
 // Builds the canonical form of url into out; false with the code set when
@@ -255,7 +284,7 @@ bool Canonicalize(const TKWCHAR* url, std::uint32_t flags, std::u16string& out) 
     AppendEncoded(out, s, i, extra, rule, special);
     if (special && hierarchical) {
         if (out.size() == pathOut) out.push_back('/');
-        if (!(flags & ICU_NO_META)) RemoveDotSegments(out, pathOut);
+        if (!(flags & ICU_NO_META) && HasDotSegment(out, pathOut)) RemoveDotSegments(out, pathOut);
     }
     AppendEncoded(out, s, extra, length, browser ? Encode::kNone : rule, false);
     return true;
