@@ -99,6 +99,17 @@ struct Request final : HandleBase {
     std::vector<Header> requestHeaders;  // as added by the caller
     std::string sentHeaders;             // the request head as it went out
 
+    // Where the transfer goes: the connection's server and the object, or
+    // after a redirect the target it named; the verb may change on the way.
+    std::string currentVerb;
+    bool redirected = false;
+    std::string targetHost, targetObject;
+    std::uint16_t targetPort = 0;
+    bool targetSecure = false;
+    int hops = 0;
+    std::string range;           // "bytes=N-" while restarting at an offset
+    bool acceptsRanges = false;  // a response of this request offered byte ranges
+
     // The transfer.
     CURL* easy = nullptr;
     CURLM* multi = nullptr;

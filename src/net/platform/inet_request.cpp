@@ -432,7 +432,10 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     DestroyTransfer(r);
     EnsureCurl();
     Connection& c = *r.connection;
-    std::uint16_t port = PortOf(r);
+    const std::string& host = r.redirected ? r.targetHost : c.host;
+    std::uint16_t port = r.redirected ? r.targetPort : PortOf(r);
+    bool secure = r.redirected ? r.targetSecure : IsSecure(r);
+    if (r.currentVerb.empty()) r.currentVerb = r.verb;
     std::string addresses;
     auto* session = static_cast<Session*>(c.parent);
     // Through a proxy only the proxy's name is looked up.
@@ -445,14 +448,14 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
         proxyHost = proxy.substr(0, colon);
         if (colon != std::string::npos) proxyPort = proxy.substr(colon + 1);
     }
-    const std::string& lookup = proxyHost.empty() ? c.host : proxyHost;
+    const std::string& lookup = proxyHost.empty() ? host : proxyHost;
     if (!IsAddressLiteral(lookup) && !Resolve(r, lookup, addresses)) return false;
 
     r.easy = curl_easy_init();
     r.multi = curl_multi_init();
     if (!r.easy || !r.multi) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    r.url = (IsSecure(r) ? "https://" : "http://") + HostForUrl(c.host) + ":" +
-            std::to_string(port) + EscapeObject(r.object);
+    r.url = (secure ? "https://" : "http://") + HostForUrl(host) + ":" + std::to_string(port) +
+            EscapeObject(r.redirected ? r.targetObject : r.object);
     CURL* e = r.easy;
     curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
     curl_easy_setopt(e, CURLOPT_SHARE, r.shared->share);
@@ -474,7 +477,7 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     bool http10 = r.version == "HTTP/1.0";
     curl_easy_setopt(e, CURLOPT_HTTP_VERSION,
                      http10 ? long(CURL_HTTP_VERSION_1_0) : long(CURL_HTTP_VERSION_1_1));
-    const std::string& verb = r.verb;
+    const std::string& verb = r.currentVerb;
     if (verb == "HEAD") {
         curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
     } else if (verb != "GET" || body || streamed) {
@@ -502,6 +505,7 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     };
     if (http10 && !has("Connection")) lines.push_back("Connection: Keep-Alive");
     if (!has("Expect")) lines.push_back("Expect:");  // no 100-continue round trip
+    if (!r.range.empty()) lines.push_back("Range: " + r.range);
     if (!r.accept.empty() && !has("Accept")) lines.push_back("Accept: " + r.accept);
     if ((r.flags & (INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE)) && !has("Pragma"))
         lines.push_back("Pragma: no-cache");
@@ -623,13 +627,97 @@ std::string HeaderText(const TKWCHAR* headers, std::uint32_t length) {
     return ToUtf8(headers, length);
 }
 
-// Sends the request and waits for the final response's headers.
-bool SendAndWait(Request& r, const std::string* body) {
+bool IsRedirect(std::uint32_t status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+constexpr int kMaxRedirects = 10;
+
+// The target a Location names, resolved against the current URL; false when
+// it is not an http or https URL.
+bool RedirectTarget(Request& r, const std::string& location) {
+    CURLU* u = curl_url();
+    if (!u) return false;
+    bool ok = curl_url_set(u, CURLUPART_URL, r.url.c_str(), 0) == CURLUE_OK &&
+              curl_url_set(u, CURLUPART_URL, location.c_str(), CURLU_ALLOW_SPACE) == CURLUE_OK;
+    char *scheme = nullptr, *host = nullptr, *port = nullptr, *path = nullptr, *query = nullptr;
+    if (ok) {
+        curl_url_get(u, CURLUPART_SCHEME, &scheme, 0);
+        curl_url_get(u, CURLUPART_HOST, &host, 0);
+        curl_url_get(u, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT);
+        curl_url_get(u, CURLUPART_PATH, &path, 0);
+        curl_url_get(u, CURLUPART_QUERY, &query, 0);
+        ok = scheme && host && port && path &&
+             (std::strcmp(scheme, "http") == 0 || std::strcmp(scheme, "https") == 0);
+    }
+    if (ok) {
+        r.targetSecure = std::strcmp(scheme, "https") == 0;
+        r.targetHost = host;
+        if (r.targetHost.size() > 2 && r.targetHost.front() == '[')
+            r.targetHost = r.targetHost.substr(1, r.targetHost.size() - 2);
+        r.targetPort = std::uint16_t(std::strtoul(port, nullptr, 10));
+        r.targetObject = path;
+        if (query) r.targetObject += std::string("?") + query;
+        r.redirected = true;
+    }
+    curl_free(scheme);
+    curl_free(host);
+    curl_free(port);
+    curl_free(path);
+    curl_free(query);
+    curl_url_cleanup(u);
+    return ok;
+}
+
+// Starts the request and waits for its headers.
+bool StartAndWait(Request& r, const std::string* body) {
     if (!Start(r, body, false, 0)) return false;
     r.Notify(INTERNET_STATUS_RECEIVING_RESPONSE, nullptr, 0);
     Pump(r, [&] { return r.headersDone; });
     if (!r.headersDone) return Fail(r.error ? r.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
     return true;
+}
+
+// Follows redirects unless the request asked not to: 303, and 301/302 of
+// anything but HEAD, become GETs without a body; 307 and 308 repeat the
+// request as it was. A streamed upload cannot be repeated: its 3xx stands.
+bool FollowRedirects(Request& r, const std::string* body) {
+    std::string saved = body ? *body : std::string();
+    bool withBody = body != nullptr;
+    while (IsRedirect(r.status) && !(r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) && !r.uploading) {
+        Header* location = FindHeader(r.headers, "Location");
+        if (!location) return true;
+        if (++r.hops > kMaxRedirects) {
+            Finish(r, ERROR_HTTP_REDIRECT_FAILED);
+            return Fail(ERROR_HTTP_REDIRECT_FAILED);
+        }
+        std::string where = location->value;
+        if (!RedirectTarget(r, where)) return true;
+        if (r.status != 307 && r.status != 308 && r.currentVerb != "HEAD") {
+            r.currentVerb = "GET";
+            withBody = false;
+        }
+        // Read a short body to its end so that the connection can serve the
+        // next hop; a long one is dropped with its connection.
+        Pump(r, [&] { return r.inbox.size() - r.inboxPos >= kBodyCeiling; });
+        std::string next = (r.targetSecure ? "https://" : "http://") + HostForUrl(r.targetHost) +
+                           ":" + std::to_string(r.targetPort) + r.targetObject;
+        r.NotifyText(INTERNET_STATUS_REDIRECT, next);
+        if (!StartAndWait(r, withBody ? &saved : nullptr)) return false;
+    }
+    return true;
+}
+
+// Sends the request and waits for the final response's headers.
+bool SendAndWait(Request& r, const std::string* body) {
+    r.currentVerb = r.verb;
+    r.redirected = false;
+    r.acceptsRanges = false;
+    r.hops = 0;
+    r.range.clear();
+    std::string saved = body ? *body : std::string();
+    if (!StartAndWait(r, body ? &saved : nullptr)) return false;
+    return FollowRedirects(r, body ? &saved : nullptr);
 }
 
 Request* LookupRequest(Handle handle) {
@@ -792,6 +880,9 @@ bool HttpSendRequestEx(Handle handle, const INTERNET_BUFFERSW* in, INTERNET_BUFF
         !ApplyHeaders(*r, HeaderText(in->lpcszHeader, in->dwHeadersLength),
                       HTTP_ADDREQ_FLAG_REPLACE | HTTP_ADDREQ_FLAG_ADD))
         return false;
+    r->currentVerb = r->verb;
+    r->redirected = false;
+    r->range.clear();
     if (!Start(*r, nullptr, true, in ? in->dwBufferTotal : 0)) return false;
     // Connect now, so that an unreachable server fails here.
     Pump(*r, [&] { return r->connected; });
@@ -887,17 +978,55 @@ std::uint32_t InternetSetFilePointer(Handle handle, std::int32_t distance, std::
         Fail(ERROR_INVALID_PARAMETER);
         return 0xFFFFFFFFu;
     }
-    std::int64_t target = method == 0   ? std::int64_t(distance)
-                          : method == 1 ? std::int64_t(r->position) + distance
-                                        : -1;
     if (method > 2) {
         Fail(ERROR_INVALID_PARAMETER);
         return 0xFFFFFFFFu;
     }
-    if (target < std::int64_t(r->position) || target > 0xFFFFFFFELL) {
-        // Only forward moves are possible on a response stream.
+    if (!r->headersDone || r->uploading) {
         Fail(ERROR_INTERNET_INVALID_OPERATION);
         return 0xFFFFFFFFu;
+    }
+    std::int64_t target = std::int64_t(distance);
+    if (method == 1) target += std::int64_t(r->position);
+    if (method == 2) {
+        // The whole body's length: after a restart the range's total.
+        Header* range = FindHeader(r->headers, "Content-Range");
+        Header* length = FindHeader(r->headers, "Content-Length");
+        std::size_t slash = range ? range->value.rfind('/') : std::string::npos;
+        if (r->status == 206 && slash != std::string::npos)
+            target += std::int64_t(std::strtoull(range->value.c_str() + slash + 1, nullptr, 10));
+        else if (length && r->status != 206)
+            target += std::int64_t(std::strtoull(length->value.c_str(), nullptr, 10));
+        else {
+            Fail(ERROR_INTERNET_INVALID_OPERATION);
+            return 0xFFFFFFFFu;
+        }
+    }
+    if (target < 0 || target > 0xFFFFFFFELL) {
+        Fail(ERROR_INVALID_PARAMETER);
+        return 0xFFFFFFFFu;
+    }
+    if (target < std::int64_t(r->position) || method == 2) {
+        // Backward, or from the end: ask again for the bytes from the
+        // target on, when the server takes byte ranges.
+        Header* ranges = FindHeader(r->headers, "Accept-Ranges");
+        if (ranges && EqualsNoCase(ranges->value, "bytes")) r->acceptsRanges = true;
+        if (!r->acceptsRanges || r->currentVerb != "GET") {
+            Fail(ERROR_INTERNET_INVALID_OPERATION);
+            return 0xFFFFFFFFu;
+        }
+        if (target != std::int64_t(r->position) || method == 2) {
+            r->range = "bytes=" + std::to_string(target) + "-";
+            bool ok = StartAndWait(*r, nullptr);
+            r->range.clear();
+            if (!ok) return 0xFFFFFFFFu;
+            if (r->status != 206) {
+                Fail(ERROR_INTERNET_INVALID_OPERATION);
+                return 0xFFFFFFFFu;
+            }
+            r->position = std::uint64_t(target);
+        }
+        return std::uint32_t(r->position);
     }
     char scratch[16384];
     while (std::int64_t(r->position) < target) {
