@@ -200,6 +200,11 @@ std::string Collect(const UrlParts& url, const std::string& name) {
 }  // namespace
 
 std::string CookieHeaderFor(const std::string& url) {
+    {
+        Store& store = TheStore();
+        std::lock_guard<std::mutex> guard(store.lock);
+        if (store.cookies.empty()) return std::string();
+    }
     UrlParts parts;
     return SplitUrl(url, parts) ? Collect(parts, std::string()) : std::string();
 }

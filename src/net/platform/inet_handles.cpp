@@ -51,6 +51,13 @@ SessionShared::~SessionShared() {
     if (share) curl_share_cleanup(share);
 }
 
+Connection::~Connection() {
+    for (auto& pair : idle) {
+        curl_easy_cleanup(pair.first);
+        curl_multi_cleanup(pair.second);
+    }
+}
+
 // ---- registry ---------------------------------------------------------------------
 
 namespace {

@@ -77,9 +77,13 @@ struct Connection final : HandleBase {
     std::string host;  // UTF-8, as given (IPv6 without brackets)
     std::uint16_t port = 0;
     std::uint32_t flags = 0;
+    ~Connection() override;
     // "host:port:address,..." entries from the first lookup of each name.
     std::mutex resolvedLock;
     std::vector<std::pair<std::string, std::string>> resolved;
+    // Easy and multi handles of finished requests, kept for the next ones.
+    std::mutex idleLock;
+    std::vector<std::pair<CURL*, CURLM*>> idle;
 };
 
 struct Header {
@@ -125,8 +129,9 @@ struct Request final : HandleBase {
 
     // Streamed upload (HttpSendRequestEx).
     bool uploading = false, uploadEnded = false, uploadPaused = false;
-    std::string upload;
-    std::size_t uploadPos = 0;
+    // The caller's bytes of the Write in progress, taken by curl directly.
+    const char* upload = nullptr;
+    std::size_t uploadLeft = 0;
     std::uint64_t uploadTotal = 0, uploadWritten = 0;
 
     // The response of the current hop.

@@ -21,6 +21,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <string_view>
 
 #include "net/platform/inet_handles.h"
 #include "platform/last_error.h"
@@ -234,29 +235,38 @@ void Finish(Request& r, std::uint32_t code) {
 
 // ---- curl callbacks -------------------------------------------------------------
 
+// Drops blanks and line ends around a piece of a header line.
+std::string_view TrimView(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() &&
+           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     Request& r = *static_cast<Request*>(user);
     size_t length = size * count;
     r.lastActivity = Clock::now();
     if (r.headersDone) return length;  // trailers of a chunked body
-    std::string line(data, length);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.compare(0, 5, "HTTP/") == 0) {
+    std::string_view line(data, length);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+    if (line.substr(0, 5) == "HTTP/") {
         if (r.status == 0) {
             std::uint32_t sent = std::uint32_t(r.sentHeaders.size() + r.body.size());
             r.Notify(INTERNET_STATUS_REQUEST_SENT, &sent, sizeof sent);
         }
         r.headers.clear();
-        r.statusLine = line;
-        r.rawHead = line + "\r\n";
+        r.statusLine.assign(line);
+        r.rawHead.assign(line).append("\r\n");
         std::size_t sp = line.find(' ');
-        r.httpVersion = line.substr(0, sp);
+        r.httpVersion.assign(line.substr(0, sp));
         r.status = 0;
         r.statusText.clear();
-        if (sp != std::string::npos) {
-            r.status = std::uint32_t(std::strtoul(line.c_str() + sp + 1, nullptr, 10));
+        if (sp != std::string_view::npos) {
+            r.status = std::uint32_t(std::strtoul(r.statusLine.c_str() + sp + 1, nullptr, 10));
             std::size_t sp2 = line.find(' ', sp + 1);
-            if (sp2 != std::string::npos) r.statusText = line.substr(sp2 + 1);
+            if (sp2 != std::string_view::npos) r.statusText.assign(line.substr(sp2 + 1));
         }
         return length;
     }
@@ -272,13 +282,14 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         return length;
     }
     if ((line[0] == ' ' || line[0] == '\t') && !r.headers.empty()) {
-        r.headers.back().value += ' ' + Trim(line);  // a folded line continues the last
+        r.headers.back().value.append(" ").append(TrimView(line));  // a folded line
     } else {
         std::size_t colon = line.find(':');
-        if (colon != std::string::npos)
-            r.headers.push_back({Trim(line.substr(0, colon)), Trim(line.substr(colon + 1))});
+        if (colon != std::string_view::npos)
+            r.headers.push_back({std::string(TrimView(line.substr(0, colon))),
+                                 std::string(TrimView(line.substr(colon + 1)))});
     }
-    r.rawHead += line + "\r\n";
+    r.rawHead.append(line).append("\r\n");
     return length;
 }
 
@@ -312,20 +323,15 @@ size_t OnBody(char* data, size_t size, size_t count, void* user) {
 
 size_t OnUpload(char* buffer, size_t size, size_t count, void* user) {
     Request& r = *static_cast<Request*>(user);
-    size_t room = size * count;
-    size_t waiting = r.upload.size() - r.uploadPos;
-    if (waiting == 0) {
+    if (r.uploadLeft == 0) {
         if (r.uploadEnded) return 0;
         r.uploadPaused = true;
         return CURL_READFUNC_PAUSE;
     }
-    size_t n = std::min(room, waiting);
-    std::memcpy(buffer, r.upload.data() + r.uploadPos, n);
-    r.uploadPos += n;
-    if (r.uploadPos == r.upload.size()) {
-        r.upload.clear();
-        r.uploadPos = 0;
-    }
+    size_t n = std::min(size * count, r.uploadLeft);
+    std::memcpy(buffer, r.upload, n);
+    r.upload += n;
+    r.uploadLeft -= n;
     r.lastActivity = Clock::now();
     return n;
 }
@@ -354,15 +360,6 @@ curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
 
 int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
     if (type == CURLINFO_HEADER_OUT) static_cast<Request*>(user)->sentHeaders.append(data, size);
-    return 0;
-}
-
-int OnProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t sent) {
-    Request& r = *static_cast<Request*>(user);
-    static_assert(sizeof(curl_off_t) == 8, "64-bit transfer counts");
-    // Bytes moving either way count as activity for the idle timeout.
-    std::uint64_t moved = std::uint64_t(now) + std::uint64_t(sent);
-    if (moved != r.uploadWritten + r.position) r.lastActivity = Clock::now();
     return 0;
 }
 
@@ -395,7 +392,7 @@ void Pump(Request& r, Ready ready) {
         if (ready() || r.finished) return;
         // Before the connection stands, curl's connect timeout governs; a
         // second more here only guards against a stuck transfer.
-        bool sending = r.uploading && !(r.uploadEnded && r.upload.size() == r.uploadPos);
+        bool sending = r.uploading && !r.uploadEnded;
         std::uint32_t idle = !r.connected ? r.Option(kConnectTimeout, kDefaultConnectTimeout) + 1000
                              : sending    ? r.Option(kSendTimeout, kDefaultSendTimeout)
                                           : r.Option(kReceiveTimeout, kDefaultReceiveTimeout);
@@ -451,8 +448,18 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     const std::string& lookup = proxyHost.empty() ? host : proxyHost;
     if (!IsAddressLiteral(lookup) && !Resolve(r, lookup, addresses)) return false;
 
-    r.easy = curl_easy_init();
-    r.multi = curl_multi_init();
+    {
+        // A finished request's handles serve the next one.
+        std::lock_guard<std::mutex> guard(c.idleLock);
+        if (!c.idle.empty()) {
+            r.easy = c.idle.back().first;
+            r.multi = c.idle.back().second;
+            c.idle.pop_back();
+            curl_easy_reset(r.easy);
+        }
+    }
+    if (!r.easy) r.easy = curl_easy_init();
+    if (!r.multi) r.multi = curl_multi_init();
     if (!r.easy || !r.multi) return Fail(ERROR_NOT_ENOUGH_MEMORY);
     r.url = (secure ? "https://" : "http://") + HostForUrl(host) + ":" + std::to_string(port) +
             EscapeObject(r.redirected ? r.targetObject : r.object);
@@ -557,9 +564,6 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, OnDebug);
     curl_easy_setopt(e, CURLOPT_DEBUGDATA, &r);
     curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
-    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, OnProgress);
-    curl_easy_setopt(e, CURLOPT_XFERINFODATA, &r);
-    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
 
     if (curl_multi_add_handle(r.multi, e) != CURLM_OK) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
     r.started = true;
@@ -627,6 +631,16 @@ std::string HeaderText(const TKWCHAR* headers, std::uint32_t length) {
     return ToUtf8(headers, length);
 }
 
+// Waits for the response's headers. The request head has gone out by then,
+// so curl's running commentary (which carried it) is switched off.
+bool WaitForHeaders(Request& r) {
+    r.Notify(INTERNET_STATUS_RECEIVING_RESPONSE, nullptr, 0);
+    Pump(r, [&] { return r.headersDone; });
+    if (!r.headersDone) return Fail(r.error ? r.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    if (!r.finished) curl_easy_setopt(r.easy, CURLOPT_VERBOSE, 0L);
+    return true;
+}
+
 bool IsRedirect(std::uint32_t status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -672,10 +686,7 @@ bool RedirectTarget(Request& r, const std::string& location) {
 // Starts the request and waits for its headers.
 bool StartAndWait(Request& r, const std::string* body) {
     if (!Start(r, body, false, 0)) return false;
-    r.Notify(INTERNET_STATUS_RECEIVING_RESPONSE, nullptr, 0);
-    Pump(r, [&] { return r.headersDone; });
-    if (!r.headersDone) return Fail(r.error ? r.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
-    return true;
+    return WaitForHeaders(r);
 }
 
 // Follows redirects unless the request asked not to: 303, and 301/302 of
@@ -732,9 +743,19 @@ void DestroyTransfer(Request& r) {
         r.Notify(INTERNET_STATUS_CLOSING_CONNECTION, nullptr, 0);
         r.Notify(INTERNET_STATUS_CONNECTION_CLOSED, nullptr, 0);
     }
-    if (r.multi && r.easy && !r.finished) curl_multi_remove_handle(r.multi, r.easy);
-    if (r.easy) curl_easy_cleanup(r.easy);
-    if (r.multi) curl_multi_cleanup(r.multi);
+    if (r.multi && r.easy && r.started && !r.finished) curl_multi_remove_handle(r.multi, r.easy);
+    bool kept = false;
+    if (r.easy && r.multi && r.connection) {
+        std::lock_guard<std::mutex> guard(r.connection->idleLock);
+        if (r.connection->idle.size() < 4) {
+            r.connection->idle.emplace_back(r.easy, r.multi);
+            kept = true;
+        }
+    }
+    if (!kept) {
+        if (r.easy) curl_easy_cleanup(r.easy);
+        if (r.multi) curl_multi_cleanup(r.multi);
+    }
     if (r.headerList) curl_slist_free_all(r.headerList);
     if (r.resolveList) curl_slist_free_all(r.resolveList);
     r.easy = nullptr;
@@ -744,8 +765,8 @@ void DestroyTransfer(Request& r) {
     r.connected = r.socketOpened = false;
     r.error = 0;
     r.uploading = r.uploadEnded = r.uploadPaused = false;
-    r.upload.clear();
-    r.uploadPos = 0;
+    r.upload = nullptr;
+    r.uploadLeft = 0;
     r.uploadTotal = r.uploadWritten = 0;
     r.status = 0;
     r.statusLine.clear();
@@ -899,12 +920,18 @@ bool InternetWriteFile(Handle handle, const void* data, std::uint32_t count,
     if (!r->uploading || r->uploadEnded) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     if (Failed(*r)) return Fail(r->error);
     if (r->uploadWritten + count > r->uploadTotal) return Fail(ERROR_INVALID_PARAMETER);
-    r->upload.append(static_cast<const char*>(data), count);
+    // curl takes the bytes straight from the caller's buffer; the call
+    // returns when it has taken them all.
+    r->upload = static_cast<const char*>(data);
+    r->uploadLeft = count;
     r->uploadWritten += count;
     Resume(*r);
-    // Hold at most the ceiling: send until the rest fits.
-    Pump(*r, [&] { return r->upload.size() - r->uploadPos <= kBodyCeiling; });
-    if (Failed(*r)) return Fail(r->error);
+    Pump(*r, [&] { return r->uploadLeft == 0; });
+    r->upload = nullptr;
+    if (r->uploadLeft) {
+        r->uploadLeft = 0;
+        return Fail(r->error ? r->error : ERROR_INTERNET_CONNECTION_ABORTED);
+    }
     *written = count;
     return true;
 }
@@ -915,10 +942,7 @@ bool HttpEndRequest(Handle handle, INTERNET_BUFFERSW*, std::uint32_t, std::uint6
     if (!r->uploading) return Fail(ERROR_INTERNET_INCORRECT_HANDLE_STATE);
     r->uploadEnded = true;
     Resume(*r);
-    r->Notify(INTERNET_STATUS_RECEIVING_RESPONSE, nullptr, 0);
-    Pump(*r, [&] { return r->headersDone; });
-    if (!r->headersDone) return Fail(r->error ? r->error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
-    return true;
+    return WaitForHeaders(*r);
 }
 
 // ---- reading -------------------------------------------------------------------------
