@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "net/platform/inet.h"
 #include "net_test_support.h"
 #include "tavikfcu/TKNet.h"
 
@@ -419,3 +420,90 @@ TEST(HttpFile, ContextsVerbsUrlsAndOpenURL) {
 }
 
 }  // namespace
+
+// ---- HTTPS -------------------------------------------------------------------------------
+
+namespace {
+
+// The status of a GET over HTTPS, or the code thrown.
+std::uint32_t HttpsGet(const TKWCHAR* host, unsigned short port, std::uint32_t requestFlags,
+                       std::uint32_t securityFlags) {
+    CTKInternetSession session(TKL("tk-test"));
+    CTKHttpConnection* conn =
+        session.GetHttpConnection(host, INTERNET_FLAG_SECURE, port, nullptr, nullptr);
+    CTKHttpFile* file = conn->OpenRequest(TKL("GET"), TKL("/index.html"), nullptr, 1, nullptr,
+                                          nullptr, requestFlags);
+    if (securityFlags) file->SetOption(INTERNET_OPTION_SECURITY_FLAGS, securityFlags);
+    std::uint32_t status = 0;
+    std::uint32_t code = CodeThrownBy([&] {
+        file->SendRequest();
+        file->QueryInfoStatusCode(status);
+        ReadAll(file);
+    });
+    delete file;
+    delete conn;
+    return code ? code : status;
+}
+
+}  // namespace
+
+TEST(Https, CertificatesAreVerifiedAndEachFlagRelaxesOnlyItsCheck) {
+    REQUIRE_NGINX(nginx);
+    if (!nginx->GoodTlsPort()) GTEST_SKIP() << "openssl could not make the test certificates";
+    const TKWCHAR* ip = TKL("127.0.0.1");
+    const TKWCHAR* local = TKL("localhost");
+    const std::uint32_t ca = SECURITY_FLAG_IGNORE_UNKNOWN_CA;
+    const std::uint32_t cn = SECURITY_FLAG_IGNORE_CERT_CN_INVALID;
+    const std::uint32_t date = SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
+    struct Row {
+        const char* name;
+        bool trustTestAuthority;
+        const TKWCHAR* host;
+        unsigned short port;
+        std::uint32_t requestFlags, securityFlags, expect;
+    };
+    const Row rows[] = {
+        {"unknown authority by default", false, ip, nginx->GoodTlsPort(), 0, 0, 12045},
+        {"authority relaxed", false, ip, nginx->GoodTlsPort(), 0, ca, 200},
+        {"trusted authority", true, local, nginx->GoodTlsPort(), 0, 0, 200},
+        {"another host's certificate", true, ip, nginx->WrongHostTlsPort(), 0, 0, 12038},
+        {"name relaxed by request flag", true, ip, nginx->WrongHostTlsPort(),
+         INTERNET_FLAG_IGNORE_CERT_CN_INVALID, 0, 200},
+        {"name relaxed by security flag", true, ip, nginx->WrongHostTlsPort(), 0, cn, 200},
+        {"name flag leaves the authority checked", false, ip, nginx->WrongHostTlsPort(), 0, cn,
+         12045},
+        {"authority flag leaves the name checked", false, ip, nginx->WrongHostTlsPort(), 0, ca,
+         12038},
+        {"expired", true, ip, nginx->ExpiredTlsPort(), 0, 0, 12037},
+        {"dates relaxed", true, ip, nginx->ExpiredTlsPort(), 0, date, 200},
+        {"authority flag leaves the dates checked", false, ip, nginx->ExpiredTlsPort(), 0, ca,
+         12037},
+        {"dates flag leaves the authority checked", false, ip, nginx->ExpiredTlsPort(), 0, date,
+         12045},
+        {"both relaxed", false, ip, nginx->ExpiredTlsPort(), 0, ca | date, 200},
+        // A relaxed connection is never lent to a strict request.
+        {"strict again after relaxed ones", false, ip, nginx->GoodTlsPort(), 0, 0, 12045},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        tk::inet::UseTrustStoreFile(row.trustTestAuthority ? nginx->CaFile().c_str() : nullptr);
+        EXPECT_EQ(HttpsGet(row.host, row.port, row.requestFlags, row.securityFlags), row.expect);
+    }
+    tk::inet::UseTrustStoreFile(nullptr);
+}
+
+TEST(Https, OpenURLOverHttps) {
+    REQUIRE_NGINX(nginx);
+    if (!nginx->GoodTlsPort()) GTEST_SKIP() << "openssl could not make the test certificates";
+    tk::inet::UseTrustStoreFile(nginx->CaFile().c_str());
+    CTKInternetSession session;
+    std::u16string url = u"https://localhost:" +
+                         nettest::Wide(std::to_string(nginx->GoodTlsPort())) + u"/index.html";
+    CTKHttpFile* file = session.OpenURL(reinterpret_cast<const TKWCHAR*>(url.c_str()));
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(ReadAll(file), "<html>hello</html>\n");
+    // The file's URL names its server; the scheme is always "http://".
+    EXPECT_EQ(Text(file->GetFileURL()), u"http://localhost/index.html");
+    delete file;
+    tk::inet::UseTrustStoreFile(nullptr);
+}

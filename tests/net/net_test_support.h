@@ -77,6 +77,7 @@ class Nginx {
             chmod(p.c_str(), 0777);
         }
         port_ = FreePort();
+        tls_ = MakeCertificates();
         std::string conf = prefix_ + "/nginx.conf";
         std::ofstream c(conf);
         if (geteuid() == 0) c << "user root;\n";
@@ -97,7 +98,19 @@ class Nginx {
           << "    location /echo-cookie { return 200 \"$http_cookie\"; }\n"
           << "    location /echo-agent { return 200 \"$http_user_agent\"; }\n"
           << "    location /moved { return 302 /index.html; }\n"
-          << "  }\n}\n";
+          << "  }\n";
+        if (tls_) {
+            // One HTTPS server per certificate: right, for another host, expired.
+            const char* names[] = {"good", "wronghost", "expired"};
+            for (int i = 0; i < 3; ++i) {
+                tlsPorts_[i] = FreePort();
+                c << "  server {\n    listen 127.0.0.1:" << tlsPorts_[i] << " ssl;\n"
+                  << "    ssl_certificate " << prefix_ << "/tls/" << names[i] << ".crt;\n"
+                  << "    ssl_certificate_key " << prefix_ << "/tls/" << names[i] << ".key;\n"
+                  << "    root " << prefix_ << "/html;\n  }\n";
+            }
+        }
+        c << "}\n";
         c.close();
         WriteFile(prefix_ + "/html/index.html", "<html>hello</html>\n");
         pid_ = fork();
@@ -137,11 +150,47 @@ class Nginx {
     ~Nginx() { Stop(); }
 
     unsigned short Port() const { return port_; }
+    // HTTPS ports (0 without openssl): a certificate for 127.0.0.1 and
+    // localhost, one for wrong.example, an expired one; all issued by the
+    // authority in CaFile(), which no system trusts.
+    unsigned short GoodTlsPort() const { return tlsPorts_[0]; }
+    unsigned short WrongHostTlsPort() const { return tlsPorts_[1]; }
+    unsigned short ExpiredTlsPort() const { return tlsPorts_[2]; }
+    std::string CaFile() const { return prefix_ + "/tls/ca.crt"; }
     std::string Html() const { return prefix_ + "/html"; }
 
   private:
+    bool MakeCertificates() {
+        std::string dir = prefix_ + "/tls";
+        std::string script =
+            "set -e; mkdir -p '" + dir + "'; cd '" + dir +
+            "'; "
+            "openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.crt -days 2 "
+            "-subj '/CN=TK Test CA'; "
+            "for n in good:DNS:localhost,IP:127.0.0.1:2 wronghost:DNS:wrong.example:2 "
+            "expired:DNS:localhost,IP:127.0.0.1:-1; do "
+            "name=${n%%:*}; rest=${n#*:}; days=${rest##*:}; san=${rest%:*}; "
+            "openssl req -newkey rsa:2048 -nodes -keyout $name.key -out $name.csr "
+            "-subj /CN=$name; "
+            "printf 'subjectAltName=%s\\n' \"$san\" > $name.ext; "
+            "openssl x509 -req -in $name.csr -CA ca.crt -CAkey ca.key -CAcreateserial "
+            "-out $name.crt -days $days -extfile $name.ext; done";
+        std::string cmd = "sh -c \"" + Escape(script) + "\" >/dev/null 2>&1";
+        return std::system(cmd.c_str()) == 0;
+    }
+    static std::string Escape(const std::string& s) {
+        std::string out;
+        for (char ch : s) {
+            if (ch == '"' || ch == '$' || ch == '\\' || ch == '`') out.push_back('\\');
+            out.push_back(ch);
+        }
+        return out;
+    }
+
     std::string prefix_;
     unsigned short port_ = 0;
+    bool tls_ = false;
+    unsigned short tlsPorts_[3] = {0, 0, 0};
     pid_t pid_ = -1;
 };
 

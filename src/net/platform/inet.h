@@ -99,6 +99,12 @@ bool InternetQueryDataAvailable(Handle request, std::uint32_t* available, std::u
 // out in characters.
 bool InternetGetLastResponseInfo(std::uint32_t* error, TKWCHAR* buffer, std::uint32_t* length);
 
+// ---- certificates -------------------------------------------------------------------
+// The store server certificates are checked against: the system's (null, the
+// default) or a PEM file of authorities instead. A seam for tests, which
+// trust an authority of their own; process-wide.
+void UseTrustStoreFile(const char* pemPath);
+
 // ---- URL services -------------------------------------------------------------
 
 // The parts a crack asks for: a buffer and its capacity in characters (the

@@ -111,8 +111,10 @@ struct Request final : HandleBase {
     std::uint16_t targetPort = 0;
     bool targetSecure = false;
     int hops = 0;
-    std::string range;           // "bytes=N-" while restarting at an offset
-    bool acceptsRanges = false;  // a response of this request offered byte ranges
+    std::string range;  // "bytes=N-" while restarting at an offset
+    bool acceptsRanges = false;
+    std::uint32_t relax = 0;  // certificate checks the caller turned off  // a response of this
+                              // request offered byte ranges
 
     // The transfer.
     CURL* easy = nullptr;
