@@ -507,3 +507,45 @@ TEST(Https, OpenURLOverHttps) {
     delete file;
     tk::inet::UseTrustStoreFile(nullptr);
 }
+
+TEST(HttpFile, ProxyAcceptTypesAndAnIdleTimeoutThatAFlowingBodyNeverHits) {
+    // A proxy sees the whole URL on the request line.
+    S proxy([](int fd, const std::atomic<bool>&) {
+        std::string head = S::ReadHead(fd);
+        std::string line = head.substr(0, head.find("\r\n"));
+        std::size_t accept = head.find("Accept: ");
+        line += "|" + head.substr(accept + 8, head.find("\r\n", accept) - accept - 8);
+        S::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(line.size()) +
+                        "\r\n\r\n" + line);
+    });
+    std::u16string proxyName = u"127.0.0.1:" + nettest::Wide(std::to_string(proxy.Port()));
+    CTKInternetSession session(TKL("tk-test"), 1, INTERNET_OPEN_TYPE_PROXY,
+                               reinterpret_cast<const TKWCHAR*>(proxyName.c_str()));
+    CTKHttpConnection* conn =
+        session.GetHttpConnection(TKL("origin.test"), static_cast<unsigned short>(8080));
+    const TKWCHAR* accept[] = {TKL("text/html"), TKL("application/json"), nullptr};
+    CTKHttpFile* file = conn->OpenRequest(TKL("GET"), TKL("/p?q=1"), nullptr, 1, accept);
+    file->SendRequest();
+    EXPECT_EQ(ReadAll(file),
+              "GET http://origin.test:8080/p?q=1 HTTP/1.0|text/html, application/json");
+    delete file;
+    delete conn;
+
+    // Bytes that keep coming, each within the timeout, never time out.
+    S slow([](int fd, const std::atomic<bool>&) {
+        S::ReadHead(fd);
+        S::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: 6\r\n\r\n");
+        for (int i = 0; i < 6; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+            S::Send(fd, "x");
+        }
+    });
+    CTKInternetSession plain;
+    plain.SetOption(INTERNET_OPTION_RECEIVE_TIMEOUT, 600u);
+    CTKHttpConnection* c2 = plain.GetHttpConnection(TKL("127.0.0.1"), slow.Port());
+    CTKHttpFile* f2 = c2->OpenRequest(TKL("GET"), TKL("/"));
+    f2->SendRequest();
+    EXPECT_EQ(ReadAll(f2, 1), "xxxxxx");
+    delete f2;
+    delete c2;
+}
