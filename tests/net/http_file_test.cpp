@@ -390,6 +390,14 @@ TEST(HttpFile, ContextsVerbsUrlsAndOpenURL) {
     EXPECT_EQ(Text(b->GetFileURL()), u"http://example.invalid/abs");
     EXPECT_EQ(Text(c->GetFileURL()), u"http://example.invalid");
     EXPECT_EQ(b->GetVerb(), CTKString(TKL("")));
+    // Header modifiers; a line that would split on the wire is refused.
+    EXPECT_TRUE(a->AddRequestHeaders(TKL("X-A: 1\r\nX-B: 2"), HTTP_ADDREQ_FLAG_ADD));
+    EXPECT_FALSE(a->AddRequestHeaders(TKL("X-A: 3"), HTTP_ADDREQ_FLAG_ADD_IF_NEW));
+    EXPECT_TRUE(a->AddRequestHeaders(TKL("X-A: 3"), HTTP_ADDREQ_FLAG_COALESCE));
+    EXPECT_TRUE(a->AddRequestHeaders(TKL("X-B:"), HTTP_ADDREQ_FLAG_REPLACE));     // removes
+    EXPECT_FALSE(a->AddRequestHeaders(TKL("X-B: 4"), HTTP_ADDREQ_FLAG_REPLACE));  // gone
+    EXPECT_FALSE(a->AddRequestHeaders(TKL("X-C: a\rInjected: yes"), HTTP_ADDREQ_FLAG_ADD));
+    EXPECT_TRUE(a->AddRequestHeaders(nullptr, HTTP_ADDREQ_FLAG_ADD, -1));  // length 0
     // Before SendRequestEx a request only reads.
     EXPECT_EQ(CodeThrownBy([&] { a->Write("x", 1); }), std::uint32_t(ERROR_INVALID_HANDLE));
     a->Close();

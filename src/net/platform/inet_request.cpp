@@ -61,6 +61,15 @@ Header* FindHeader(std::vector<Header>& list, const std::string& name) {
     return nullptr;
 }
 
+// Text that goes into a header line, with the characters that could end the
+// line removed.
+std::string WithoutLineBreaks(std::string text) {
+    text.erase(std::remove_if(text.begin(), text.end(),
+                              [](char c) { return c == '\r' || c == '\n' || c == '\0'; }),
+               text.end());
+    return text;
+}
+
 // ---- names ------------------------------------------------------------------------
 
 bool IsAddressLiteral(const std::string& host) {
@@ -596,10 +605,13 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, r.headerList);
     if (const std::u16string* agent = r.Agent()) {
         static thread_local std::string text;
-        text = ToUtf8(agent->data(), agent->size());
+        text = WithoutLineBreaks(ToUtf8(agent->data(), agent->size()));
         curl_easy_setopt(e, CURLOPT_USERAGENT, text.c_str());  // curl copies it
     }
-    if (!r.referrer.empty()) curl_easy_setopt(e, CURLOPT_REFERER, r.referrer.c_str());
+    if (!r.referrer.empty()) {
+        r.referrer = WithoutLineBreaks(r.referrer);
+        curl_easy_setopt(e, CURLOPT_REFERER, r.referrer.c_str());
+    }
     const std::u16string& user = !r.options.user.empty() ? r.options.user : c.options.user;
     const std::u16string& password =
         !r.options.password.empty() ? r.options.password : c.options.password;
@@ -673,6 +685,12 @@ bool ApplyHeaders(Request& r, const std::string& text, std::uint32_t modifiers) 
         }
         std::string name = Trim(line.substr(0, colon));
         std::string value = Trim(line.substr(colon + 1));
+        // A lone CR or a NUL inside a line would split it on the wire.
+        if (line.find('\r') != std::string::npos || line.find('\0') != std::string::npos ||
+            name.find_first_of(" \t") != std::string::npos) {
+            ok = Fail(ERROR_HTTP_INVALID_HEADER);
+            continue;
+        }
         Header* found = FindHeader(r.requestHeaders, name);
         if (modifiers & HTTP_ADDREQ_FLAG_REPLACE) {
             if (found) {
@@ -891,7 +909,7 @@ Handle HttpOpenRequest(Handle connectionHandle, const TKWCHAR* verb, const TKWCH
     if (acceptTypes)
         for (const TKWCHAR** t = acceptTypes; *t; ++t) {
             if (!r->accept.empty()) r->accept += ", ";
-            r->accept += ToUtf8(*t);
+            r->accept += WithoutLineBreaks(ToUtf8(*t));
         }
     r->flags = flags;
     r->context = context;
