@@ -32,10 +32,6 @@ nettest::Nginx* Server() {
             std::fprintf(stderr, "no nginx: %s\n", why.c_str());
             return n;
         }
-        std::ofstream big(n->Html() + "/big256.bin", std::ios::binary);
-        std::vector<char> block(1 << 20, 'x');
-        for (std::uint64_t at = 0; at < kBig; at += block.size())
-            big.write(block.data(), std::streamsize(block.size()));
         nettest::WriteFile(n->Html() + "/small.bin", std::string(1024, 's'));
         return n;
     }();
@@ -56,8 +52,21 @@ std::string Url(const char* path) {
 
 // ---- download -----------------------------------------------------------------------
 
+// The 256 MiB file, written on first use.
+bool BigFile() {
+    static const bool made = [] {
+        if (!Server()) return false;
+        std::ofstream big(Server()->Html() + "/big256.bin", std::ios::binary);
+        std::vector<char> block(1 << 20, 'x');
+        for (std::uint64_t at = 0; at < kBig; at += block.size())
+            big.write(block.data(), std::streamsize(block.size()));
+        return bool(big);
+    }();
+    return made;
+}
+
 void BM_DownloadTk(benchmark::State& state) {
-    if (!Server()) return state.SkipWithError("no nginx");
+    if (!BigFile()) return state.SkipWithError("no nginx");
     CTKInternetSession session(TKL("bench"));
     CTKHttpConnection* conn = session.GetHttpConnection(TKL("127.0.0.1"), Server()->Port());
     std::vector<char> buf(64 * 1024);
@@ -90,7 +99,7 @@ size_t Discard(char*, size_t size, size_t n, void*) {
 }
 
 void BM_DownloadCurl(benchmark::State& state) {
-    if (!Server()) return state.SkipWithError("no nginx");
+    if (!BigFile()) return state.SkipWithError("no nginx");
     CURL* e = curl_easy_init();
     std::string url = Url("/big256.bin");
     curl_easy_setopt(e, CURLOPT_URL, url.c_str());

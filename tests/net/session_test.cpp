@@ -176,8 +176,9 @@ TEST(Session, NotificationsOfAConnectionReachItsSessionAndConnectionsAreReused) 
     session.EnableStatusCallback(1);
     CTKHttpConnection* conn = session.GetHttpConnection(TKL("localhost"), nginx->Port());
     for (int i = 0; i < 2; ++i) {
-        CTKHttpFile* file =
-            conn->OpenRequest(TKL("GET"), TKL("/index.html"), nullptr, 1, nullptr, TKL("HTTP/1.1"));
+        // The second request is redirected to the first one's object.
+        CTKHttpFile* file = conn->OpenRequest(TKL("GET"), i ? TKL("/moved") : TKL("/index.html"),
+                                              nullptr, 1, nullptr, TKL("HTTP/1.1"));
         file->SendRequest();
         char body[64];
         unsigned int n = 0, total = 0;
@@ -187,14 +188,16 @@ TEST(Session, NotificationsOfAConnectionReachItsSessionAndConnectionsAreReused) 
     }
     delete conn;
     session.Close();
-    // The name is looked up once per connection, the socket opened once,
-    // and each request is seen from sending to closing.
+    // The name is looked up once per connection, the socket opened once
+    // (the redirect's hop reuses it too), and each request is seen from
+    // sending to closing.
     EXPECT_EQ(session.Count(INTERNET_STATUS_RESOLVING_NAME), 1u);
     EXPECT_EQ(session.Count(INTERNET_STATUS_NAME_RESOLVED), 1u);
     EXPECT_EQ(session.Count(INTERNET_STATUS_CONNECTING_TO_SERVER), 1u);
     EXPECT_EQ(session.Count(INTERNET_STATUS_CONNECTED_TO_SERVER), 1u);
-    EXPECT_EQ(session.Count(INTERNET_STATUS_SENDING_REQUEST), 2u);
-    EXPECT_EQ(session.Count(INTERNET_STATUS_REQUEST_SENT), 2u);
+    EXPECT_EQ(session.Count(INTERNET_STATUS_REDIRECT), 1u);
+    EXPECT_EQ(session.Count(INTERNET_STATUS_SENDING_REQUEST), 3u);
+    EXPECT_EQ(session.Count(INTERNET_STATUS_REQUEST_SENT), 3u);
     EXPECT_GE(session.Count(INTERNET_STATUS_RESPONSE_RECEIVED), 2u);
     // Two requests and the connection; the session's own closing comes after
     // its notifications are switched off.
