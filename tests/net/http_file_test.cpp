@@ -147,6 +147,13 @@ TEST(HttpFile, PostBodyAndStreamedUploadArriveByteForByte) {
         std::string reply = ReadAll(x.file);
         ASSERT_GT(reply.size(), body.size());
         EXPECT_EQ(reply.substr(0, 10), "POST /form");
+        // The request head the file reports is the one the server received.
+        CTKString sent;
+        ASSERT_TRUE(
+            x.file->QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF | HTTP_QUERY_FLAG_REQUEST_HEADERS, sent));
+        std::string received = reply.substr(0, reply.size() - body.size());
+        std::u16string head = Text(sent);
+        EXPECT_EQ(std::string(head.begin(), head.end()), received);
         EXPECT_EQ(reply.substr(reply.size() - body.size()), body);
         // Repeated headers through the index; past the last, 12150.
         std::uint32_t index = 0;
@@ -161,6 +168,23 @@ TEST(HttpFile, PostBodyAndStreamedUploadArriveByteForByte) {
             seen.push_back(reinterpret_cast<const char16_t*>(buf));
         }
         EXPECT_EQ(seen, (std::vector<std::u16string>{u"one", u"two"}));
+    }
+    {
+        // Also for a GET with credentials, a referrer and the default version.
+        CTKInternetSession session;
+        CTKHttpConnection* conn =
+            session.GetHttpConnection(TKL("127.0.0.1"), echo.Port(), TKL("u"), TKL("p"));
+        CTKHttpFile* file = conn->OpenRequest(TKL("GET"), TKL("/a b"), TKL("http://ref.test/"));
+        file->AddRequestHeaders(TKL("X-Empty:"), HTTP_ADDREQ_FLAG_ADD);
+        file->SendRequest();
+        std::string reply = ReadAll(file);
+        CTKString sent;
+        ASSERT_TRUE(
+            file->QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF | HTTP_QUERY_FLAG_REQUEST_HEADERS, sent));
+        std::u16string head = Text(sent);
+        EXPECT_EQ(std::string(head.begin(), head.end()), reply);
+        delete file;
+        delete conn;
     }
     REQUIRE_NGINX(nginx);
     {

@@ -61,6 +61,27 @@ Header* FindHeader(std::vector<Header>& list, const std::string& name) {
     return nullptr;
 }
 
+std::string Base64(const std::string& bytes) {
+    static const char kDigits[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        unsigned v = (unsigned char)bytes[i] << 16 | (unsigned char)bytes[i + 1] << 8 |
+                     (unsigned char)bytes[i + 2];
+        out += {kDigits[v >> 18], kDigits[(v >> 12) & 63], kDigits[(v >> 6) & 63], kDigits[v & 63]};
+    }
+    if (i < bytes.size()) {
+        unsigned v = (unsigned char)bytes[i] << 16;
+        if (i + 1 < bytes.size()) v |= (unsigned char)bytes[i + 1] << 8;
+        out += kDigits[v >> 18];
+        out += kDigits[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? kDigits[(v >> 6) & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
 // Text that goes into a header line, with the characters that could end the
 // line removed.
 std::string WithoutLineBreaks(std::string text) {
@@ -370,11 +391,6 @@ curl_socket_t OnOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
     return socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
 }
 
-int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
-    if (type == CURLINFO_HEADER_OUT) static_cast<Request*>(user)->sentHeaders.append(data, size);
-    return 0;
-}
-
 // ---- certificate checks ---------------------------------------------------------
 //
 // Each relaxing flag turns off exactly the check it names. curl can only
@@ -588,6 +604,8 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     };
     if (http10 && !has("Connection")) lines.push_back("Connection: Keep-Alive");
     if (!has("Expect")) lines.push_back("Expect:");  // no 100-continue round trip
+    // A body goes out with the type the caller gives, or none.
+    if (body && !has("Content-Type")) lines.push_back("Content-Type:");
     if (!r.range.empty()) lines.push_back("Range: " + r.range);
     if (!r.accept.empty() && !has("Accept")) lines.push_back("Accept: " + r.accept);
     if ((r.flags & (INTERNET_FLAG_RELOAD | INTERNET_FLAG_PRAGMA_NOCACHE)) && !has("Pragma"))
@@ -615,13 +633,44 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     const std::u16string& user = !r.options.user.empty() ? r.options.user : c.options.user;
     const std::u16string& password =
         !r.options.password.empty() ? r.options.password : c.options.password;
+    std::string credentials;
     if (!user.empty() && !(r.flags & INTERNET_FLAG_NO_AUTH)) {
         std::string u = ToUtf8(user.data(), user.size());
         std::string p = ToUtf8(password.data(), password.size());
+        credentials = u + ":" + p;
         curl_easy_setopt(e, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
         curl_easy_setopt(e, CURLOPT_USERNAME, u.c_str());
         curl_easy_setopt(e, CURLOPT_PASSWORD, p.c_str());
     }
+
+    // The request head, as curl writes it from these settings: kept for the
+    // request-header queries (asking curl for it would cost a running
+    // commentary on every transfer).
+    std::string& head = r.sentHeaders;
+    bool defaultPort = port == (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
+    head =
+        verb + " " +
+        ((!proxyHost.empty() && !secure) ? r.url
+                                         : EscapeObject(r.redirected ? r.targetObject : r.object)) +
+        (http10 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n");
+    if (!has("Host"))
+        head +=
+            "Host: " + HostForUrl(host) + (defaultPort ? "" : ":" + std::to_string(port)) + "\r\n";
+    if (!credentials.empty()) head += "Authorization: Basic " + Base64(credentials) + "\r\n";
+    if (const std::u16string* agent = r.Agent())
+        head += "User-Agent: " + WithoutLineBreaks(ToUtf8(agent->data(), agent->size())) + "\r\n";
+    if (r.accept.empty() && !has("Accept")) head += "Accept: */*\r\n";
+    if (!r.referrer.empty()) head += "Referer: " + r.referrer + "\r\n";
+    for (const std::string& line : lines) {
+        if (line.back() == ':') continue;  // a header curl is told to leave out
+        if (line.back() == ';')
+            head += line.substr(0, line.size() - 1) + ":\r\n";
+        else
+            head += line + "\r\n";
+    }
+    if (body) head += "Content-Length: " + std::to_string(body->size()) + "\r\n";
+    if (streamed) head += "Content-Length: " + std::to_string(total) + "\r\n";
+    head += "\r\n";
 
     // Certificates are verified unless the caller relaxed a check.
     // The request's own flags can name the date and name checks (their bits
@@ -655,9 +704,6 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     curl_easy_setopt(e, CURLOPT_PREREQDATA, &r);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
     curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &r);
-    curl_easy_setopt(e, CURLOPT_DEBUGFUNCTION, OnDebug);
-    curl_easy_setopt(e, CURLOPT_DEBUGDATA, &r);
-    curl_easy_setopt(e, CURLOPT_VERBOSE, 1L);
 
     if (curl_multi_add_handle(r.multi, e) != CURLM_OK) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
     r.started = true;
@@ -731,13 +777,11 @@ std::string HeaderText(const TKWCHAR* headers, std::uint32_t length) {
     return ToUtf8(headers, length);
 }
 
-// Waits for the response's headers. The request head has gone out by then,
-// so curl's running commentary (which carried it) is switched off.
+// Waits for the response's headers.
 bool WaitForHeaders(Request& r) {
     r.Notify(INTERNET_STATUS_RECEIVING_RESPONSE, nullptr, 0);
     Pump(r, [&] { return r.headersDone; });
     if (!r.headersDone) return Fail(r.error ? r.error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
-    if (!r.finished) curl_easy_setopt(r.easy, CURLOPT_VERBOSE, 0L);
     return true;
 }
 
@@ -1319,8 +1363,7 @@ bool HttpQueryInfo(Handle handle, std::uint32_t info, void* buffer, std::uint32_
         case HTTP_QUERY_RAW_HEADERS: {
             std::string head;
             if (requestSide) {
-                head = requestLine + "\r\n";
-                for (const Header& h : sent) head += h.name + ": " + h.value + "\r\n";
+                head = r->sentHeaders.substr(0, r->sentHeaders.size() - 2);  // less the blank line
             } else {
                 head = r->rawHead;
             }
