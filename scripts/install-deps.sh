@@ -4,8 +4,9 @@
 set -euo pipefail
 
 case "${1:-build}" in
-  # lldb: the crash-dump tests open the dumps with it.
-  build) pkgs="cmake make g++ libgtest-dev libgmock-dev tzdata lldb" ;;
+  # lldb: the crash-dump tests open the dumps with it. libcurl: the internet layer; nginx and
+  # openssl: its tests serve plain and HTTPS on loopback with certificates made at test time.
+  build) pkgs="cmake make g++ libgtest-dev libgmock-dev tzdata lldb libcurl4-openssl-dev nginx openssl ca-certificates" ;;
   # Benchmarks run the peers named beside each figure in the same binary.
   bench) pkgs="cmake make g++ libbenchmark-dev qtbase5-dev rapidjson-dev nlohmann-json3-dev
                libproj-dev proj-data libgeographiclib-dev libssl-dev libisal-dev libcsv-dev" ;;

@@ -10,5 +10,6 @@
 #include "TKGeo.h"
 #include "TKCodec.h"
 #include "TKFile.h"
+#include "TKNet.h"
 
 #endif  // TAVIKFCU_TAVIKFCU_H
