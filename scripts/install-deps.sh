@@ -4,7 +4,7 @@
 set -euo pipefail
 
 case "${1:-build}" in
-  build) pkgs="cmake make g++ libgtest-dev libgmock-dev tzdata" ;;
+  build) pkgs="cmake make g++ libgtest-dev libgmock-dev tzdata pkg-config" ;;
   # Benchmarks run the peers named beside each figure in the same binary.
   bench) pkgs="cmake make g++ libbenchmark-dev qtbase5-dev rapidjson-dev nlohmann-json3-dev
                libproj-dev proj-data libgeographiclib-dev libssl-dev libisal-dev libcsv-dev" ;;

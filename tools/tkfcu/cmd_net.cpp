@@ -39,7 +39,11 @@ std::string MessageOf(CTKInternetException* e) {
         message.pop_back();
     message += (message.empty() ? "error " : " (error ") + std::to_string(e->m_error) +
                (message.empty() ? "" : ")");
+    // The client throws exactly this class, whose destructor is not virtual.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdelete-non-virtual-dtor"
     delete e;
+#pragma GCC diagnostic pop
     return message;
 }
 
