@@ -91,5 +91,8 @@ if(TK_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)  # the run-time dependencies, as Debian computes them
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6, libgcc-s1")
+  if(TARGET CURL::libcurl)
+    string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libcurl4")
+  endif()
 endif()
 include(CPack)
