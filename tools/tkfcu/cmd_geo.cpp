@@ -4,6 +4,7 @@
 // standard input through one fixed buffer: memory stays the same for ten
 // lines or a billion.
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "sys.h"
@@ -38,6 +39,11 @@ constexpr std::size_t kMaxLine = 4096;
 // Room for one output line: two fixed numbers of at most ~330 digits each.
 constexpr std::size_t kMaxOutLine = 720;
 
+// Far outside a zone the series overflow; say so rather than print inf or nan.
+std::string NoResult(std::string_view input) {
+    return "the projection has no finite result for \"" + std::string(input) + "\"";
+}
+
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
@@ -68,6 +74,8 @@ char* ConvertLine(std::string_view line, std::uint64_t lineNo, Convert convert,
         Fail("standard input, line " + std::to_string(lineNo) + ": expected two values");
     double a = 0, b = 0;
     convert(values[0], values[1], a, b, pcs);
+    if (!std::isfinite(a) || !std::isfinite(b))
+        Fail("standard input, line " + std::to_string(lineNo) + ": " + NoResult(line));
     return FormatPair(out, out + kMaxOutLine, a, b, decimals);
 }
 
@@ -79,36 +87,46 @@ int Stream(Convert convert, const CTKProCoordinateSystem& pcs, int decimals) {
     std::size_t outUsed = 0;
     std::uint64_t lineNo = 0;
     bool ended = false;
-    while (!ended) {
-        std::size_t n = input.Read(in + held, sizeof in - held);
-        ended = n == 0;
-        std::size_t filled = held + n;
-        std::size_t start = 0;
-        for (;;) {
-            const char* lf =
-                static_cast<const char*>(std::memchr(in + start, '\n', filled - start));
-            std::size_t stop = lf ? static_cast<std::size_t>(lf - in) : filled;
-            if (!lf && !(ended && stop > start)) break;  // wait for the rest of the line
-            if (stop - start > kMaxLine)
+    // What was converted goes out before the next read can wait, so lines
+    // typed at a terminal are answered at once, and before any failure.
+    auto drain = [&] {
+        Out(out, outUsed);
+        outUsed = 0;
+        FlushOut();
+    };
+    try {
+        while (!ended) {
+            drain();
+            std::size_t n = input.Read(in + held, sizeof in - held);
+            ended = n == 0;
+            std::size_t filled = held + n;
+            std::size_t start = 0;
+            for (;;) {
+                const char* lf =
+                    static_cast<const char*>(std::memchr(in + start, '\n', filled - start));
+                std::size_t stop = lf ? static_cast<std::size_t>(lf - in) : filled;
+                if (!lf && !(ended && stop > start)) break;  // wait for the rest of the line
+                if (stop - start > kMaxLine)
+                    Fail("standard input, line " + std::to_string(lineNo + 1) + ": longer than " +
+                         std::to_string(kMaxLine) + " bytes");
+                if (sizeof out - outUsed < kMaxOutLine) drain();
+                outUsed = static_cast<std::size_t>(
+                    ConvertLine(std::string_view(in + start, stop - start), ++lineNo, convert, pcs,
+                                decimals, out + outUsed) -
+                    out);
+                start = lf ? stop + 1 : filled;
+            }
+            held = filled - start;
+            if (held > kMaxLine)
                 Fail("standard input, line " + std::to_string(lineNo + 1) + ": longer than " +
                      std::to_string(kMaxLine) + " bytes");
-            if (sizeof out - outUsed < kMaxOutLine) {
-                Out(out, outUsed);
-                outUsed = 0;
-            }
-            outUsed = static_cast<std::size_t>(
-                ConvertLine(std::string_view(in + start, stop - start), ++lineNo, convert, pcs,
-                            decimals, out + outUsed) -
-                out);
-            start = lf ? stop + 1 : filled;
+            std::memmove(in, in + start, held);
         }
-        held = filled - start;
-        if (held > kMaxLine)
-            Fail("standard input, line " + std::to_string(lineNo + 1) + ": longer than " +
-                 std::to_string(kMaxLine) + " bytes");
-        std::memmove(in, in + start, held);
+    } catch (const Failure&) {
+        drain();
+        throw;
     }
-    Out(out, outUsed);
+    drain();
     return kExitOk;
 }
 
@@ -125,6 +143,7 @@ int Run(const Args& args, Convert convert, int decimals) {
         if (!ParseDouble(args[1 + k], values[k])) Fail("\"" + args[1 + k] + "\" is not a number");
     double a = 0, b = 0;
     convert(values[0], values[1], a, b, pcs);
+    if (!std::isfinite(a) || !std::isfinite(b)) Fail(NoResult(args[1] + " " + args[2]));
     char line[kMaxOutLine];
     Out(line,
         static_cast<std::size_t>(FormatPair(line, line + sizeof line, a, b, decimals) - line));
