@@ -8,6 +8,7 @@
 #include <cinttypes>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "sys.h"
 #include "tkfcu.h"
@@ -22,14 +23,15 @@ constexpr std::size_t kChunk = 3 * 5 * 8 * 1024;  // a multiple of every group s
 
 struct Codec {
     const char* name;
-    std::size_t bytesPerGroup;  // a group of bytes encodes to a whole number of
-    std::size_t charsPerGroup;  // characters, so groups encode independently
+    // A group of bytes (3 or 5) encodes to a whole group of characters, so
+    // groups encode and decode independently.
+    std::size_t charsPerGroup;
     char* (*encode)(const unsigned char*, unsigned int);
     int (*decode)(const char*, unsigned int, unsigned char**);
 };
 
-const Codec kBase64 = {"Base64", 3, 4, TKBase64::tkEncodeBase64A, TKBase64::tkDecodeBase64A};
-const Codec kBase32 = {"Base32", 5, 8, TKBase32::tkEncodeBase32A, TKBase32::tkDecodeBase32A};
+const Codec kBase64 = {"Base64", 4, TKBase64::tkEncodeBase64A, TKBase64::tkDecodeBase64A};
+const Codec kBase32 = {"Base32", 8, TKBase32::tkEncodeBase32A, TKBase32::tkDecodeBase32A};
 
 void Encode(const Codec& codec) {
     Input input("-");
