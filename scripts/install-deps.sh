@@ -14,6 +14,9 @@ case "${1:-build}" in
   *) echo "usage: $0 build|bench|fuzz" >&2; exit 2 ;;
 esac
 
+# The packaging test builds a consumer through pkg-config.
+if [ "${1:-build}" = build ]; then pkgs="$pkgs pkg-config"; fi
+
 missing=""
 for p in $pkgs; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
