@@ -74,6 +74,9 @@ function(tk_add_layer name)
 
   string(REPLACE ";" "," dirs_arg "${L_DIRS}")
   string(REPLACE ";" "," reach_arg "${reach_dirs}")
+  # The stamp's folder is made here: without the link checks nothing else
+  # creates it.
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/layers)
   set(stamp ${CMAKE_CURRENT_BINARY_DIR}/layers/${name}.includes-ok)
   add_custom_command(OUTPUT ${stamp}
     COMMAND ${CMAKE_COMMAND} -DTK_SRC=${PROJECT_SOURCE_DIR}/src -DTK_LAYER=${name}
