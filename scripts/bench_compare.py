@@ -22,13 +22,16 @@ import tempfile
 # The library's own cases in each program, by the names the programs give them.
 OWN = {"codec": "^tk/", "core": "/tk/", "file": "BM_TkNextRow", "geo": "BM_TK_",
        "json": "/TK/", "json_files": "/tk$", "string": "/tk|_tk"}
+# TK_BENCH_FILTER narrows the cases further (a regular expression).
+NARROW = os.environ.get("TK_BENCH_FILTER", "")
 UNITS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
 
 
 def cases(exe, pattern):
     out = subprocess.run([exe, "--benchmark_list_tests", "--benchmark_filter=" + pattern],
                          capture_output=True, text=True, check=True).stdout
-    return [line for line in out.splitlines() if re.search(pattern, line) and " " not in line]
+    return [line for line in out.splitlines()
+            if re.search(pattern, line) and re.search(NARROW, line) and " " not in line]
 
 
 def escape(name):

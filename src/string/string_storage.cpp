@@ -142,12 +142,13 @@ void CTKString::AppendText(const TKWCHAR* text, int count) {
     if (count <= 0) return;
     const int length = GetLength();
     const int total = length + count;
-    // Text inside this string is read at its offset: the body may move, and
-    // a body that grew in place has no former copy.
-    const bool inside = text >= m_chars && text < m_chars + length;
-    const std::ptrdiff_t offset = inside ? text - m_chars : 0;
+    const TKWCHAR* const before = m_chars;
     FormerBody former = PrepareToWrite(total, Keep::kText);
-    CopyUnits(m_chars + length, inside ? m_chars + offset : text, count);
+    // Text inside this string moved with it when the body moved (a body
+    // that grew in place has no former copy): it is read at its offset.
+    if (m_chars != before && text >= before && text < before + length)
+        text = m_chars + (text - before);
+    CopyUnits(m_chars + length, text, count);
     Header()->length = total;
     m_chars[total] = 0;
 }
