@@ -139,7 +139,7 @@ for my $page (@pages) {
     }
 
     my $singles = 128 + scalar grep { $_ != $NONE } @high;
-    push @summary, sprintf('//   %-5d %-30s %5d single bytes, %5d pairs, %3d best-fit mappings left out',
+    push @summary, sprintf('//   %-4d %-28s %3d single bytes, %5d pairs, %3d best-fit left out',
                            $id, $title, $singles, $pairs, $best_fit);
 
     push @body, "// ---- $id: $title " . ('-' x (70 - length("$id: $title")));
