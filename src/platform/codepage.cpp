@@ -5,9 +5,13 @@
 
 #include <errno.h>
 #include <iconv.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -56,6 +60,42 @@ std::size_t SinkAsciiRun(Sink<Unit>& sink, const Source* s, std::size_t n, Run r
     sink.pos += done;
     return done;
 }
+
+// Units before the first NUL of s, eight at a time. The loads are aligned
+// 16-byte blocks, which never cross a page: they may read past the
+// terminator (and before s) within its block, which the sanitizers would
+// report although no byte outside the text is used.
+#if defined(__SSE2__) && defined(__GNUC__)
+__attribute__((no_sanitize("address", "thread"))) std::size_t Utf16Length(const char16_t* s) {
+    auto address = reinterpret_cast<std::uintptr_t>(s);
+    if (address & 1) {  // not a valid char16_t pointer; do not guess
+        std::size_t n = 0;
+        while (s[n]) ++n;
+        return n;
+    }
+    const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{15});
+    const __m128i zero = _mm_setzero_si128();
+    unsigned skip = static_cast<unsigned>(address & 15);
+    auto nulMask = [&](const char* p) {
+        __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
+    };
+    unsigned mask = nulMask(block) >> skip << skip;
+    while (!mask) {
+        block += 16;
+        mask = nulMask(block);
+    }
+    return static_cast<std::size_t>(block + __builtin_ctz(mask) -
+                                    reinterpret_cast<const char*>(s)) /
+           2;
+}
+#else
+std::size_t Utf16Length(const char16_t* s) {
+    std::size_t n = 0;
+    while (s[n]) ++n;
+    return n;
+}
+#endif
 
 // ---- UTF-8 ----------------------------------------------------------------------
 
@@ -397,13 +437,7 @@ int WideCharToMultiByte(unsigned int codePage, std::uint32_t /*flags*/, const TK
         return 0;
     }
     const auto* units = reinterpret_cast<const char16_t*>(src);
-    std::size_t n = 0;
-    if (srcLen == -1) {
-        while (units[n]) ++n;
-        ++n;
-    } else {
-        n = static_cast<std::size_t>(srcLen);
-    }
+    std::size_t n = srcLen == -1 ? Utf16Length(units) + 1 : static_cast<std::size_t>(srcLen);
     unsigned int cp = Resolve(codePage);
     if (cp == kCodePageUtf8 && (defaultChar || usedDefaultChar)) {
         SetLastError(kErrorInvalidParameter);
