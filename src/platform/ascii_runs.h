@@ -10,6 +10,8 @@
 #endif
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 namespace tk::platform::detail {
 
@@ -53,6 +55,33 @@ inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
     for (; i < n && s[i] < 0x80; ++i)
         if (out) out[i] = static_cast<char>(s[i]);
     return i;
+}
+
+// Whether the 16 bytes at s (all readable) are ASCII: the test by which a
+// character-by-character loop hands a long ASCII stretch to the runs above.
+inline bool IsAsciiBlock(const unsigned char* s) {
+#if defined(__SSE2__)
+    return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))) == 0;
+#else
+    std::uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + 8, 8);
+    return ((a | b) & 0x8080808080808080u) == 0;
+#endif
+}
+
+// Whether the 16 units at s (all readable) are below 0x80.
+inline bool IsAsciiBlock(const char16_t* s) {
+#if defined(__SSE2__)
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+    __m128i any = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF80)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) == 0xFFFF;
+#else
+    char16_t any = 0;
+    for (int k = 0; k < 16; ++k) any |= s[k];
+    return any < 0x80;
+#endif
 }
 
 }  // namespace tk::platform::detail
