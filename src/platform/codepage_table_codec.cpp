@@ -3,9 +3,9 @@
 #include "platform/codepage_table_codec.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -73,17 +73,31 @@ class PageCodec {
     std::vector<std::uint16_t> codes_;
 };
 
-// One codec per table, built by the first thread that needs it.
-struct CodecSlot {
-    std::once_flag once;
-    std::unique_ptr<const PageCodec> codec;
-};
-CodecSlot g_codecs[kCodePageTableCount];
+// One codec per table, built by the first thread that needs it. Short
+// conversions (a CTKString from a few bytes) are common, so the built
+// codec is found with one acquire load; the lock is taken only to build.
+std::atomic<const PageCodec*> g_codecs[kCodePageTableCount];
+std::mutex g_buildLock;
+
+// Frees the codecs when the library is unloaded.
+struct CodecReleaser {
+    ~CodecReleaser() {
+        for (auto& codec : g_codecs) delete codec.exchange(nullptr);
+    }
+} g_codecReleaser;
 
 const PageCodec& CodecFor(const CodePageTable& table) {
-    CodecSlot& slot = g_codecs[&table - kCodePageTables];
-    std::call_once(slot.once, [&] { slot.codec = std::make_unique<const PageCodec>(table); });
-    return *slot.codec;
+    std::atomic<const PageCodec*>& slot = g_codecs[&table - kCodePageTables];
+    const PageCodec* codec = slot.load(std::memory_order_acquire);
+    if (!codec) {
+        std::lock_guard<std::mutex> hold(g_buildLock);
+        codec = slot.load(std::memory_order_relaxed);
+        if (!codec) {
+            codec = new PageCodec(table);
+            slot.store(codec, std::memory_order_release);
+        }
+    }
+    return *codec;
 }
 
 // ---- reading ------------------------------------------------------------------
