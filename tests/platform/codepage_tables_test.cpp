@@ -300,6 +300,14 @@ TEST(CodePageTables, BuffersTooSmall) {
     }
 }
 
+// Code pages without a table still convert through glibc's iconv, which
+// reads the whole text so that it alone decides where characters begin.
+TEST(CodePageTables, OtherCodePagesUseIconv) {
+    EXPECT_EQ(Decode(852, "\x9D\xA2\x64\xAB"), u"\u0141\u00F3d\u017A");
+    EXPECT_EQ(Encode(852, u"\u0141\u00F3d\u017A"), "\x9D\xA2\x64\xAB");
+    EXPECT_EQ(Decode(1361, "\x88\x61\x41\x88"), u"\uAC00A?");  // Johab, lone lead at the end
+}
+
 TEST(CodePageTables, AnsiCodePageUsersReadGbk) {
     EXPECT_TRUE(tkSetAnsiCodePage(936));
     CTKString s("\x80\x81\x40\xAA\xA1");
