@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/codepage.h"
-#include "platform/codepage_tables.h"
+#include "text/codepage_tables.h"
 #include "platform/last_error.h"
 
 using namespace tk::platform;

@@ -1,5 +1,5 @@
 #!/usr/bin/perl
-# Writes src/platform/codepage_tables.cpp: the byte -> UTF-16 tables of the
+# Writes src/text/codepage_tables.cpp: the byte -> UTF-16 tables of the
 # Windows code pages the library converts without iconv.
 #
 # Input: the Windows mappings compiled into Perl's Encode module (Debian's
@@ -29,7 +29,7 @@ use File::Basename qw(dirname);
 use File::Spec;
 
 my $out = $ARGV[0]
-    // File::Spec->catfile(dirname(__FILE__), '..', 'src', 'platform', 'codepage_tables.cpp');
+    // File::Spec->catfile(dirname(__FILE__), '..', 'src', 'text', 'codepage_tables.cpp');
 
 my @pages = (
     [874,  'cp874',  'Thai'],
@@ -199,7 +199,7 @@ print $fh <<'HEAD';
 // (U+FFFF: a lead byte or no character) and, for double-byte pages, one row
 // of trail bytes per lead byte, the cells of all rows in one array.
 // clang-format off
-#include "platform/codepage_tables.h"
+#include "text/codepage_tables.h"
 
 namespace tk::platform::detail {
 

@@ -15,9 +15,9 @@
 #include <cstring>
 #include <string>
 
-#include "platform/ascii_runs.h"
-#include "platform/codepage_table_codec.h"
 #include "platform/last_error.h"
+#include "text/ascii_runs.h"
+#include "text/codepage_table_codec.h"
 
 namespace tk::platform {
 
@@ -76,14 +76,13 @@ __attribute__((no_sanitize("address", "thread"))) std::size_t Utf16Length(const 
     const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{15});
     const __m128i zero = _mm_setzero_si128();
     unsigned skip = static_cast<unsigned>(address & 15);
-    auto nulMask = [&](const char* p) {
-        __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(p));
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
-    };
-    unsigned mask = nulMask(block) >> skip << skip;
+    __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
+    mask = mask >> skip << skip;
     while (!mask) {
         block += 16;
-        mask = nulMask(block);
+        units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
     }
     return static_cast<std::size_t>(block + __builtin_ctz(mask) -
                                     reinterpret_cast<const char*>(s)) /

@@ -16,12 +16,12 @@
 // they stop before the first character that does not fit and report it.
 // The tables for writing are built from the reading tables on first use of
 // each code page (thread-safe).
-#ifndef TAVIKFCU_PLATFORM_CODEPAGE_TABLE_CODEC_H
-#define TAVIKFCU_PLATFORM_CODEPAGE_TABLE_CODEC_H
+#ifndef TAVIKFCU_TEXT_CODEPAGE_TABLE_CODEC_H
+#define TAVIKFCU_TEXT_CODEPAGE_TABLE_CODEC_H
 
 #include <cstddef>
 
-#include "platform/codepage_tables.h"
+#include "text/codepage_tables.h"
 
 namespace tk::platform::detail {
 
@@ -41,4 +41,4 @@ TableConversion EncodeWithTable(const CodePageTable& table, const char16_t* src,
 
 }  // namespace tk::platform::detail
 
-#endif  // TAVIKFCU_PLATFORM_CODEPAGE_TABLE_CODEC_H
+#endif  // TAVIKFCU_TEXT_CODEPAGE_TABLE_CODEC_H

@@ -23,7 +23,7 @@
 // (U+FFFF: a lead byte or no character) and, for double-byte pages, one row
 // of trail bytes per lead byte, the cells of all rows in one array.
 // clang-format off
-#include "platform/codepage_tables.h"
+#include "text/codepage_tables.h"
 
 namespace tk::platform::detail {
 

@@ -1,6 +1,6 @@
 // Table-driven conversion for the Windows code pages: one lookup per
 // character, ASCII runs sixteen at a time.
-#include "platform/codepage_table_codec.h"
+#include "text/codepage_table_codec.h"
 
 #include <algorithm>
 #include <atomic>
@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/ascii_runs.h"
+#include "text/ascii_runs.h"
 
 namespace tk::platform::detail {
 

@@ -2,8 +2,8 @@
 // mostly ASCII, and ASCII is the same in UTF-8 and in every ANSI code page
 // the library converts, so the converters hand such runs to these helpers
 // and treat only the rest character by character.
-#ifndef TAVIKFCU_PLATFORM_ASCII_RUNS_H
-#define TAVIKFCU_PLATFORM_ASCII_RUNS_H
+#ifndef TAVIKFCU_TEXT_ASCII_RUNS_H
+#define TAVIKFCU_TEXT_ASCII_RUNS_H
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -86,4 +86,4 @@ inline bool IsAsciiBlock(const char16_t* s) {
 
 }  // namespace tk::platform::detail
 
-#endif  // TAVIKFCU_PLATFORM_ASCII_RUNS_H
+#endif  // TAVIKFCU_TEXT_ASCII_RUNS_H

@@ -9,8 +9,8 @@
 // characters of the trail bytes first .. first + count - 1. Every byte
 // sequence stands for at most one UTF-16 unit: none of these pages reaches
 // beyond the BMP.
-#ifndef TAVIKFCU_PLATFORM_CODEPAGE_TABLES_H
-#define TAVIKFCU_PLATFORM_CODEPAGE_TABLES_H
+#ifndef TAVIKFCU_TEXT_CODEPAGE_TABLES_H
+#define TAVIKFCU_TEXT_CODEPAGE_TABLES_H
 
 #include <cstddef>
 #include <cstdint>
@@ -56,4 +56,4 @@ inline const CodePageTable* FindCodePageTable(unsigned int codePage) {
 
 }  // namespace tk::platform::detail
 
-#endif  // TAVIKFCU_PLATFORM_CODEPAGE_TABLES_H
+#endif  // TAVIKFCU_TEXT_CODEPAGE_TABLES_H
