@@ -7,6 +7,7 @@
 #include "core/scratch_pools.h"
 #include "geo/ellipsoids.h"
 #include "json/json_blocks.h"
+#include "text/codepage_table_codec.h"
 
 namespace tk::detail {
 
@@ -25,6 +26,7 @@ void LibraryLoad() {
 }
 
 void LibraryUnload() {
+    tk::platform::detail::ReleaseCodePageTables();
     TeardownClassRecords();
     TeardownJsonPools();
     TeardownScratchPools();

@@ -79,13 +79,6 @@ class PageCodec {
 std::atomic<const PageCodec*> g_codecs[kCodePageTableCount];
 std::mutex g_buildLock;
 
-// Frees the codecs when the library is unloaded.
-struct CodecReleaser {
-    ~CodecReleaser() {
-        for (auto& codec : g_codecs) delete codec.exchange(nullptr);
-    }
-} g_codecReleaser;
-
 const PageCodec& CodecFor(const CodePageTable& table) {
     std::atomic<const PageCodec*>& slot = g_codecs[&table - kCodePageTables];
     const PageCodec* codec = slot.load(std::memory_order_acquire);
@@ -261,6 +254,10 @@ TableConversion Encode(const PageCodec& codec, const char16_t* s, std::size_t n,
 }
 
 }  // namespace
+
+void ReleaseCodePageTables() {
+    for (auto& codec : g_codecs) delete codec.exchange(nullptr);
+}
 
 TableConversion DecodeWithTable(const CodePageTable& table, const unsigned char* src, std::size_t n,
                                 char16_t* out, std::size_t cap) {

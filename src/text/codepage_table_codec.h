@@ -14,8 +14,9 @@
 //
 // Both directions write whole characters only: when the buffer is too small
 // they stop before the first character that does not fit and report it.
-// The tables for writing are built from the reading tables on first use of
-// each code page (thread-safe).
+// The lookup tables of a code page (256 KB for a double-byte page, 128 KB
+// for a single-byte one) are built on its first use, by whichever thread
+// comes first, and kept until the library is unloaded.
 #ifndef TAVIKFCU_TEXT_CODEPAGE_TABLE_CODEC_H
 #define TAVIKFCU_TEXT_CODEPAGE_TABLE_CODEC_H
 
@@ -38,6 +39,9 @@ TableConversion DecodeWithTable(const CodePageTable& table, const unsigned char*
 // Encodes n units of src into out[0..cap); with out null, counts only.
 TableConversion EncodeWithTable(const CodePageTable& table, const char16_t* src, std::size_t n,
                                 char* out, std::size_t cap, char defaultChar);
+
+// Frees the lookup tables built so far; the library's unload calls it.
+void ReleaseCodePageTables();
 
 }  // namespace tk::platform::detail
 
