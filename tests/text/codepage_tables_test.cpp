@@ -55,9 +55,9 @@ constexpr Page kPages[] = {
 
 }  // namespace
 
-// Runs first while most encoders are still unbuilt: threads race to build
-// them (the thread-shared part of the tables).
-TEST(CodePageTables, EncodersBuiltConcurrently) {
+// Runs first, while no page's lookup tables are built yet: four threads
+// race to build them (the thread-shared part of the converter).
+TEST(CodePageTables, TablesBuiltConcurrently) {
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([] {
@@ -235,9 +235,9 @@ TEST(CodePageTables, LongTextsConvertLikeTheirPieces) {
     }
 }
 
-// 1252 reads and writes exactly as before the tables: Latin-1 with the
-// Windows characters at 0x80-0x9F and the five undefined bytes as C1.
-TEST(CodePageTables, Windows1252Unchanged) {
+// 1252 in full: Latin-1 with the Windows characters at 0x80-0x9F and the
+// five undefined bytes as C1 controls, both ways; nothing else is written.
+TEST(CodePageTables, Windows1252InFull) {
     const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
                                0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
                                0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
