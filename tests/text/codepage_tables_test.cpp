@@ -38,7 +38,8 @@ std::string Encode(unsigned int cp, const std::u16string& text, int* usedDefault
 }
 
 // Every code page with a table, and how many byte sequences of it stand for
-// a character (ASCII included) in the mapping data.
+// a character in the mapping data: ASCII included and, on single-byte
+// pages, the undefined bytes of 0x80-0x9F, which read as C1 controls.
 struct Page {
     unsigned int cp;
     bool doubleByte;
