@@ -256,6 +256,12 @@ class TK_API CTKString {
     // body); output longer than the estimate is formatted again into a body
     // that fits. The format and text arguments must not point into this
     // string. A null format leaves the string unchanged.
+    // Widths and precisions up to INT_MAX are honoured; the digits past those
+    // a double can have (1074 decimals for %f, 767 significant digits, 13
+    // hex digits) are zeros. When the output would be longer than a string
+    // can hold (2^31 - 2 units), or a conversion's text cannot be produced,
+    // Format throws std::bad_alloc at once and leaves this string empty and
+    // usable; nothing has been written past its body.
     void Format(const TKWCHAR* format, ...);
     void FormatV(const TKWCHAR* format, va_list args);
 
