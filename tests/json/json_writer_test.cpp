@@ -107,6 +107,12 @@ TEST(JsonWriter, ValueTexts) {
     }
 }
 
+double FromBits(std::uint64_t bits) {
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
 struct NumberText {
     const char* name;
     double value;
@@ -128,10 +134,22 @@ TEST(JsonWriter, NumberTexts) {
         {"rounds up to an integer", 0.9999999999999999, u"1"},
         {"infinity", INFINITY, u"inf"},
         {"minus infinity", -INFINITY, u"-inf"},
+        // NaNs as the library's "%.15f" writes them, told apart by sign,
+        // quiet bit and payload.
+        {"indefinite NaN (0/0)", FromBits(0xFFF8000000000000), u"-nan(ind)"},
+        {"quiet NaN", FromBits(0x7FF8000000000000), u"nan"},
+        {"negative NaN with payload", FromBits(0xFFF8000000000001), u"-nan"},
+        {"signalling NaN", FromBits(0x7FF0000000000001), u"nan(snan)"},
+        {"negative signalling NaN", FromBits(0xFFF4000000000000), u"-nan(snan)"},
     };
     for (const auto& c : cases) {
         CMyJsonValue value(c.value);
         EXPECT_EQ(U16(value.CreateJson(false)), c.text) << c.name;
+        if (!std::isfinite(c.value)) {
+            CTKString formatted;
+            formatted.Format(TKL("%.15f"), c.value);
+            EXPECT_EQ(U16(formatted), c.text) << c.name;
+        }
     }
 }
 
