@@ -82,6 +82,14 @@ class RelocList {
                     static_cast<std::size_t>(n) * sizeof(T));
         m_block->size = n;
     }
+    // Drops the first n items without destroying them; the rest move up.
+    void ForgetFirst(int n) {
+        if (n <= 0) return;
+        T* items = Items(m_block);
+        std::memmove(static_cast<void*>(items), &items[n],
+                     static_cast<std::size_t>(m_block->size - n) * sizeof(T));
+        m_block->size -= n;
+    }
     // Drops the items from index n on without destroying them.
     void ForgetFrom(int n) {
         if (m_block) m_block->size = n;

@@ -5,13 +5,14 @@
 // Destruction needs no memory at all, as it may run when none is left: it
 // goes down by pointer reversal. A record being emptied no longer needs its
 // text (a value's) or its message (an object's), so that word holds the link
-// back to the record above while the walk is below it; children are taken
-// from the end of their lists, and a child is deleted once it has none left,
-// which its own destructor then finds at once.
+// back to the record above while the walk is below it. Leaves go as soon as
+// their container is entered; the containers among the children are taken
+// from the end of the list, and deleted once they have nothing left, which
+// their own destructors then find at once.
 //
-// Copying allocates anyway and keeps its pending work on an explicit stack.
-// Every node is put in place (empty) before it is filled, so a copy that
-// runs out of memory part way is still a sound tree its owner destroys.
+// Copying allocates anyway and keeps its open containers on an explicit
+// stack. Every node is put in place (empty) before it is filled, so a copy
+// that runs out of memory part way is still a sound tree its owner destroys.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -70,7 +71,51 @@ inline bool HasChildren(const CMyJsonValueImp& value) {
            (value.type == CMyJsonValue::eObj && value.object);
 }
 
-// Empties root of everything below it.
+// Deletes the leaves at the front of a list, first to last (the order they
+// were made in, kind to the allocators), up to the first child that has
+// children of its own; the rest moves to the front. True when the list is
+// then empty. Most containers hold only leaves, and go in this one loop.
+inline bool DeleteLeadingLeaves(CMyJsonValueImp::ElementList& elements) {
+    const int n = elements.Size();
+    int i = 0;
+    for (; i < n; ++i) {
+        CMyJsonValue* child = elements[i];
+        if (HasChildren(TKJsonAccess::Of(*child))) break;
+        delete child;
+    }
+    if (i == n) {
+        elements.ForgetFrom(0);
+        return true;
+    }
+    elements.ForgetFirst(i);
+    return false;
+}
+
+inline bool DeleteLeadingLeaves(RelocList<JsonItem>& items) {
+    const int n = items.Size();
+    int i = 0;
+    for (; i < n; ++i) {
+        JsonItem& item = items[i];
+        if (HasChildren(TKJsonAccess::Of(*item.value))) break;
+        delete item.value;
+        item.key.~CTKString();
+    }
+    if (i == n) {
+        items.ForgetFrom(0);
+        return true;
+    }
+    items.ForgetFirst(i);
+    return false;
+}
+
+// Whether a record still has children once its leading leaves are gone.
+inline bool KeepsChildren(CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr) return !DeleteLeadingLeaves(value.elements);
+    return value.type == CMyJsonValue::eObj && value.object;
+}
+
+// Empties root of everything below it. Each record is entered once: its
+// leading leaves go at once, then its remaining children from the last.
 void Dismantle(const Link root) {
     Link current = root;
     for (;;) {
@@ -79,7 +124,7 @@ void Dismantle(const Link root) {
             if (!object.items.Empty()) {
                 CMyJsonValue* child = object.items.Back().value;
                 CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
-                if (HasChildren(inner)) {
+                if (HasChildren(inner) && KeepsChildren(inner)) {
                     Park(inner.text, current);
                     current = LinkTo(inner);
                     continue;
@@ -93,7 +138,7 @@ void Dismantle(const Link root) {
             if (value.type == CMyJsonValue::eArr && !value.elements.Empty()) {
                 CMyJsonValue* child = value.elements.Back();
                 CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
-                if (HasChildren(inner)) {
+                if (HasChildren(inner) && KeepsChildren(inner)) {
                     Park(inner.text, current);
                     current = LinkTo(inner);
                     continue;
@@ -104,7 +149,7 @@ void Dismantle(const Link root) {
             }
             if (value.type == CMyJsonValue::eObj && value.object) {
                 CMyJsonObjImp& inner = TKJsonAccess::Of(*value.object);
-                if (!inner.items.Empty()) {
+                if (!inner.items.Empty() && !DeleteLeadingLeaves(inner.items)) {
                     Park(inner.error, current);
                     current = LinkTo(inner);
                     continue;
@@ -120,70 +165,81 @@ void Dismantle(const Link root) {
     }
 }
 
-// One pending copy: fill the empty dst from src.
+// One container being copied: its children before `next` are in place.
 struct CopyJob {
-    void* dst;
+    void* dst;  // CMyJsonValueImp (an array) or CMyJsonObjImp
     const void* src;
-    enum Kind { kValue, kObject, kItemsOnly } kind;
+    int next;
+    bool object;
 };
 
-CMyJsonValue* NewEmptyValue() {
-    return new CMyJsonValue;
+void PushObject(WalkStack<CopyJob>& jobs, CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
+    const int n = src.items.Size();
+    if (n == 0) return;
+    dst.items.Reserve(dst.items.Size() + n);  // no slot fails to come later
+    jobs.Push({&dst, &src, 0, true});
 }
 
+// Fills the fresh record dst from src; a container's children are left to
+// the job it pushes.
+void CopyValue(CMyJsonValueImp& dst, const CMyJsonValueImp& src, WalkStack<CopyJob>& jobs) {
+    dst.text = src.text;
+    dst.flag = src.flag;
+    switch (src.type) {
+        case CMyJsonValue::eNumber:
+            dst.MakeNumber(src.number);
+            break;
+        case CMyJsonValue::eObj:
+            if (src.object) {
+                dst.MakeObject(new CMyJsonObj);
+                CMyJsonObjImp& object = TKJsonAccess::Of(*dst.object);
+                const CMyJsonObjImp& from = TKJsonAccess::Of(*src.object);
+                object.error = from.error;
+                PushObject(jobs, object, from);
+            }
+            dst.type = CMyJsonValue::eObj;
+            break;
+        case CMyJsonValue::eArr: {
+            const int n = src.elements.Size();
+            dst.MakeArray().Reserve(n);
+            if (n > 0) jobs.Push({&dst, &src, 0, false});
+            break;
+        }
+        default:
+            dst.type = src.type;
+    }
+}
+
+// Copies child by child, depth first and in order, as a recursive copy
+// would: each node is allocated right before its own children.
 void CopyNodes(WalkStack<CopyJob>& jobs) {
     while (!jobs.Empty()) {
-        const CopyJob job = jobs.Top();
-        jobs.Pop();
-        if (job.kind != CopyJob::kValue) {
+        CopyJob& job = jobs.Top();
+        const int i = job.next;
+        if (job.object) {
             auto& dst = *static_cast<CMyJsonObjImp*>(job.dst);
             const auto& src = *static_cast<const CMyJsonObjImp*>(job.src);
-            if (job.kind == CopyJob::kObject) dst.error = src.error;
-            const int first = dst.items.Size();
-            const int n = src.items.Size();
-            dst.items.Reserve(first + n);
-            for (int i = 0; i < n; ++i) {
-                std::unique_ptr<CMyJsonValue> value(NewEmptyValue());
-                const CTKString key(src.items[i].key);  // before its slot exists
-                new (dst.items.EmplaceSlot()) JsonItem{key, value.release()};
+            if (i == src.items.Size()) {
+                jobs.Pop();
+                continue;
             }
-            // Pushed last to first, so the items are filled in order.
-            for (int i = n - 1; i >= 0; --i)
-                jobs.Push({&TKJsonAccess::Of(*dst.items[first + i].value),
-                           &TKJsonAccess::Of(*src.items[i].value), CopyJob::kValue});
-            continue;
-        }
-        auto& dst = *static_cast<CMyJsonValueImp*>(job.dst);
-        const auto& src = *static_cast<const CMyJsonValueImp*>(job.src);
-        dst.text = src.text;
-        dst.flag = src.flag;
-        switch (src.type) {
-            case CMyJsonValue::eNumber:
-                dst.MakeNumber(src.number);
-                break;
-            case CMyJsonValue::eObj:
-                if (src.object) {
-                    dst.MakeObject(new CMyJsonObj);
-                    jobs.Push({&TKJsonAccess::Of(*dst.object), &TKJsonAccess::Of(*src.object),
-                               CopyJob::kObject});
-                }
-                dst.type = CMyJsonValue::eObj;
-                break;
-            case CMyJsonValue::eArr: {
-                CMyJsonValueImp::ElementList& elements = dst.MakeArray();
-                const int n = src.elements.Size();
-                elements.Reserve(n);
-                for (int i = 0; i < n; ++i) {
-                    CMyJsonValue* element = NewEmptyValue();  // before its slot exists
-                    new (elements.EmplaceSlot()) CMyJsonValue*(element);
-                }
-                for (int i = n - 1; i >= 0; --i)
-                    jobs.Push({&TKJsonAccess::Of(*elements[i]), &TKJsonAccess::Of(*src.elements[i]),
-                               CopyJob::kValue});
-                break;
+            ++job.next;  // job is not used again: CopyValue may push
+            std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
+            const CTKString key(src.items[i].key);  // before its slot exists
+            CMyJsonValue* placed = value.release();
+            new (dst.items.EmplaceSlot()) JsonItem{key, placed};
+            CopyValue(TKJsonAccess::Of(*placed), TKJsonAccess::Of(*src.items[i].value), jobs);
+        } else {
+            auto& dst = *static_cast<CMyJsonValueImp*>(job.dst);
+            const auto& src = *static_cast<const CMyJsonValueImp*>(job.src);
+            if (i == src.elements.Size()) {
+                jobs.Pop();
+                continue;
             }
-            default:
-                dst.type = src.type;
+            ++job.next;
+            CMyJsonValue* element = new CMyJsonValue;  // before its slot exists
+            new (dst.elements.EmplaceSlot()) CMyJsonValue*(element);
+            CopyValue(TKJsonAccess::Of(*element), TKJsonAccess::Of(*src.elements[i]), jobs);
         }
     }
 }
@@ -191,22 +247,23 @@ void CopyNodes(WalkStack<CopyJob>& jobs) {
 }  // namespace
 
 void DestroyDescendants(CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr && DeleteLeadingLeaves(value.elements)) return;
     if (HasChildren(value)) Dismantle(LinkTo(value));
 }
 
 void DestroyDescendants(CMyJsonObjImp& object) {
-    if (!object.items.Empty()) Dismantle(LinkTo(object));
+    if (!object.items.Empty() && !DeleteLeadingLeaves(object.items)) Dismantle(LinkTo(object));
 }
 
 void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
     WalkStack<CopyJob> jobs;
-    jobs.Push({&dst, &src, CopyJob::kValue});
+    CopyValue(dst, src, jobs);
     CopyNodes(jobs);
 }
 
 void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
     WalkStack<CopyJob> jobs;
-    jobs.Push({&dst, &src, CopyJob::kItemsOnly});
+    PushObject(jobs, dst, src);
     CopyNodes(jobs);
 }
 

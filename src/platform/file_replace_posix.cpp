@@ -62,8 +62,8 @@ int WriteAll(int fd, const ByteSpan* pieces, std::size_t count) {
     return 0;
 }
 
-// Links followed before the last one counts as a loop, as open() gives up
-// with ELOOP (Linux's limit).
+// A chain of more links than this is a loop, as open() has it (Linux's
+// limit).
 constexpr int kMaxLinks = 40;
 
 // The file path names once symbolic links in its last component are

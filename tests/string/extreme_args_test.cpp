@@ -67,6 +67,30 @@ TEST(ExtremeArguments, PositionsAndCountsClamp) {
         {"Find(text, INT_MAX)", s.Find(TKL("lo"), INT_MAX), -1},
     };
     for (const Position& row : positions) EXPECT_EQ(row.got, row.want) << row.name;
+
+    // Buffer lengths: negative ones measure (or empty), long ones stop at
+    // the body. Bodies of 64 units: "hello" in a pool body.
+    struct Buffer {
+        const char* name;
+        void (*edit)(CTKString&);
+        int length;
+    } buffers[] = {
+        {"ReleaseBuffer(INT_MIN) measures", [](CTKString& t) { t.ReleaseBuffer(INT_MIN); }, 5},
+        {"ReleaseBuffer(INT_MAX) stops at the capacity",
+         [](CTKString& t) { t.ReleaseBuffer(INT_MAX); }, 64},
+        {"GetBufferSetLength(INT_MIN) empties",
+         [](CTKString& t) { t.GetBufferSetLength(INT_MIN); }, 0},
+        {"GetBuffer(INT_MIN) keeps the text",
+         [](CTKString& t) { t.GetBuffer(INT_MIN), t.ReleaseBuffer(); }, 5},
+    };
+    for (const Buffer& row : buffers) {
+        CTKString t(TKL("hello"));
+        ASSERT_EQ(t.GetAllocLength(), 64);
+        row.edit(t);
+        EXPECT_EQ(t.GetLength(), row.length) << row.name;
+        EXPECT_EQ(t.GetAllocLength(), 64) << row.name;
+        EXPECT_EQ(static_cast<const TKWCHAR*>(t)[t.GetLength()], 0) << row.name;
+    }
 }
 
 TEST(ExtremeArguments, ConversionBufferSizes) {
