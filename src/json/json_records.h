@@ -82,14 +82,6 @@ class RelocList {
                     static_cast<std::size_t>(n) * sizeof(T));
         m_block->size = n;
     }
-    // Drops the first n items without destroying them; the rest move up.
-    void ForgetFirst(int n) {
-        if (n <= 0) return;
-        T* items = Items(m_block);
-        std::memmove(static_cast<void*>(items), &items[n],
-                     static_cast<std::size_t>(m_block->size - n) * sizeof(T));
-        m_block->size -= n;
-    }
     // Drops the items from index n on without destroying them.
     void ForgetFrom(int n) {
         if (m_block) m_block->size = n;
@@ -142,10 +134,6 @@ struct JsonItem {
     CMyJsonValue* value;
 };
 static_assert(sizeof(JsonItem) == 2 * sizeof(void*), "an item is a key and a pointer");
-
-}  // namespace tk::detail
-
-namespace tk::detail {
 
 // Whole-tree walks without recursion (json_walks.cpp). DestroyDescendants
 // destroys everything below a record (array elements, a held object, an

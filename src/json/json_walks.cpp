@@ -6,9 +6,9 @@
 // goes down by pointer reversal. A record being emptied no longer needs its
 // text (a value's) or its message (an object's), so that word holds the link
 // back to the record above while the walk is below it. Leaves go as soon as
-// their container is entered; the containers among the children are taken
-// from the end of the list, and deleted once they have nothing left, which
-// their own destructors then find at once.
+// their container is entered; the containers among the children are then
+// taken from the end of the list, and deleted once they have nothing left,
+// which their own destructors then find at once.
 //
 // Copying allocates anyway and keeps its open containers on an explicit
 // stack. Every node is put in place (empty) before it is filled, so a copy
@@ -71,51 +71,96 @@ inline bool HasChildren(const CMyJsonValueImp& value) {
            (value.type == CMyJsonValue::eObj && value.object);
 }
 
-// Deletes the leaves at the front of a list, first to last (the order they
-// were made in, kind to the allocators), up to the first child that has
-// children of its own; the rest moves to the front. True when the list is
-// then empty. Most containers hold only leaves, and go in this one loop.
-inline bool DeleteLeadingLeaves(CMyJsonValueImp::ElementList& elements) {
+// Deletes every leaf of a list in one pass, first to last (the order they
+// were made in, kind to the allocators); the children that have children of
+// their own close up at the front, in order. True when nothing is left.
+inline bool DeleteLeafChildren(CMyJsonValueImp::ElementList& elements) {
+    CMyJsonValue** slots = elements.Data();
     const int n = elements.Size();
-    int i = 0;
-    for (; i < n; ++i) {
-        CMyJsonValue* child = elements[i];
-        if (HasChildren(TKJsonAccess::Of(*child))) break;
-        delete child;
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        CMyJsonValue* child = slots[i];
+        if (HasChildren(TKJsonAccess::Of(*child)))
+            slots[kept++] = child;
+        else
+            delete child;
     }
-    if (i == n) {
-        elements.ForgetFrom(0);
-        return true;
-    }
-    elements.ForgetFirst(i);
-    return false;
+    elements.ForgetFrom(kept);
+    return kept == 0;
 }
 
-inline bool DeleteLeadingLeaves(RelocList<JsonItem>& items) {
+inline bool DeleteLeafChildren(RelocList<JsonItem>& items) {
+    JsonItem* slots = items.Data();
     const int n = items.Size();
-    int i = 0;
-    for (; i < n; ++i) {
-        JsonItem& item = items[i];
-        if (HasChildren(TKJsonAccess::Of(*item.value))) break;
-        delete item.value;
-        item.key.~CTKString();
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        JsonItem& item = slots[i];
+        if (HasChildren(TKJsonAccess::Of(*item.value))) {
+            if (kept != i)  // items move as bytes (see RelocList)
+                std::memcpy(static_cast<void*>(&slots[kept]), &item, sizeof item);
+            ++kept;
+        } else {
+            delete item.value;
+            item.key.~CTKString();
+        }
     }
-    if (i == n) {
-        items.ForgetFrom(0);
-        return true;
-    }
-    items.ForgetFirst(i);
+    items.ForgetFrom(kept);
+    return kept == 0;
+}
+
+// Whether a value with children keeps some once its own leaf children are
+// deleted (a held object that ends up empty goes too).
+inline bool KeepsChildren(CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr) return !DeleteLeafChildren(value.elements);
+    if (!DeleteLeafChildren(TKJsonAccess::Of(*value.object).items)) return true;
+    delete value.object;
+    value.object = nullptr;
     return false;
 }
 
-// Whether a record still has children once its leading leaves are gone.
-inline bool KeepsChildren(CMyJsonValueImp& value) {
-    if (value.type == CMyJsonValue::eArr) return !DeleteLeadingLeaves(value.elements);
-    return value.type == CMyJsonValue::eObj && value.object;
+// As DeleteLeafChildren, one level further: a child whose own children are
+// all leaves goes as well. Most containers hold leaves, or containers of
+// leaves, and go in this one pass.
+template <typename List, typename ValueOf, typename DropKey>
+bool DeleteShallowChildren(List& list, ValueOf valueOf, DropKey dropKey) {
+    auto* slots = list.Data();
+    const int n = list.Size();
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+        CMyJsonValue* child = valueOf(slots[i]);
+        CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
+        if (HasChildren(inner) && KeepsChildren(inner)) {
+            if (kept != i)  // entries move as bytes (see RelocList)
+                std::memcpy(static_cast<void*>(&slots[kept]), &slots[i], sizeof slots[i]);
+            ++kept;
+        } else {
+            delete child;
+            dropKey(slots[i]);
+        }
+    }
+    list.ForgetFrom(kept);
+    return kept == 0;
+}
+
+inline bool DeleteLeaves(CMyJsonValueImp::ElementList& elements) {
+    return DeleteShallowChildren(
+        elements, [](CMyJsonValue* v) { return v; }, [](CMyJsonValue*) {});
+}
+
+inline bool DeleteLeaves(RelocList<JsonItem>& items) {
+    return DeleteShallowChildren(
+        items, [](const JsonItem& item) { return item.value; },
+        [](JsonItem& item) { item.key.~CTKString(); });
+}
+
+// Whether a value the walk is about to enter keeps children once the
+// shallow ones are deleted. A held object is swept when the walk enters it.
+inline bool KeepsDeepChildren(CMyJsonValueImp& value) {
+    return value.type != CMyJsonValue::eArr || !DeleteLeaves(value.elements);
 }
 
 // Empties root of everything below it. Each record is entered once: its
-// leading leaves go at once, then its remaining children from the last.
+// leaves go at once, then its remaining children from the last.
 void Dismantle(const Link root) {
     Link current = root;
     for (;;) {
@@ -124,7 +169,7 @@ void Dismantle(const Link root) {
             if (!object.items.Empty()) {
                 CMyJsonValue* child = object.items.Back().value;
                 CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
-                if (HasChildren(inner) && KeepsChildren(inner)) {
+                if (HasChildren(inner) && KeepsDeepChildren(inner)) {
                     Park(inner.text, current);
                     current = LinkTo(inner);
                     continue;
@@ -138,7 +183,7 @@ void Dismantle(const Link root) {
             if (value.type == CMyJsonValue::eArr && !value.elements.Empty()) {
                 CMyJsonValue* child = value.elements.Back();
                 CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
-                if (HasChildren(inner) && KeepsChildren(inner)) {
+                if (HasChildren(inner) && KeepsDeepChildren(inner)) {
                     Park(inner.text, current);
                     current = LinkTo(inner);
                     continue;
@@ -149,7 +194,7 @@ void Dismantle(const Link root) {
             }
             if (value.type == CMyJsonValue::eObj && value.object) {
                 CMyJsonObjImp& inner = TKJsonAccess::Of(*value.object);
-                if (!inner.items.Empty() && !DeleteLeadingLeaves(inner.items)) {
+                if (!inner.items.Empty() && !DeleteLeaves(inner.items)) {
                     Park(inner.error, current);
                     current = LinkTo(inner);
                     continue;
@@ -173,98 +218,120 @@ struct CopyJob {
     bool object;
 };
 
-void PushObject(WalkStack<CopyJob>& jobs, CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
-    const int n = src.items.Size();
-    if (n == 0) return;
-    dst.items.Reserve(dst.items.Size() + n);  // no slot fails to come later
-    jobs.Push({&dst, &src, 0, true});
+// A value with no children to copy.
+inline bool IsFlat(const CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr) return value.elements.Empty();
+    return value.type != CMyJsonValue::eObj || !value.object ||
+           TKJsonAccess::Of(*value.object).items.Empty();
 }
 
-// Fills the fresh record dst from src; a container's children are left to
-// the job it pushes.
-void CopyValue(CMyJsonValueImp& dst, const CMyJsonValueImp& src, WalkStack<CopyJob>& jobs) {
+// The value's own fields: its kind, text, flag and number; for an object,
+// a new empty one with the message of src's.
+void CopyOwnFields(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
     dst.text = src.text;
     dst.flag = src.flag;
     switch (src.type) {
         case CMyJsonValue::eNumber:
             dst.MakeNumber(src.number);
             break;
+        case CMyJsonValue::eArr:
+            dst.MakeArray().Reserve(src.elements.Size());  // no slot fails to come later
+            break;
         case CMyJsonValue::eObj:
+            dst.type = CMyJsonValue::eObj;
             if (src.object) {
-                dst.MakeObject(new CMyJsonObj);
+                dst.object = new CMyJsonObj;
                 CMyJsonObjImp& object = TKJsonAccess::Of(*dst.object);
                 const CMyJsonObjImp& from = TKJsonAccess::Of(*src.object);
                 object.error = from.error;
-                PushObject(jobs, object, from);
+                object.items.Reserve(from.items.Size());
             }
-            dst.type = CMyJsonValue::eObj;
             break;
-        case CMyJsonValue::eArr: {
-            const int n = src.elements.Size();
-            dst.MakeArray().Reserve(n);
-            if (n > 0) jobs.Push({&dst, &src, 0, false});
-            break;
-        }
         default:
             dst.type = src.type;
     }
 }
 
-// Copies child by child, depth first and in order, as a recursive copy
-// would: each node is allocated right before its own children.
-void CopyNodes(WalkStack<CopyJob>& jobs) {
-    while (!jobs.Empty()) {
-        CopyJob& job = jobs.Top();
-        const int i = job.next;
+// The job that copies the children of a container whose own fields are in
+// place.
+CopyJob JobFor(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
+    if (src.type == CMyJsonValue::eArr) return {&dst, &src, 0, false};
+    return {&TKJsonAccess::Of(*dst.object), &TKJsonAccess::Of(*src.object), 0, true};
+}
+
+// Copies depth first and in order, as a recursive copy would, each node
+// allocated right before its own children. The container being copied is
+// the local job; the ones it is nested in wait on the stack.
+void CopyChildren(CopyJob job) {
+    WalkStack<CopyJob> jobs;
+    for (;;) {
+        CMyJsonValueImp* innerDst = nullptr;
+        const CMyJsonValueImp* innerSrc = nullptr;
         if (job.object) {
             auto& dst = *static_cast<CMyJsonObjImp*>(job.dst);
             const auto& src = *static_cast<const CMyJsonObjImp*>(job.src);
-            if (i == src.items.Size()) {
-                jobs.Pop();
-                continue;
+            while (job.next < src.items.Size()) {
+                const JsonItem& item = src.items[job.next++];
+                // The value exists before its slot; the key copy shares the
+                // body (a model's keys are never locked), so it cannot fail.
+                CMyJsonValue* placed = new CMyJsonValue;
+                new (dst.items.EmplaceSlot()) JsonItem{item.key, placed};
+                CMyJsonValueImp& to = TKJsonAccess::Of(*placed);
+                const CMyJsonValueImp& from = TKJsonAccess::Of(*item.value);
+                CopyOwnFields(to, from);
+                if (!IsFlat(from)) {
+                    innerDst = &to;
+                    innerSrc = &from;
+                    break;
+                }
             }
-            ++job.next;  // job is not used again: CopyValue may push
-            std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
-            const CTKString key(src.items[i].key);  // before its slot exists
-            CMyJsonValue* placed = value.release();
-            new (dst.items.EmplaceSlot()) JsonItem{key, placed};
-            CopyValue(TKJsonAccess::Of(*placed), TKJsonAccess::Of(*src.items[i].value), jobs);
         } else {
             auto& dst = *static_cast<CMyJsonValueImp*>(job.dst);
             const auto& src = *static_cast<const CMyJsonValueImp*>(job.src);
-            if (i == src.elements.Size()) {
-                jobs.Pop();
-                continue;
+            while (job.next < src.elements.Size()) {
+                const CMyJsonValueImp& from = TKJsonAccess::Of(*src.elements[job.next++]);
+                CMyJsonValue* element = new CMyJsonValue;  // before its slot exists
+                new (dst.elements.EmplaceSlot()) CMyJsonValue*(element);
+                CMyJsonValueImp& to = TKJsonAccess::Of(*element);
+                CopyOwnFields(to, from);
+                if (!IsFlat(from)) {
+                    innerDst = &to;
+                    innerSrc = &from;
+                    break;
+                }
             }
-            ++job.next;
-            CMyJsonValue* element = new CMyJsonValue;  // before its slot exists
-            new (dst.elements.EmplaceSlot()) CMyJsonValue*(element);
-            CopyValue(TKJsonAccess::Of(*element), TKJsonAccess::Of(*src.elements[i]), jobs);
         }
+        if (innerDst) {
+            jobs.Push(job);
+            job = JobFor(*innerDst, *innerSrc);
+            continue;
+        }
+        if (jobs.Empty()) return;
+        job = jobs.Top();
+        jobs.Pop();
     }
 }
 
 }  // namespace
 
 void DestroyDescendants(CMyJsonValueImp& value) {
-    if (value.type == CMyJsonValue::eArr && DeleteLeadingLeaves(value.elements)) return;
+    if (value.type == CMyJsonValue::eArr && DeleteLeaves(value.elements)) return;
     if (HasChildren(value)) Dismantle(LinkTo(value));
 }
 
 void DestroyDescendants(CMyJsonObjImp& object) {
-    if (!object.items.Empty() && !DeleteLeadingLeaves(object.items)) Dismantle(LinkTo(object));
+    if (!object.items.Empty() && !DeleteLeaves(object.items)) Dismantle(LinkTo(object));
 }
 
 void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    WalkStack<CopyJob> jobs;
-    CopyValue(dst, src, jobs);
-    CopyNodes(jobs);
+    CopyOwnFields(dst, src);
+    if (!IsFlat(src)) CopyChildren(JobFor(dst, src));
 }
 
 void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
-    WalkStack<CopyJob> jobs;
-    PushObject(jobs, dst, src);
-    CopyNodes(jobs);
+    if (src.items.Empty()) return;
+    dst.items.Reserve(dst.items.Size() + src.items.Size());
+    CopyChildren({&dst, &src, 0, true});
 }
 
 }  // namespace tk::detail

@@ -135,11 +135,26 @@ class Writer {
         int indent;
         bool lastWasContainer;  // arrays: the element just written
     };
-    // Writes the opening of a container and pushes its frame.
-    void Open(WalkStack<Frame>& stack, const CMyJsonObjImp* object, const CMyJsonValueImp* array,
-              int indent);
-    // What follows item or element f.next - 1: its comma, its line break.
-    void EndEntry(const Frame& f);
+    // Writes the opening of a container; its frame, with nothing written.
+    Frame Open(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent) {
+        if (object) {
+            m_out.Put('{');
+            if (m_formatted) LineBreak();
+            return {object, nullptr, 0, object->items.Size(), indent, false};
+        }
+        m_out.Put('[');
+        return {nullptr, array, 0, array->elements.Size(), indent, false};
+    }
+    // The closing of a container whose entries are all written.
+    void Close(const Frame& f) {
+        if (m_formatted && (f.object || f.lastWasContainer)) Tabs(f.indent);
+        m_out.Put(f.object ? '}' : ']');
+    }
+    // What follows entry f.next - 1: its comma, its line break.
+    void EndEntry(const Frame& f) {
+        if (f.next < f.count) m_out.Put(',');
+        if (m_formatted && (f.object || f.lastWasContainer)) LineBreak();
+    }
 
     void LineBreak() {
         TKWCHAR* p = m_out.Reserve(2);
@@ -218,84 +233,79 @@ void Writer::Scalar(const CMyJsonValueImp& value) {
     }
 }
 
-void Writer::Open(WalkStack<Frame>& stack, const CMyJsonObjImp* object,
-                  const CMyJsonValueImp* array, int indent) {
-    if (object) {
-        m_out.Put('{');
-        if (m_formatted) LineBreak();
-        stack.Push({object, nullptr, 0, object->items.Size(), indent, false});
-    } else {
-        m_out.Put('[');
-        stack.Push({nullptr, array, 0, array->elements.Size(), indent, false});
-    }
-}
-
-void Writer::EndEntry(const Frame& f) {
-    if (f.next < f.count) m_out.Put(',');
-    if (m_formatted && (f.object || f.lastWasContainer)) LineBreak();
-}
-
+// One loop for every level. The container being written is the local f;
+// the ones it is nested in wait on the stack. An entry that is a container
+// pushes f and becomes f; a finished container is closed and its parent
+// taken back from the stack.
 void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArray, int indent) {
     WalkStack<Frame> stack;
-    Open(stack, root, rootArray, indent);
-    while (!stack.Empty()) {
-        Frame& f = stack.Top();
-        if (f.next == f.count) {
-            const bool object = f.object != nullptr;
-            if (m_formatted && (object || f.lastWasContainer)) Tabs(f.indent);
-            m_out.Put(object ? '}' : ']');
-            stack.Pop();
-            if (!stack.Empty()) EndEntry(stack.Top());
-            continue;
-        }
-        const int i = f.next++;
-        const int inner = f.indent + 1;
+    Frame f = Open(root, rootArray, indent);
+    for (;;) {
+        const CMyJsonObjImp* innerObject = nullptr;
+        const CMyJsonValueImp* innerArray = nullptr;
         if (f.object) {
-            const JsonItem& item = f.object->items[i];
-            if (m_formatted) Tabs(inner);
-            m_out.Put('"');
-            m_out.Put(item.key, item.key.GetLength());
-            m_out.Put('"');
-            m_out.Put(':');
-            const CMyJsonValueImp& value = TKJsonAccess::Of(*item.value);
-            if (CMyJsonObj* held = value.HeldObject()) {
-                Open(stack, &TKJsonAccess::Of(*held), nullptr, inner);
-                continue;
+            const RelocList<JsonItem>& items = f.object->items;
+            while (f.next < f.count) {
+                const JsonItem& item = items[f.next++];
+                if (m_formatted) Tabs(f.indent + 1);
+                m_out.Put('"');
+                m_out.Put(item.key, item.key.GetLength());
+                m_out.Put('"');
+                m_out.Put(':');
+                const CMyJsonValueImp& value = TKJsonAccess::Of(*item.value);
+                if (CMyJsonObj* held = value.HeldObject()) {
+                    innerObject = &TKJsonAccess::Of(*held);
+                    break;
+                }
+                if (value.type == CMyJsonValue::eArr) {
+                    innerArray = &value;
+                    break;
+                }
+                if (value.type == CMyJsonValue::eEmpty || value.type == CMyJsonValue::eObj)
+                    m_out.PutLiteral(TKL("null"));
+                else
+                    Scalar(value);
+                EndEntry(f);
             }
-            if (value.type == CMyJsonValue::eArr) {
-                Open(stack, nullptr, &value, inner);
-                continue;
+        } else {
+            const CMyJsonValueImp::ElementList& elements = f.array->elements;
+            while (f.next < f.count) {
+                const int i = f.next++;
+                const CMyJsonValueImp& element = TKJsonAccess::Of(*elements[i]);
+                if (CMyJsonObj* held = element.HeldObject()) {
+                    // Only the first element gets the line break; later
+                    // objects follow the previous element's line break.
+                    if (m_formatted) {
+                        if (i == 0) LineBreak();
+                        Tabs(f.indent + 1);
+                    }
+                    f.lastWasContainer = true;
+                    innerObject = &TKJsonAccess::Of(*held);
+                    break;
+                }
+                if (element.type == CMyJsonValue::eArr) {
+                    if (m_formatted) {
+                        LineBreak();
+                        Tabs(f.indent);
+                    }
+                    f.lastWasContainer = true;
+                    innerArray = &element;
+                    break;
+                }
+                Scalar(element);  // an empty element writes nothing
+                f.lastWasContainer = false;
+                EndEntry(f);
             }
-            if (value.type == CMyJsonValue::eEmpty || value.type == CMyJsonValue::eObj)
-                m_out.PutLiteral(TKL("null"));
-            else
-                Scalar(value);
-            EndEntry(f);
+        }
+        if (innerObject || innerArray) {
+            stack.Push(f);
+            f = Open(innerObject, innerArray, f.indent + 1);
             continue;
         }
-        const CMyJsonValueImp& element = TKJsonAccess::Of(*f.array->elements[i]);
-        f.lastWasContainer = false;
-        if (CMyJsonObj* held = element.HeldObject()) {
-            // Only the first element gets the line break; later objects
-            // follow the previous element's line break.
-            if (m_formatted) {
-                if (i == 0) LineBreak();
-                Tabs(inner);
-            }
-            f.lastWasContainer = true;
-            Open(stack, &TKJsonAccess::Of(*held), nullptr, inner);
-            continue;
-        }
-        if (element.type == CMyJsonValue::eArr) {
-            if (m_formatted) {
-                LineBreak();
-                Tabs(f.indent);
-            }
-            f.lastWasContainer = true;
-            Open(stack, nullptr, &element, inner);
-            continue;
-        }
-        Scalar(element);  // an empty element writes nothing
+        Close(f);
+        if (stack.Empty()) return;
+        f = stack.Top();
+        stack.Pop();
         EndEntry(f);
     }
 }
