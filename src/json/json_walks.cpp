@@ -5,10 +5,9 @@
 // Destruction needs no memory at all, as it may run when none is left: it
 // goes down by pointer reversal. A record being emptied no longer needs its
 // text (a value's) or its message (an object's), so that word holds the link
-// back to the record above while the walk is below it. Leaves go as soon as
-// their container is entered; the containers among the children are then
-// taken from the end of the list, and deleted once they have nothing left,
-// which their own destructors then find at once.
+// back to the record above while the walk is below it. An entry is deleted
+// once it has nothing left below it, which its own destructor then finds at
+// once.
 //
 // Copying allocates anyway and keeps its open containers on an explicit
 // stack. Every node is put in place (empty) before it is filled, so a copy
@@ -71,140 +70,129 @@ inline bool HasChildren(const CMyJsonValueImp& value) {
            (value.type == CMyJsonValue::eObj && value.object);
 }
 
-// Deletes every leaf of a list in one pass, first to last (the order they
-// were made in, kind to the allocators); the children that have children of
-// their own close up at the front, in order. True when nothing is left.
-inline bool DeleteLeafChildren(CMyJsonValueImp::ElementList& elements) {
-    CMyJsonValue** slots = elements.Data();
-    const int n = elements.Size();
-    int kept = 0;
-    for (int i = 0; i < n; ++i) {
-        CMyJsonValue* child = slots[i];
-        if (HasChildren(TKJsonAccess::Of(*child)))
-            slots[kept++] = child;
-        else
-            delete child;
-    }
-    elements.ForgetFrom(kept);
-    return kept == 0;
+inline bool HoldsOnlyLeaves(const CMyJsonValueImp::ElementList& elements) {
+    for (int i = 0, n = elements.Size(); i < n; ++i)
+        if (HasChildren(TKJsonAccess::Of(*elements[i]))) return false;
+    return true;
 }
 
-inline bool DeleteLeafChildren(RelocList<JsonItem>& items) {
-    JsonItem* slots = items.Data();
+inline bool HoldsOnlyLeaves(const RelocList<JsonItem>& items) {
+    for (int i = 0, n = items.Size(); i < n; ++i)
+        if (HasChildren(TKJsonAccess::Of(*items[i].value))) return false;
+    return true;
+}
+
+// Deletes a list of leaves first to last (an object's keys after its
+// values, as a plain destructor would), leaving it empty.
+inline void DeleteLeaves(CMyJsonValueImp::ElementList& elements) {
+    for (int i = 0, n = elements.Size(); i < n; ++i) delete elements[i];
+    elements.ForgetFrom(0);
+}
+
+inline void DeleteLeaves(RelocList<JsonItem>& items) {
     const int n = items.Size();
-    int kept = 0;
-    for (int i = 0; i < n; ++i) {
-        JsonItem& item = slots[i];
-        if (HasChildren(TKJsonAccess::Of(*item.value))) {
-            if (kept != i)  // items move as bytes (see RelocList)
-                std::memcpy(static_cast<void*>(&slots[kept]), &item, sizeof item);
-            ++kept;
-        } else {
-            delete item.value;
-            item.key.~CTKString();
-        }
-    }
-    items.ForgetFrom(kept);
-    return kept == 0;
+    for (int i = 0; i < n; ++i) delete items[i].value;
+    for (int i = 0; i < n; ++i) items[i].key.~CTKString();
+    items.ForgetFrom(0);
 }
 
-// Whether a value with children keeps some once its own leaf children are
-// deleted (a held object that ends up empty goes too).
-inline bool KeepsChildren(CMyJsonValueImp& value) {
-    if (value.type == CMyJsonValue::eArr) return !DeleteLeafChildren(value.elements);
-    if (!DeleteLeafChildren(TKJsonAccess::Of(*value.object).items)) return true;
+// Empties a value whose entries are all leaves (most containers), in one
+// forward loop; false, and nothing done, when one of them is not a leaf.
+inline bool EmptyIfShallow(CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr) {
+        if (!HoldsOnlyLeaves(value.elements)) return false;
+        DeleteLeaves(value.elements);
+        return true;
+    }
+    if (value.type != CMyJsonValue::eObj || !value.object) return true;
+    CMyJsonObjImp& object = TKJsonAccess::Of(*value.object);
+    if (!HoldsOnlyLeaves(object.items)) return false;
+    DeleteLeaves(object.items);
     delete value.object;
     value.object = nullptr;
-    return false;
+    return true;
 }
 
-// As DeleteLeafChildren, one level further: a child whose own children are
-// all leaves goes as well. Most containers hold leaves, or containers of
-// leaves, and go in this one pass.
-template <typename List, typename ValueOf, typename DropKey>
-bool DeleteShallowChildren(List& list, ValueOf valueOf, DropKey dropKey) {
-    auto* slots = list.Data();
-    const int n = list.Size();
-    int kept = 0;
-    for (int i = 0; i < n; ++i) {
-        CMyJsonValue* child = valueOf(slots[i]);
-        CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
-        if (HasChildren(inner) && KeepsChildren(inner)) {
-            if (kept != i)  // entries move as bytes (see RelocList)
-                std::memcpy(static_cast<void*>(&slots[kept]), &slots[i], sizeof slots[i]);
-            ++kept;
-        } else {
-            delete child;
-            dropKey(slots[i]);
-        }
+// Reverses a list in place, entries moved as bytes (see RelocList), so that
+// taking entries from its end takes them first to last.
+template <typename T>
+void Reverse(RelocList<T>& list) {
+    T* items = list.Data();
+    for (int i = 0, j = list.Size() - 1; i < j; ++i, --j) {
+        unsigned char held[sizeof(T)];
+        std::memcpy(held, static_cast<void*>(&items[i]), sizeof(T));
+        std::memcpy(static_cast<void*>(&items[i]), &items[j], sizeof(T));
+        std::memcpy(static_cast<void*>(&items[j]), held, sizeof(T));
     }
-    list.ForgetFrom(kept);
-    return kept == 0;
 }
 
-inline bool DeleteLeaves(CMyJsonValueImp::ElementList& elements) {
-    return DeleteShallowChildren(
-        elements, [](CMyJsonValue* v) { return v; }, [](CMyJsonValue*) {});
+// Reverses the list the walk is about to take from (a held object's items
+// are reversed when the walk enters that object).
+inline void Enter(CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr) Reverse(value.elements);
 }
 
-inline bool DeleteLeaves(RelocList<JsonItem>& items) {
-    return DeleteShallowChildren(
-        items, [](const JsonItem& item) { return item.value; },
-        [](JsonItem& item) { item.key.~CTKString(); });
-}
-
-// Whether a value the walk is about to enter keeps children once the
-// shallow ones are deleted. A held object is swept when the walk enters it.
-inline bool KeepsDeepChildren(CMyJsonValueImp& value) {
-    return value.type != CMyJsonValue::eArr || !DeleteLeaves(value.elements);
-}
-
-// Empties root of everything below it. Each record is entered once: its
-// leaves go at once, then its remaining children from the last.
+// Empties root of everything below it, in the order a recursive
+// destruction would free it: each entry's subtree, then the entry, first
+// to last (the order matters: the pools hand blocks out again in reverse,
+// and the next document then lies in memory as the last one did). Each list
+// is reversed when the walk enters it, so taking from its end runs forward.
 void Dismantle(const Link root) {
     Link current = root;
+    if (IsObject(root))
+        Reverse(ObjectAt(root).items);
+    else
+        Enter(ValueAt(root));
     for (;;) {
+        Link down = 0;
         if (IsObject(current)) {
-            CMyJsonObjImp& object = ObjectAt(current);
-            if (!object.items.Empty()) {
-                CMyJsonValue* child = object.items.Back().value;
-                CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
-                if (HasChildren(inner) && KeepsDeepChildren(inner)) {
+            RelocList<JsonItem>& items = ObjectAt(current).items;
+            while (!items.Empty()) {
+                JsonItem& item = items.Back();
+                CMyJsonValueImp& inner = TKJsonAccess::Of(*item.value);
+                if (HasChildren(inner) && !EmptyIfShallow(inner)) {
+                    Enter(inner);
                     Park(inner.text, current);
-                    current = LinkTo(inner);
-                    continue;
+                    down = LinkTo(inner);
+                    break;
                 }
-                object.items.Erase(object.items.Size() - 1);
-                delete child;  // a leaf now: its destructor walks nothing
-                continue;
+                delete item.value;  // a leaf: its destructor walks nothing
+                items.Erase(items.Size() - 1);
             }
         } else {
             CMyJsonValueImp& value = ValueAt(current);
-            if (value.type == CMyJsonValue::eArr && !value.elements.Empty()) {
-                CMyJsonValue* child = value.elements.Back();
-                CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
-                if (HasChildren(inner) && KeepsDeepChildren(inner)) {
-                    Park(inner.text, current);
-                    current = LinkTo(inner);
-                    continue;
+            if (value.type == CMyJsonValue::eArr) {
+                CMyJsonValueImp::ElementList& elements = value.elements;
+                while (!elements.Empty()) {
+                    CMyJsonValue* child = elements.Back();
+                    CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
+                    if (HasChildren(inner) && !EmptyIfShallow(inner)) {
+                        Enter(inner);
+                        Park(inner.text, current);
+                        down = LinkTo(inner);
+                        break;
+                    }
+                    delete child;
+                    elements.ForgetFrom(elements.Size() - 1);
                 }
-                value.elements.ForgetFrom(value.elements.Size() - 1);
-                delete child;
-                continue;
-            }
-            if (value.type == CMyJsonValue::eObj && value.object) {
+            } else if (value.type == CMyJsonValue::eObj && value.object) {
                 CMyJsonObjImp& inner = TKJsonAccess::Of(*value.object);
-                if (!inner.items.Empty() && !DeleteLeaves(inner.items)) {
+                if (!inner.items.Empty()) {
+                    Reverse(inner.items);
                     Park(inner.error, current);
-                    current = LinkTo(inner);
-                    continue;
+                    down = LinkTo(inner);
+                } else {
+                    delete value.object;
+                    value.object = nullptr;
                 }
-                delete value.object;
-                value.object = nullptr;
-                continue;
             }
         }
-        // Nothing left below current: back up to its parent.
+        if (down) {
+            current = down;
+            continue;
+        }
+        // Nothing left below current: back up to its parent, whose last
+        // entry (current's) is a leaf now.
         if (current == root) return;
         current = Unpark(SpareWord(current));
     }
@@ -315,12 +303,14 @@ void CopyChildren(CopyJob job) {
 }  // namespace
 
 void DestroyDescendants(CMyJsonValueImp& value) {
-    if (value.type == CMyJsonValue::eArr && DeleteLeaves(value.elements)) return;
-    if (HasChildren(value)) Dismantle(LinkTo(value));
+    if (HasChildren(value) && !EmptyIfShallow(value)) Dismantle(LinkTo(value));
 }
 
 void DestroyDescendants(CMyJsonObjImp& object) {
-    if (!object.items.Empty() && !DeleteLeaves(object.items)) Dismantle(LinkTo(object));
+    if (HoldsOnlyLeaves(object.items))
+        DeleteLeaves(object.items);
+    else
+        Dismantle(LinkTo(object));
 }
 
 void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
