@@ -14,7 +14,6 @@
 // that runs out of memory part way is still a sound tree its owner destroys.
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 
 #include "json/json_records.h"
