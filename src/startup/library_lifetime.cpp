@@ -10,6 +10,7 @@
 #include "memory/scratch_pools.h"
 #include "net/handle_map.h"
 #include "platform/library_load.h"
+#include "text/codepage_table_codec.h"
 
 namespace tk::detail {
 
@@ -32,6 +33,7 @@ void LibraryLoad() {
 
 void LibraryUnload() {
     TeardownHandleMap();
+    tk::platform::detail::ReleaseCodePageTables();
     TeardownClassRecords();
     TeardownJsonPools();
     TeardownScratchPools();
