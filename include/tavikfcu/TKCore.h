@@ -1,4 +1,4 @@
-// TKCore.h — memory pools, the object root, error handles and crash reports.
+// TKCore.h — memory pools, the object root and error handles.
 //
 // The fixed-block allocator CTKFixedAlloc hands out blocks of one size, carved
 // 64 at a time from chunks, and reuses freed blocks last-in first-out. Four
@@ -57,12 +57,6 @@
 #endif
 
 // ---- fixed-block allocator ---------------------------------------------------
-
-// The word behind the allocator's critical section: 0 free, 1 held, 2 held
-// with waiters. Only the library's platform layer touches it.
-struct TKLockWord {
-    std::atomic<std::uint32_t> state{0};
-};
 
 // Hands out blocks of GetAllocSize() bytes. A chunk is one heap allocation of
 // a link word followed by blocksPerChunk blocks; the free list threads through

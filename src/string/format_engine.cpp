@@ -13,9 +13,9 @@
 #include <cstring>
 #include <limits>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "platform/c_locale_numbers.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 namespace tk::detail {
 namespace {

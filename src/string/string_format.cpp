@@ -10,8 +10,8 @@
 #include <limits>
 #include <new>
 
-#include "core/heap.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "text/wide_crt.h"
 #include "string/format_engine.h"
 #include "tavikfcu/TKString.h"
 
@@ -141,23 +141,17 @@ void CTKString::FormatV(const TKWCHAR* format, va_list args) {
     va_end(estimateArgs.ap);
     if (estimate < 0) estimate = 0;
 
-    // A replaced body stays alive until the text is written, so arguments
-    // that point into it are still readable.
-    CTKString previous;
-    auto replaceBody = [&](int length) {
-        CTKString fresh;
-        if (length > 0) fresh.m_chars = NewBody(length)->Chars();
-        if (previous.IsEmptyRecord()) std::swap(previous.m_chars, m_chars);
-        std::swap(m_chars, fresh.m_chars);  // fresh lets go of any interim body
+    // The body the string starts with stays alive until the text is
+    // written, so arguments that point into it are still readable; interim
+    // bodies that proved too small are let go at once. An estimate no body
+    // can hold sizes nothing: the real length will.
+    const std::int64_t current = GetLength();
+    const std::int64_t size = estimate <= kMaxLength && estimate > current ? estimate : current;
+    FormerBody previous = PrepareToWrite(static_cast<int>(size), Keep::kNothing);
+    auto replaceBody = [&](int units) {
+        FormerBody interim = PrepareToWrite(units, Keep::kNothing);
+        if (!previous) previous = std::move(interim);
     };
-
-    bool shared = !IsEmptyRecord() && tkAtomicLoad(&Header()->refs) >= 2;
-    if (shared || estimate > GetAllocLength()) {
-        // An estimate no body can hold sizes nothing: the real length will.
-        std::int64_t length = GetLength();
-        std::int64_t size = estimate <= kMaxLength && estimate > length ? estimate : length;
-        if (shared || size > GetAllocLength()) replaceBody(static_cast<int>(size));
-    }
 
     try {
         for (;;) {

@@ -10,7 +10,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "string/format_engine.h"
 #include "tavikfcu/TKString.h"
 

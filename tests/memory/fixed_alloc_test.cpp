@@ -5,7 +5,8 @@
 #include <set>
 #include <vector>
 
-#include "core/scratch_pools.h"
+#include "memory/scratch_pools.h"
+#include "string/temp_strings.h"
 #include "tavikfcu/TKCore.h"
 
 TEST(FixedAlloc, FirstChunkIsCarvedInAscendingOrder) {

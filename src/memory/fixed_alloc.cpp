@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "core/scratch_pools.h"
+#include "memory/scratch_pools.h"
 #include "platform/lock.h"
 #include "tavikfcu/TKCore.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 
 namespace crt = tk::platform;
 

@@ -5,23 +5,17 @@
 // the terminator is safe even where it extends past the text. Those reads
 // are outside the text's allocation, so these functions are excluded from
 // address and thread sanitizing.
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 
 #include <climits>
 #include <cwchar>
 #include <string>
 
 #include "platform/c_locale_numbers.h"
+#include "platform/features.h"
 
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
 #include <emmintrin.h>
-#define TK_HAVE_SSE2 1
-#endif
-
-#if defined(__clang__) || (defined(__GNUC__) && __GNUC__ >= 8)
-#define TK_READS_PAST_END __attribute__((no_sanitize("address", "thread")))
-#else
-#define TK_READS_PAST_END
 #endif
 
 namespace tk::platform {
@@ -34,7 +28,7 @@ constexpr std::size_t kBlockUnits = 8;
 static_assert(sizeof(TKWCHAR) * kBlockUnits == 16, "a block is 16 bytes of UTF-16");
 
 inline unsigned CountTrailingZeros(unsigned mask) {
-    return static_cast<unsigned>(__builtin_ctz(mask));
+    return static_cast<unsigned>(tk::detail::CountTrailingZeros32(mask));
 }
 
 inline unsigned EqualMask(__m128i v, __m128i w) {
@@ -241,7 +235,7 @@ std::size_t CountUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c) {
     const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
     for (; i + kBlockUnits <= n; i += kBlockUnits) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        count += static_cast<std::size_t>(__builtin_popcount(EqualMask(v, wanted))) / 2;
+        count += static_cast<std::size_t>(tk::detail::PopCount32(EqualMask(v, wanted))) / 2;
     }
 #endif
     for (; i < n; ++i) count += s[i] == c;
