@@ -11,8 +11,11 @@
 //     b.Format(TKL("%s has %d chars"), (const TKWCHAR*)a, a.GetLength());
 //
 // Bodies of up to 512 characters come from the scratch pools (capacities 64,
-// 128, 256, 512); longer bodies come from the heap with exact capacity. The
-// empty string points at one static body and never allocates.
+// 128, 256, 512); longer bodies come from the heap, and GetAllocLength reports
+// exactly what was asked for. A heap body that grows keeps spare room behind
+// that capacity, so appending unit by unit stays linear; FreeExtra gives the
+// spare room back. The empty string points at one static body and never
+// allocates.
 //
 // Threads: reference counts are atomic, so copies of one string may be made
 // and destroyed on different threads. One string object (and a body it owns
@@ -111,7 +114,8 @@ class TK_API CTKString {
     // Sets the length to newLength (-1: measure up to the first NUL).
     void ReleaseBuffer(int newLength = -1);
     TKWCHAR* GetBufferSetLength(int newLength);
-    // Shrinks the body to the length (pooled bodies: to the pool that fits).
+    // Shrinks the body to the length (pooled bodies: to the pool that fits),
+    // spare room of a heap body included.
     void FreeExtra();
     // Makes the body private and locked: copies of this string copy the text
     // instead of sharing it, until UnlockBuffer.
@@ -351,8 +355,9 @@ class TK_API CTKString {
     // FormerBody: a change that reads from the old text (text that may point
     // into this string) keeps it in a variable until it is done; a change
     // that does not lets the temporary go at once. A heap body owned alone
-    // grows in place where the heap can (kText past 512 units); nothing
-    // comes back then.
+    // grows in place: within the spare room of its block (only the reported
+    // capacity moves), else where the heap can extend the block, leaving
+    // spare room again; nothing comes back then.
     FormerBody PrepareToWrite(int minLength, Keep keep) {
         if (Header()->CanWriteInPlace(minLength)) return FormerBody();
         return MoveToWritableBody(minLength, keep);
@@ -368,8 +373,12 @@ class TK_API CTKString {
     void CopyUnshareable(const CTKString& src);
     CTKString& AssignUnshareable(const CTKString& src);
     static void DropBody(Body* body);
-    static Body* NewBody(int length);
+    // A body of `length` units; a heap body's block has room for at least
+    // `room` units (the reported capacity is still `length`).
+    static Body* NewBody(int length, int room = 0);
     static void FreeBody(Body* body);
+    static bool IsHeapBody(const Body* body);
+    static bool ExtendInPlace(Body* body, int units);
 
     TKWCHAR* m_chars;
 };
