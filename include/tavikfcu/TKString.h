@@ -305,6 +305,24 @@ class TK_API CTKString {
         // for 0 units only (its terminator is already there).
         bool CanWriteInPlace(int units) const { return Refs() < 2 && units <= capacity; }
 
+        // Bodies above 512 units live on the heap, and their block keeps, in
+        // one word just before the header, its room: the units of text it can
+        // hold, at least the capacity. The capacity reports what was asked for.
+        bool IsOnHeap() const { return capacity > 512; }
+        std::int32_t& Room() {
+            return *reinterpret_cast<std::int32_t*>(reinterpret_cast<std::uintptr_t>(this) - 4);
+        }
+        // CanWriteInPlace, or else a heap body owned alone whose block has the
+        // room: then the capacity moves up to `units` and the body stays. A
+        // locked body never grows in place (growing ends the lock).
+        bool MakeRoomInPlace(int units) {
+            const std::int32_t sharers = Refs();
+            if (sharers < 2 && units <= capacity) return true;
+            if (sharers != 1 || !IsOnHeap() || units > Room()) return false;
+            capacity = units;
+            return true;
+        }
+
         void AddRef() { tkAtomicIncrement(&refs); }
         // Lets go of one reference; true when it was the last, and the body is
         // to be freed. A sole owner (or a locked body) needs no atomic change:
@@ -359,7 +377,7 @@ class TK_API CTKString {
     // capacity moves), else where the heap can extend the block, leaving
     // spare room again; nothing comes back then.
     FormerBody PrepareToWrite(int minLength, Keep keep) {
-        if (Header()->CanWriteInPlace(minLength)) return FormerBody();
+        if (Header()->MakeRoomInPlace(minLength)) return FormerBody();
         return MoveToWritableBody(minLength, keep);
     }
     FormerBody MoveToWritableBody(int minLength, Keep keep);
@@ -377,8 +395,6 @@ class TK_API CTKString {
     // `room` units (the reported capacity is still `length`).
     static Body* NewBody(int length, int room = 0);
     static void FreeBody(Body* body);
-    static bool IsHeapBody(const Body* body);
-    static bool ExtendInPlace(Body* body, int units);
 
     TKWCHAR* m_chars;
 };
@@ -402,6 +418,21 @@ inline void CTKString::DropBody(Body* body) {
 
 inline CTKString::~CTKString() {
     DropBody(Header());
+}
+
+// Building text unit by unit: in place, without a call, while the body has
+// the room.
+inline CTKString& CTKString::operator+=(TKWCHAR ch) {
+    Body* body = Header();
+    const int length = body->length;
+    if (!body->MakeRoomInPlace(length + 1)) {
+        AppendText(&ch, 1);
+        return *this;
+    }
+    m_chars[length] = ch;
+    m_chars[length + 1] = 0;
+    body->length = length + 1;
+    return *this;
 }
 
 inline CTKString& CTKString::operator=(const CTKString& src) {

@@ -81,9 +81,6 @@ inline void* BlockOfBody(void* body) {
 inline void* BodyOfBlock(void* block) {
     return static_cast<char*>(block) + kRoomBytes;
 }
-inline std::int32_t& RoomOf(void* body) {
-    return *static_cast<std::int32_t*>(BlockOfBody(body));
-}
 
 // Room for a body that grows from `length` units to `needed`: half as much
 // again as the text, so n one-unit appends cost O(log n) reallocations.
@@ -110,7 +107,7 @@ CTKString::Body* CTKString::NewBody(int length, int room) {
         if (room < length) room = length;
         void* block = tk::detail::HeapAlloc(HeapBlockBytes(room));
         body = static_cast<Body*>(BodyOfBlock(block));
-        RoomOf(body) = room;
+        body->Room() = room;
         body->capacity = length;
     }
     body->refs = 1;
@@ -127,19 +124,6 @@ void CTKString::FreeBody(Body* body) {
         tk::detail::HeapFree(BlockOfBody(body));
 }
 
-bool CTKString::IsHeapBody(const Body* body) {
-    return !body->IsEmptyRecord() && PoolIndexForCapacity(body->capacity) < 0;
-}
-
-// A body owned alone whose block has the room takes up to `units` units
-// without moving: only its reported capacity grows. A locked body is left
-// to move (growing ends the lock), a shared one to be copied.
-bool CTKString::ExtendInPlace(Body* body, int units) {
-    if (!body->IsOwnedAlone() || !IsHeapBody(body) || units > RoomOf(body)) return false;
-    body->capacity = units;
-    return true;
-}
-
 void CTKString::ReleaseBody() {
     DropBody(Header());
     m_chars = EmptyChars();
@@ -148,23 +132,13 @@ void CTKString::ReleaseBody() {
 CTKString::FormerBody CTKString::MoveToWritableBody(int minLength, Keep keep) {
     Body* body = Header();
     const int length = body->length;
-    // Here minLength is above the capacity or the body is shared or locked.
-    if (ExtendInPlace(body, minLength)) {
-        if (keep == Keep::kNothing) {
-            // As a new body would be: minLength units, the old text still
-            // there (callers that read it rely on that), terminated.
-            body->length = minLength;
-            m_chars[minLength] = 0;
-        }
-        return FormerBody();
-    }
-    if (keep == Keep::kText && body->IsOwnedAlone() && IsHeapBody(body)) {
+    if (keep == Keep::kText && body->IsOwnedAlone() && body->IsOnHeap()) {
         // A heap body owned alone grows where the allocator can, with room
         // to spare; the reported capacity is what was asked for.
         const int room = GrownRoom(length, minLength);
         void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(room));
         body = static_cast<Body*>(BodyOfBlock(block));
-        RoomOf(body) = room;
+        body->Room() = room;
         body->capacity = minLength;
         m_chars = body->Chars();
         return FormerBody();
@@ -314,20 +288,6 @@ CTKString& CTKString::operator+=(const TKWCHAR* text) {
     return *this;
 }
 
-CTKString& CTKString::operator+=(TKWCHAR ch) {
-    // The common case of building text unit by unit, without a call.
-    Body* body = Header();
-    const int length = body->length;
-    if (body->CanWriteInPlace(length + 1) || ExtendInPlace(body, length + 1)) {
-        m_chars[length] = ch;
-        m_chars[length + 1] = 0;
-        body->length = length + 1;
-        return *this;
-    }
-    AppendText(&ch, 1);
-    return *this;
-}
-
 CTKString& CTKString::operator+=(char ch) {
     return *this += static_cast<TKWCHAR>(static_cast<signed char>(ch));
 }
@@ -410,13 +370,13 @@ TKWCHAR* CTKString::GetBufferSetLength(int newLength) {
 void CTKString::FreeExtra() {
     Body* body = Header();
     const int length = body->length;
-    const bool ownHeapBody = body->IsOwnedAlone() && IsHeapBody(body);
-    if (length == body->capacity && !(ownHeapBody && RoomOf(body) > length)) return;
+    const bool ownHeapBody = body->IsOwnedAlone() && body->IsOnHeap();
+    if (length == body->capacity && !(ownHeapBody && body->Room() > length)) return;
     if (ownHeapBody && length > kLargestPooledLength) {
         // The block shrinks where it lies: no copy, no spare room.
         void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(length));
         body = static_cast<Body*>(BodyOfBlock(block));
-        RoomOf(body) = length;
+        body->Room() = length;
         body->capacity = length;
         m_chars = body->Chars();
         return;
