@@ -314,9 +314,45 @@ int wcscmp(const TKWCHAR* a, const TKWCHAR* b) {
     return static_cast<int>(*a) - static_cast<int>(*b);
 }
 
-int _wcsicmp(const TKWCHAR* a, const TKWCHAR* b) {
+#if TK_HAVE_SSE2
+namespace {
+
+// Whether 16 bytes from p stay in p's 4 KiB page.
+inline bool BlockFitsPage(const TKWCHAR* p) {
+    return (reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - 16;
+}
+
+// Units 0..7 of x with 'A'..'Z' folded to 'a'..'z' (others unchanged).
+inline __m128i FoldAsciiBlock(__m128i x) {
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(x, _mm_set1_epi16(u'A' - 1)),
+                                        _mm_cmplt_epi16(x, _mm_set1_epi16(u'Z' + 1)));
+    return _mm_add_epi16(x, _mm_and_si128(upper, _mm_set1_epi16(0x20)));
+}
+
+}  // namespace
+#endif
+
+TK_READS_PAST_END int _wcsicmp(const TKWCHAR* a, const TKWCHAR* b) {
     a = OrEmpty(a);
     b = OrEmpty(b);
+#if TK_HAVE_SSE2
+    // ASCII text, 8 units at a time: blocks that hold no NUL and no unit
+    // above U+007F and are equal once A..Z are folded are skipped; the unit
+    // loop below takes over at the first block that is not, so the result
+    // is the unit loop's.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    while (BlockFitsPage(a) && BlockFitsPage(b)) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        const __m128i plain = _mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(x, y), nonAscii), zero);
+        const __m128i ended = _mm_cmpeq_epi16(x, zero);
+        const __m128i same = _mm_cmpeq_epi16(FoldAsciiBlock(x), FoldAsciiBlock(y));
+        if (_mm_movemask_epi8(_mm_andnot_si128(ended, _mm_and_si128(plain, same))) != 0xFFFF) break;
+        a += kBlockUnits;
+        b += kBlockUnits;
+    }
+#endif
     for (;; ++a, ++b) {
         unsigned x = *a, y = *b;
         if (x == y) {
