@@ -103,6 +103,44 @@ TK_READS_PAST_END const TKWCHAR* wcschr(const TKWCHAR* s, TKWCHAR c) {
 #endif
 }
 
+TK_READS_PAST_END std::size_t LongTextLength(const TKWCHAR* s) {
+    if (!s) return 0;
+#if TK_HAVE_SSE2
+    // Aligned blocks up to a 64-byte boundary, then four blocks a step: an
+    // aligned 64-byte group never crosses a page.
+    unsigned keep;
+    const char* block = BlockOf(s, keep);
+    const __m128i zero = _mm_setzero_si128();
+    auto found = [&](const char* at, unsigned mask) {
+        return static_cast<std::size_t>(
+            reinterpret_cast<const TKWCHAR*>(at + CountTrailingZeros(mask)) - s);
+    };
+    for (;;) {
+        unsigned mask =
+            EqualMask(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero) & keep;
+        if (mask) return found(block, mask);
+        block += 16;
+        keep = 0xFFFF;
+        if ((reinterpret_cast<std::uintptr_t>(block) & 63) == 0) break;
+    }
+    for (;; block += 64) {
+        const __m128i* v = reinterpret_cast<const __m128i*>(block);
+        const __m128i a = _mm_cmpeq_epi16(_mm_load_si128(v), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_load_si128(v + 1), zero);
+        const __m128i c = _mm_cmpeq_epi16(_mm_load_si128(v + 2), zero);
+        const __m128i d = _mm_cmpeq_epi16(_mm_load_si128(v + 3), zero);
+        if (!_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)))) continue;
+        const __m128i parts[4] = {a, b, c, d};
+        for (int i = 0; i < 4; ++i) {
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(parts[i]));
+            if (mask) return found(block + 16 * i, mask);
+        }
+    }
+#else
+    return static_cast<std::size_t>(lstrlenW(s));
+#endif
+}
+
 const TKWCHAR* wcsrchr(const TKWCHAR* s, TKWCHAR c) {
     if (!s) return nullptr;
     const TKWCHAR* end = wcschr(s, 0);
