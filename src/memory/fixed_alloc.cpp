@@ -4,10 +4,11 @@
 // scratch_pools.cpp). Allocators a program makes itself get one too: each
 // thread has a few slots, one allocator each (by address), that hold up to
 // kOwnLimit free blocks, refilled and drained kOwnRefill at a time under the
-// allocator's lock. A slot names its allocator by a key that a registry of
-// live allocators resolves, so a thread that ends, or a slot that changes
-// hands, returns blocks only to an allocator still alive, and never to one
-// whose blocks FreeAll has taken away.
+// allocator's lock. A slot changes hands only when it is empty; an allocator
+// whose slot holds another's blocks goes to its list directly. A slot names
+// its allocator by a key that a registry of live allocators resolves, so a
+// thread that ends returns blocks only to an allocator still alive, and
+// never to one whose blocks FreeAll has taken away.
 #include <cstdlib>
 #include <new>
 #include <unordered_map>
@@ -52,8 +53,8 @@ struct OwnSlot {
 TK_INITIAL_EXEC_TLS thread_local OwnSlot t_ownSlots[kOwnSlots] = {};
 TK_INITIAL_EXEC_TLS thread_local bool t_ownFlushRegistered = false;
 
-// Live allocators by key; taken only on the slow paths (a slot changing
-// hands, FreeAll, thread exit). Never destroyed: threads may end after
+// Live allocators by key; taken only on the slow paths (an allocator's
+// first cached block, FreeAll, thread exit). Never destroyed: threads may end after
 // static destruction has begun.
 TKLockWord g_registryLock;
 std::uint64_t g_nextKey = 1;
@@ -96,8 +97,9 @@ struct CTKFixedAllocBatches {
         a.m_cacheKey.store(0, std::memory_order_relaxed);
     }
 
-    // Empties a slot: its blocks go back to their allocator if that is still
-    // alive under the same key, else they are gone with its chunks.
+    // Empties a slot at thread exit: its blocks go back to their allocator
+    // if that is still alive under the same key, else they are gone with
+    // its chunks.
     static void Return(OwnSlot& slot) {
         if (slot.head) {
             CriticalSectionGuard guard(g_registryLock);
@@ -108,18 +110,20 @@ struct CTKFixedAllocBatches {
         slot = OwnSlot{};
     }
 
-    // Makes the slot this allocator's, with the current key.
-    static void Claim(CTKFixedAlloc& a, OwnSlot& slot) {
-        if (slot.alloc == &a)
-            slot = OwnSlot{};  // the allocator's blocks of an earlier key are gone
-        else
-            Return(slot);
-        slot.alloc = &a;
-        slot.key = Register(a);
+    // Makes the slot this allocator's, under its current key; false when
+    // the slot holds blocks of another allocator, which keeps it (this
+    // allocator then goes to its list directly). Blocks cached under an
+    // earlier key of this allocator (before a FreeAll) are gone: dropped.
+    static bool Claim(CTKFixedAlloc& a, OwnSlot& slot) {
+        if (slot.alloc != &a && slot.head) return false;
+        std::uint64_t key = Key(a);
+        if (key == 0) key = Register(a);
+        slot = OwnSlot{&a, key, nullptr, 0};
         if (!t_ownFlushRegistered) {
             t_ownFlushRegistered = true;
             (void)&t_ownFlusher;  // first use registers the thread-exit flush
         }
+        return true;
     }
 
     struct Flusher {
@@ -145,7 +149,9 @@ CTKFixedAlloc::~CTKFixedAlloc() {
 void* CTKFixedAlloc::AllocCached() {
     OwnSlot& slot = SlotFor(this);
     const std::uint64_t key = CTKFixedAllocBatches::Key(*this);
-    if (slot.alloc != this || slot.key != key || key == 0) CTKFixedAllocBatches::Claim(*this, slot);
+    if ((slot.alloc != this || slot.key != key || key == 0) &&
+        !CTKFixedAllocBatches::Claim(*this, slot))
+        return TakeBatch(1);
     if (!slot.head) {
         slot.head = TakeBatch(kOwnRefill);
         slot.count = 0;
@@ -160,7 +166,9 @@ void* CTKFixedAlloc::AllocCached() {
 void CTKFixedAlloc::FreeCached(void* p) {
     OwnSlot& slot = SlotFor(this);
     const std::uint64_t key = CTKFixedAllocBatches::Key(*this);
-    if (slot.alloc != this || slot.key != key || key == 0) CTKFixedAllocBatches::Claim(*this, slot);
+    if ((slot.alloc != this || slot.key != key || key == 0) &&
+        !CTKFixedAllocBatches::Claim(*this, slot))
+        return GiveBatch(p, p);
     NextOf(p) = slot.head;
     slot.head = p;
     if (++slot.count <= kOwnLimit) return;
