@@ -117,14 +117,14 @@ bool MultiplyByPowerOfTen(std::uint64_t w, int q, double* result) {
     const std::uint64_t* power = kPower5[q - kMinPower5];
     int lz = tk::detail::CountLeadingZeros64(w);
     w <<= lz;
-    unsigned __int128 first = static_cast<unsigned __int128>(w) * power[0];
+    UInt128 first = static_cast<UInt128>(w) * power[0];
     std::uint64_t high = static_cast<std::uint64_t>(first >> 64);
     std::uint64_t low = static_cast<std::uint64_t>(first);
     // 55 bits are needed (53, a rounding bit, and one for the leading bit's
     // place); when the bits below them are all ones the truncated product
     // may be short by a carry from the entry's low word.
     if ((high & 0x1FF) == 0x1FF) {
-        unsigned __int128 second = static_cast<unsigned __int128>(w) * power[1];
+        UInt128 second = static_cast<UInt128>(w) * power[1];
         std::uint64_t secondHigh = static_cast<std::uint64_t>(second >> 64);
         low += secondHigh;
         if (secondHigh > low) ++high;
@@ -358,10 +358,10 @@ int FormatFixed15(double x, TKWCHAR* out) {
         // fractionBits * 10^15 < 2^103, so for k >= 105 the scaled fraction
         // is below 1/4 and rounds to 0.
         if (k < 105 && fractionBits) {
-            unsigned __int128 scaled = static_cast<unsigned __int128>(fractionBits) * kScale15;
-            unsigned __int128 q = scaled >> k;
-            unsigned __int128 r = scaled & ((static_cast<unsigned __int128>(1) << k) - 1);
-            unsigned __int128 half = static_cast<unsigned __int128>(1) << (k - 1);
+            UInt128 scaled = static_cast<UInt128>(fractionBits) * kScale15;
+            UInt128 q = scaled >> k;
+            UInt128 r = scaled & ((static_cast<UInt128>(1) << k) - 1);
+            UInt128 half = static_cast<UInt128>(1) << (k - 1);
             if (r > half || (r == half && (q & 1))) ++q;
             fraction = static_cast<std::uint64_t>(q);
             if (fraction == kScale15) {

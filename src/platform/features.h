@@ -101,6 +101,10 @@
 
 namespace tk::detail {
 
+#if TK_HAVE_INT128
+using UInt128 = unsigned __int128;
+#endif
+
 // Bit scans of a nonzero value (zero is undefined, as for the builtins).
 inline int CountLeadingZeros64(std::uint64_t x) {
 #if TK_COMPILER_GNU_LIKE
