@@ -1,5 +1,5 @@
 # Front door: every target installs what it needs, configures and builds.
-#   make demo   - build the library and run the example program
+#   make demo   - build, run the example program and a tour of the tkfcu tool
 #   make test   - build and run the whole test suite
 #   make test-asan / test-tsan - the suite under sanitizers
 #   make bench  - benchmarks against the peer libraries
@@ -22,6 +22,7 @@ build/.built: deps FORCE
 
 demo: build/.built
 	./build/examples/demo
+	examples/tour.sh build
 
 test: build/.built
 	cd build && ctest --output-on-failure -j$(JOBS)

@@ -4,13 +4,18 @@
 set -euo pipefail
 
 case "${1:-build}" in
-  build) pkgs="cmake make g++ libgtest-dev libgmock-dev tzdata" ;;
+  # lldb: the crash-dump tests open the dumps with it. libcurl: the internet layer; nginx and
+  # openssl: its tests serve plain and HTTPS on loopback with certificates made at test time.
+  build) pkgs="cmake make g++ libgtest-dev libgmock-dev tzdata lldb libcurl4-openssl-dev nginx openssl ca-certificates" ;;
   # Benchmarks run the peers named beside each figure in the same binary.
   bench) pkgs="cmake make g++ libbenchmark-dev qtbase5-dev rapidjson-dev nlohmann-json3-dev
                libproj-dev proj-data libgeographiclib-dev libssl-dev libisal-dev libcsv-dev" ;;
   fuzz)  pkgs="cmake make clang libclang-rt-14-dev" ;;
   *) echo "usage: $0 build|bench|fuzz" >&2; exit 2 ;;
 esac
+
+# The packaging test builds a consumer through pkg-config.
+if [ "${1:-build}" = build ]; then pkgs="$pkgs pkg-config"; fi
 
 missing=""
 for p in $pkgs; do

@@ -36,6 +36,15 @@
 //
 // Memory that the library hands out as a plain pointer (texts, byte buffers,
 // JSON text) is released with tkFreeMem.
+//
+// Crash reports: a host records a failure outside the process with a
+// minidump file (DbgDumpErrorFile, DbgDumpErrorFileEx) or a system-log entry
+// (WriteWindowsLog). InstallCrashHandler does the first for every fatal
+// signal:
+//
+//     TKErrorUtils::InstallCrashHandler(TKL("server"));  // once, at start-up
+//     // a crash now leaves log/server<M>_<D>_<h>_<m>_<s>(0x<ptrs>).dmp beside
+//     // the library, then the process dies of its signal as before
 #ifndef TAVIKFCU_TKCORE_H
 #define TAVIKFCU_TKCORE_H
 
@@ -43,6 +52,11 @@
 #include <cstdint>
 
 #include "TKTypes.h"
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <ucontext.h>
+#endif
 
 // ---- fixed-block allocator ---------------------------------------------------
 
@@ -269,6 +283,78 @@ TK_API char* CreateErrorUTF8JsonByHandle(std::uint64_t handle);
 // As CreateErrorUTF8Json of obj's code and of prefix immediately followed
 // by obj's message (no space). obj (not null) is neither changed nor released.
 TK_API char* CreateErrorUTF8JsonByObj(const CTKObject* obj, const TKWCHAR* prefix);
+
+}  // namespace TKErrorUtils
+
+// ---- crash dumps and the system log -------------------------------------------
+
+#if defined(_WIN32)
+struct _EXCEPTION_POINTERS;
+#else
+// What a fatal-signal handler installed with SA_SIGINFO receives, in the
+// shape of the Windows record of the same name: the signal's information
+// and the interrupted thread's machine context.
+struct _EXCEPTION_POINTERS {
+    siginfo_t* ExceptionRecord;
+    ucontext_t* ContextRecord;
+};
+
+// Event types of WriteWindowsLog, with the Windows values.
+constexpr unsigned short EVENTLOG_SUCCESS = 0;
+constexpr unsigned short EVENTLOG_ERROR_TYPE = 1;
+constexpr unsigned short EVENTLOG_WARNING_TYPE = 2;
+constexpr unsigned short EVENTLOG_INFORMATION_TYPE = 4;
+constexpr unsigned short EVENTLOG_AUDIT_SUCCESS = 8;
+constexpr unsigned short EVENTLOG_AUDIT_FAILURE = 16;
+#endif
+
+// These functions report nothing back: each does its work or silently
+// nothing. The two dump functions are async-signal-safe (no heap, no locks,
+// no stdio), so a fatal-signal handler may call them, and a fault while
+// dumping cannot deadlock.
+namespace TKErrorUtils {
+
+// Writes a minidump of the current process to path (created, or replaced
+// when it exists): the system information, every thread whose registers can
+// be read (the crashing thread with its full context and stack), the loaded
+// modules with their build ids, the exception (signal number as the code,
+// the fault address) and the process's memory map and status. lldb -c opens
+// it. With null pointers the file holds the 27 bytes
+// "_EXCEPTION_POINTERS is null". While one call holds a path, a concurrent
+// call for the same path gives up, so one dump is written, not two mixed.
+TK_API void DbgDumpErrorFile(_EXCEPTION_POINTERS* pointers, const TKWCHAR* path);
+
+// DbgDumpErrorFile into the folder "log" beside the library's file (created
+// when missing), named prefix, local month, day, hour, minute and second,
+// and the low 32 bits of the pointers' address in hex, unpadded:
+// "app3_5_9_7_3(0x12AB40).dmp". A null prefix reads "(null)"; without a
+// local time the name is "error.dmp". A library linked statically into a
+// program uses the folder of the program's executable instead.
+//
+// With pointers the call may run inside a signal handler, so it reads the
+// local-time offset the library refreshed at load and on its last call
+// without pointers; a call without pointers refreshes it first.
+TK_API void DbgDumpErrorFileEx(_EXCEPTION_POINTERS* pointers, const TKWCHAR* prefix);
+
+// Sends text as one system-log record of identity "Tavik", facility user:
+// an error type gives priority err, a warning warning, every other type
+// info. Texts too long for one record are cut at a character boundary.
+// Where the system log has no socket, the record is appended as one line to
+// events.log in the "log" folder of DbgDumpErrorFileEx.
+TK_API void WriteWindowsLog(unsigned short type, const TKWCHAR* text);
+
+// Installs, for SIGSEGV, SIGBUS, SIGILL, SIGFPE and SIGABRT, a handler that
+// calls DbgDumpErrorFileEx(pointers, prefix), puts the previous handler
+// back and lets the signal take its course, so the process still dies of it
+// (with a core dump where enabled). The calling thread gets an alternate
+// signal stack, so a stack overflow there is dumped as well; other threads
+// dump on their own stacks, so a stack overflow on one of them ends the
+// process without a dump unless it has an alternate stack too. Calling it
+// again replaces the prefix and gives the calling thread an alternate stack
+// when it has none (of 32 KiB at least), so a thread may call it for
+// itself. Prefixes longer than 200 units are refused. False when the
+// handlers could not be installed.
+TK_API bool InstallCrashHandler(const TKWCHAR* prefix);
 
 }  // namespace TKErrorUtils
 

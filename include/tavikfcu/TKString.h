@@ -26,7 +26,14 @@
 // text like the C runtime stop at the first NUL. Each declaration says which.
 //
 // Narrow text (char*) is in the library's ANSI code page: UTF-8 by default,
-// switchable at run time with tkSetAnsiCodePage (e.g. 936 or 1252).
+// switchable at run time with tkSetAnsiCodePage (e.g. 936 or 1252). The code
+// page is one process-wide setting: any thread may switch it at any time, and
+// every thread's next conversion follows.
+//
+// Releasing: AllocANSIString and tkUnionPath results with tkFreeMem; BSTRs
+// with tkSysFreeString; the pieces of SplitStr/tkSplitStr with
+// FreeStrArr/tkFreeStrArr. A string's characters belong to the string and
+// live until it changes or dies.
 #ifndef TAVIKFCU_TKSTRING_H
 #define TAVIKFCU_TKSTRING_H
 

@@ -13,6 +13,10 @@
 // This header also declares the platform-equivalent of the OLE BSTR: a
 // length-prefixed UTF-16 string allocated by tkSysAllocStringLen and freed by
 // tkSysFreeString. On Windows the real OleAut32 functions stand behind them.
+//
+// Threads and ownership: nothing here is shared state. A BSTR belongs to
+// whoever holds it and is freed once, with tkSysFreeString, by its last
+// holder; any thread may allocate or free one.
 #ifndef TAVIKFCU_TKTYPES_H
 #define TAVIKFCU_TKTYPES_H
 

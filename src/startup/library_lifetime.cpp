@@ -4,9 +4,11 @@
 // library and any exported function.
 #include "startup/lifetime.h"
 #include "core/class_records.h"
-#include "memory/scratch_pools.h"
+#include "core/crash_report.h"
 #include "geo/ellipsoids.h"
 #include "json/json_blocks.h"
+#include "memory/scratch_pools.h"
+#include "net/handle_map.h"
 #include "platform/library_load.h"
 
 namespace tk::detail {
@@ -22,10 +24,14 @@ void LibraryLoad() {
     InitEllipsoids();
     // 4. The runtime class records get their names and base links.
     InitClassRecords();
-    // 5. The internet handle map: added by its subsystem.
+    // 5. The internet handle map and its lock.
+    InitHandleMap();
+    // 6. The crash reports' folder beside the library, the local-time offset.
+    InitCrashReports();
 }
 
 void LibraryUnload() {
+    TeardownHandleMap();
     TeardownClassRecords();
     TeardownJsonPools();
     TeardownScratchPools();
