@@ -10,6 +10,8 @@
 // UTF-8, as it is meant to be used. The texts are converted to UTF-16 in
 // memory before any timing.
 #include <benchmark/benchmark.h>
+
+#include "common/ratio_main.h"
 #include <iconv.h>
 #include <malloc.h>
 
@@ -288,8 +290,9 @@ class SummaryReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            if (!tkbench::IsSummaryRun(run)) continue;
             auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
+            if (it != run.counters.end()) rates[tkbench::SummaryName(run)] = it->second.value;
         }
     }
     std::map<std::string, double> rates;

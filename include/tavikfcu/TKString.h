@@ -11,8 +11,11 @@
 //     b.Format(TKL("%s has %d chars"), (const TKWCHAR*)a, a.GetLength());
 //
 // Bodies of up to 512 characters come from the scratch pools (capacities 64,
-// 128, 256, 512); longer bodies come from the heap with exact capacity. The
-// empty string points at one static body and never allocates.
+// 128, 256, 512); longer bodies come from the heap, and GetAllocLength reports
+// exactly what was asked for. A heap body that grows keeps spare room behind
+// that capacity, so appending unit by unit stays linear; FreeExtra gives the
+// spare room back. The empty string points at one static body and never
+// allocates.
 //
 // Threads: reference counts are atomic, so copies of one string may be made
 // and destroyed on different threads. One string object (and a body it owns
@@ -120,7 +123,8 @@ class TK_API CTKString {
     void ReleaseBuffer(int newLength = -1);
     // GetBuffer(newLength), then the length set to it (below 0: 0).
     TKWCHAR* GetBufferSetLength(int newLength);
-    // Shrinks the body to the length (pooled bodies: to the pool that fits).
+    // Shrinks the body to the length (pooled bodies: to the pool that fits),
+    // spare room of a heap body included.
     void FreeExtra();
     // Makes the body private and locked: copies of this string copy the text
     // instead of sharing it, until UnlockBuffer.
@@ -316,6 +320,24 @@ class TK_API CTKString {
         // for 0 units only (its terminator is already there).
         bool CanWriteInPlace(int units) const { return Refs() < 2 && units <= capacity; }
 
+        // Bodies above 512 units live on the heap, and their block keeps, in
+        // one word just before the header, its room: the units of text it can
+        // hold, at least the capacity. The capacity reports what was asked for.
+        bool IsOnHeap() const { return capacity > 512; }
+        std::int32_t& Room() {
+            return *reinterpret_cast<std::int32_t*>(reinterpret_cast<std::uintptr_t>(this) - 4);
+        }
+        // CanWriteInPlace, or else a heap body owned alone whose block has the
+        // room: then the capacity moves up to `units` and the body stays. A
+        // locked body never grows in place (growing ends the lock).
+        bool MakeRoomInPlace(int units) {
+            const std::int32_t sharers = Refs();
+            if (sharers < 2 && units <= capacity) return true;
+            if (sharers != 1 || !IsOnHeap() || units > Room()) return false;
+            capacity = units;
+            return true;
+        }
+
         void AddRef() { tkAtomicIncrement(&refs); }
         // Lets go of one reference; true when it was the last, and the body is
         // to be freed. A sole owner (or a locked body) needs no atomic change:
@@ -366,10 +388,11 @@ class TK_API CTKString {
     // FormerBody: a change that reads from the old text (text that may point
     // into this string) keeps it in a variable until it is done; a change
     // that does not lets the temporary go at once. A heap body owned alone
-    // grows in place where the heap can (kText past 512 units); nothing
-    // comes back then.
+    // grows in place: within the spare room of its block (only the reported
+    // capacity moves), else where the heap can extend the block, leaving
+    // spare room again; nothing comes back then.
     FormerBody PrepareToWrite(int minLength, Keep keep) {
-        if (Header()->CanWriteInPlace(minLength)) return FormerBody();
+        if (Header()->MakeRoomInPlace(minLength)) return FormerBody();
         return MoveToWritableBody(minLength, keep);
     }
     FormerBody MoveToWritableBody(int minLength, Keep keep);
@@ -383,7 +406,9 @@ class TK_API CTKString {
     void CopyUnshareable(const CTKString& src);
     CTKString& AssignUnshareable(const CTKString& src);
     static void DropBody(Body* body);
-    static Body* NewBody(int length);
+    // A body of `length` units; a heap body's block has room for at least
+    // `room` units (the reported capacity is still `length`).
+    static Body* NewBody(int length, int room = 0);
     static void FreeBody(Body* body);
 
     TKWCHAR* m_chars;
@@ -408,6 +433,21 @@ inline void CTKString::DropBody(Body* body) {
 
 inline CTKString::~CTKString() {
     DropBody(Header());
+}
+
+// Building text unit by unit: in place, without a call, while the body has
+// the room.
+inline CTKString& CTKString::operator+=(TKWCHAR ch) {
+    Body* body = Header();
+    const int length = body->length;
+    if (!body->MakeRoomInPlace(length + 1)) {
+        AppendText(&ch, 1);
+        return *this;
+    }
+    m_chars[length] = ch;
+    m_chars[length + 1] = 0;
+    body->length = length + 1;
+    return *this;
 }
 
 inline CTKString& CTKString::operator=(const CTKString& src) {

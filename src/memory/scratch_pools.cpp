@@ -9,11 +9,13 @@
 
 namespace tk::detail {
 
-namespace {
-
 // The pools are built in place at library load and destroyed at unload, so
 // their lifetime follows the load order rather than static initialisation.
-alignas(CTKFixedAlloc) unsigned char g_poolStorage[kScratchPoolCount][sizeof(CTKFixedAlloc)];
+alignas(CTKFixedAlloc) unsigned char g_scratchPoolStorage[kScratchPoolCount][sizeof(CTKFixedAlloc)];
+
+namespace {
+
+auto& g_poolStorage = g_scratchPoolStorage;
 
 CTKFixedAlloc* PoolAt(int index) {
     return std::launder(reinterpret_cast<CTKFixedAlloc*>(g_poolStorage[index]));
@@ -23,13 +25,6 @@ CTKFixedAlloc* PoolAt(int index) {
 
 CTKFixedAlloc& ScratchPool(int index) {
     return *PoolAt(index);
-}
-
-int ScratchPoolIndex(const CTKFixedAlloc* alloc) {
-    auto address = reinterpret_cast<std::uintptr_t>(alloc);
-    auto first = reinterpret_cast<std::uintptr_t>(g_poolStorage[0]);
-    if (address < first || address >= first + sizeof(g_poolStorage)) return -1;
-    return static_cast<int>((address - first) / sizeof(g_poolStorage[0]));
 }
 
 // ---- per-thread caches ---------------------------------------------------------

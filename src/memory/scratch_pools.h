@@ -4,6 +4,8 @@
 #ifndef TAVIKFCU_MEMORY_SCRATCH_POOLS_H
 #define TAVIKFCU_MEMORY_SCRATCH_POOLS_H
 
+#include <cstdint>
+
 #include "tavikfcu/TKCore.h"
 
 namespace tk::detail {
@@ -20,8 +22,16 @@ CTKFixedAlloc& ScratchPool(int index);
 // The pool for a scratch buffer of n bytes, or null for the heap (n >= 1024).
 CTKFixedAlloc* ScratchPoolForBytes(int bytes);
 
+// Where the pools live (built at load): ScratchPoolIndex is a range test.
+extern unsigned char g_scratchPoolStorage[kScratchPoolCount][sizeof(CTKFixedAlloc)];
+
 // The scratch pool index of an allocator, or -1 for any other allocator.
-int ScratchPoolIndex(const CTKFixedAlloc* alloc);
+inline int ScratchPoolIndex(const CTKFixedAlloc* alloc) {
+    auto address = reinterpret_cast<std::uintptr_t>(alloc);
+    auto first = reinterpret_cast<std::uintptr_t>(g_scratchPoolStorage[0]);
+    if (address - first >= sizeof(g_scratchPoolStorage)) return -1;
+    return static_cast<int>((address - first) / sizeof(g_scratchPoolStorage[0]));
+}
 
 // The per-thread caches in front of the scratch pools' shared lists.
 void* CachedAlloc(int pool);

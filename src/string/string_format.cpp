@@ -55,7 +55,8 @@ const TKWCHAR* EstimateLetterAt(const FormatSpec& spec) {
 
 // The estimate's item length for one parsed conversion whose argument (read
 // the engine's way, so the walk stays on the real arguments) is arg.
-std::int64_t EstimateItem(const FormatSpec& spec, const FormatArg& arg) {
+std::int64_t EstimateItem(const FormatSpec& spec, const FormatArg& arg,
+                          tk::detail::MeasuredTexts* measured) {
     std::int64_t item = 2 * static_cast<std::int64_t>(spec.altCount);
     const TKWCHAR* letterAt = EstimateLetterAt(spec);
     if (letterAt != spec.letterAt) {
@@ -70,11 +71,14 @@ std::int64_t EstimateItem(const FormatSpec& spec, const FormatArg& arg) {
         case u's':
         case u'S': {
             std::int64_t length = 6;  // the null rendering
-            if (arg.p) {
-                length = arg.kind == FormatArgKind::kNarrowText
-                             ? tk::platform::lstrlenA(static_cast<const char*>(arg.p))
-                             : tk::platform::lstrlenW(static_cast<const TKWCHAR*>(arg.p));
+            if (arg.p && arg.kind == FormatArgKind::kNarrowText) {
+                length = tk::platform::lstrlenA(static_cast<const char*>(arg.p));
                 if (length < 1) length = 1;
+            } else if (arg.p) {
+                const auto* text = static_cast<const TKWCHAR*>(arg.p);
+                const std::size_t units = tk::platform::LongTextLength(text);
+                if (measured) measured->Record(text, units);
+                length = units > 0 ? static_cast<std::int64_t>(units) : 1;
             }
             return item + FitText(length, spec);
         }
@@ -115,7 +119,7 @@ std::int64_t EstimateFormattedLength(const TKWCHAR* format, FormatArgs& args) {
         }
         FormatSpec spec;
         p = tk::detail::ParseConversion(p, args, spec);
-        n += EstimateItem(spec, tk::detail::ReadArgument(spec, args));
+        n += EstimateItem(spec, tk::detail::ReadArgument(spec, args), args.measured);
     }
     return n;
 }
@@ -135,7 +139,9 @@ void CTKString::Format(const TKWCHAR* format, ...) {
 void CTKString::FormatV(const TKWCHAR* format, va_list args) {
     if (!format) return;
 
+    tk::detail::MeasuredTexts measured;
     FormatArgs estimateArgs;
+    estimateArgs.measured = &measured;
     va_copy(estimateArgs.ap, args);
     std::int64_t estimate = EstimateFormattedLength(format, estimateArgs);
     va_end(estimateArgs.ap);
@@ -153,13 +159,19 @@ void CTKString::FormatV(const TKWCHAR* format, va_list args) {
         if (!previous) previous = std::move(interim);
     };
 
+    bool mayHoldNul = false;
+    std::size_t written = 0;
     try {
         for (;;) {
             std::size_t capacity =
                 IsEmptyRecord() ? 0 : static_cast<std::size_t>(GetAllocLength()) + 1;
             FormatArgs formatArgs;
+            formatArgs.measured = &measured;
+            measured.next = 0;
             va_copy(formatArgs.ap, args);
-            std::size_t needed = tk::detail::FormatWideArgs(m_chars, capacity, format, formatArgs);
+            std::size_t needed =
+                tk::detail::FormatWideArgs(m_chars, capacity, format, formatArgs, &mayHoldNul);
+            written = needed;
             va_end(formatArgs.ap);
             if (needed == tk::detail::kFormatFailed ||
                 needed > static_cast<std::size_t>(kMaxLength))
@@ -178,8 +190,9 @@ void CTKString::FormatV(const TKWCHAR* format, va_list args) {
     }
 
     if (IsEmptyRecord()) return;
-    // A %c of 0 ends the text, as in the C runtime's wide output.
-    int length = tk::platform::lstrlenW(m_chars);
+    // A %c of 0 ends the text, as in the C runtime's wide output; nothing
+    // else can put a NUL inside it.
+    int length = mayHoldNul ? tk::platform::lstrlenW(m_chars) : static_cast<int>(written);
     Header()->length = length;
     m_chars[length] = 0;
 }

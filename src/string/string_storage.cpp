@@ -5,6 +5,12 @@
 // A body is [refs | length | capacity | units... | NUL]. Capacities 64, 128,
 // 256 and 512 mean a block of scratch pool 1..4; any other capacity means
 // the heap. The static empty record is never written.
+//
+// A heap block holds one private word before the body: its room, the units
+// of text the block can hold. The capacity a string reports stays exact
+// (what was asked for), while a body that grows gets a block half as large
+// again as its text, so that appends that fit the room only move the
+// reported capacity instead of reallocating every time.
 #include <cstring>
 
 #include "memory/heap.h"
@@ -61,8 +67,27 @@ inline void CopyUnits(TKWCHAR* dst, const TKWCHAR* src, int n) {
     if (n > 0) std::memmove(dst, src, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
 }
 
-inline std::size_t HeapBodyBytes(int length) {
-    return 12 + (static_cast<std::size_t>(length) + 1) * sizeof(TKWCHAR);
+// ---- heap blocks: [room | body header | units... | NUL | spare] ----
+
+constexpr std::size_t kRoomBytes = sizeof(std::int32_t);
+constexpr std::int64_t kLongestText = 0x7FFFFFFE;  // a length and its terminator fit an int
+
+inline std::size_t HeapBlockBytes(int room) {
+    return kRoomBytes + 12 + (static_cast<std::size_t>(room) + 1) * sizeof(TKWCHAR);
+}
+inline void* BlockOfBody(void* body) {
+    return static_cast<char*>(body) - kRoomBytes;
+}
+inline void* BodyOfBlock(void* block) {
+    return static_cast<char*>(block) + kRoomBytes;
+}
+
+// Room for a body that grows from `length` units to `needed`: half as much
+// again as the text, so n one-unit appends cost O(log n) reallocations.
+inline int GrownRoom(int length, int needed) {
+    std::int64_t room = static_cast<std::int64_t>(length) + length / 2;
+    if (room > kLongestText) room = kLongestText;
+    return room > needed ? static_cast<int>(room) : needed;
 }
 
 TKWCHAR g_allocFailed[] = TKL("Alloc failed!");
@@ -72,14 +97,17 @@ TKWCHAR g_reallocFailed[] = TKL("ReAlloc failed!");
 
 // ---- body management -----------------------------------------------------------
 
-CTKString::Body* CTKString::NewBody(int length) {
+CTKString::Body* CTKString::NewBody(int length, int room) {
     Body* body;
     if (length <= kLargestPooledLength) {
         int pool = PoolIndexForLength(length);
         body = static_cast<Body*>(tk::detail::ScratchPool(pool).Alloc());
         body->capacity = 64 << pool;
     } else {
-        body = static_cast<Body*>(tk::detail::HeapAlloc(HeapBodyBytes(length)));
+        if (room < length) room = length;
+        void* block = tk::detail::HeapAlloc(HeapBlockBytes(room));
+        body = static_cast<Body*>(BodyOfBlock(block));
+        body->Room() = room;
         body->capacity = length;
     }
     body->refs = 1;
@@ -93,7 +121,7 @@ void CTKString::FreeBody(Body* body) {
     if (pool >= 0)
         tk::detail::ScratchPool(pool).Free(body);
     else
-        tk::detail::HeapFree(body);
+        tk::detail::HeapFree(BlockOfBody(body));
 }
 
 void CTKString::ReleaseBody() {
@@ -104,18 +132,23 @@ void CTKString::ReleaseBody() {
 CTKString::FormerBody CTKString::MoveToWritableBody(int minLength, Keep keep) {
     Body* body = Header();
     const int length = body->length;
-    if (keep == Keep::kText && body->IsOwnedAlone() && PoolIndexForCapacity(body->capacity) < 0 &&
-        minLength > kLargestPooledLength) {
-        // A heap body owned alone grows in place where the allocator can,
-        // keeping the exact capacity without copying the text each time.
-        body = static_cast<Body*>(tk::detail::HeapRealloc(body, HeapBodyBytes(minLength)));
+    if (keep == Keep::kText && body->IsOwnedAlone() && body->IsOnHeap()) {
+        // A heap body owned alone grows where the allocator can, with room
+        // to spare; the reported capacity is what was asked for.
+        const int room = GrownRoom(length, minLength);
+        void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(room));
+        body = static_cast<Body*>(BodyOfBlock(block));
+        body->Room() = room;
         body->capacity = minLength;
         m_chars = body->Chars();
         return FormerBody();
     }
     TKWCHAR* fresh;
     if (keep == Keep::kText) {
-        Body* made = NewBody(minLength > length ? minLength : length);
+        // Only a body that grows gets spare room; a copy made to unshare
+        // fits its text.
+        const int units = minLength > length ? minLength : length;
+        Body* made = NewBody(units, minLength > length ? GrownRoom(length, minLength) : units);
         CopyUnits(made->Chars(), m_chars, length + 1);
         made->length = length;
         fresh = made->Chars();
@@ -256,11 +289,6 @@ CTKString& CTKString::operator+=(const TKWCHAR* text) {
     return *this;
 }
 
-CTKString& CTKString::operator+=(TKWCHAR ch) {
-    AppendText(&ch, 1);
-    return *this;
-}
-
 CTKString& CTKString::operator+=(char ch) {
     return *this += static_cast<TKWCHAR>(static_cast<signed char>(ch));
 }
@@ -348,8 +376,19 @@ TKWCHAR* CTKString::GetBufferSetLength(int newLength) {
 // Not a change of the text: the string moves to a body that fits, and a
 // shared body is simply let go by this string.
 void CTKString::FreeExtra() {
-    if (GetLength() == GetAllocLength()) return;
-    int length = GetLength();
+    Body* body = Header();
+    const int length = body->length;
+    const bool ownHeapBody = body->IsOwnedAlone() && body->IsOnHeap();
+    if (length == body->capacity && !(ownHeapBody && body->Room() > length)) return;
+    if (ownHeapBody && length > kLargestPooledLength) {
+        // The block shrinks where it lies: no copy, no spare room.
+        void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(length));
+        body = static_cast<Body*>(BodyOfBlock(block));
+        body->Room() = length;
+        body->capacity = length;
+        m_chars = body->Chars();
+        return;
+    }
     TKWCHAR* fresh = length > 0 ? NewBody(length)->Chars() : EmptyChars();
     CopyUnits(fresh, m_chars, length);
     ReleaseBody();

@@ -40,6 +40,9 @@ inline int lstrlenW(const TKWCHAR* s) {
     return static_cast<int>(p - s);
 }
 
+// lstrlenW for texts that may be long: 64 bytes at a time.
+std::size_t LongTextLength(const TKWCHAR* s);
+
 // Bytes up to the first NUL; 0 for null.
 inline int lstrlenA(const char* s) {
     return s ? static_cast<int>(std::strlen(s)) : 0;
