@@ -53,7 +53,9 @@ enum class JsonLeniency {
 
 // Every rule holds; naming one at the place it applies keeps the list and
 // the code in step.
-constexpr bool Accepts(JsonLeniency) { return true; }
+constexpr bool Accepts(JsonLeniency) {
+    return true;
+}
 
 // The reader's messages. Those marked with an excerpt are followed by up to
 // kExcerptUnits units of the text from where the fault was seen.
