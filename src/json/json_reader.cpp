@@ -35,11 +35,13 @@ class StringCache {
 
     // Gives the empty target the n units at s.
     void Assign(CTKString& target, const TKWCHAR* s, int n) {
+        if (n > kMaxUnits) return Copy(target, s, n);
+        AssignShort(target, s, n);
+    }
+
+    // Assign for n of at most kMaxUnits.
+    void AssignShort(CTKString& target, const TKWCHAR* s, int n) {
         if (n == 0) return;
-        if (n > kMaxUnits) {
-            Copy(target, s, n);
-            return;
-        }
         int i = static_cast<int>(Hash(s, n) & (kSlots - 1));
         if (!IsUsed(i)) {
             Copy(target, s, n);
@@ -198,8 +200,14 @@ class DocumentBuilder {
         }
     }
 
+    // A short escaped text is decoded first, so that it too can share an
+    // earlier body ("http:\/\/..." and quoted words come back often).
     void Text(CTKString& target, const TKWCHAR* s, int n, bool escaped) {
         if (!escaped) return m_cache.Assign(target, s, n);
+        if (n <= StringCache::kMaxUnits) {
+            TKWCHAR decoded[StringCache::kMaxUnits];
+            return m_cache.AssignShort(target, decoded, DecodeEscapes(s, n, decoded));
+        }
         target.ReleaseBuffer(DecodeEscapes(s, n, target.GetBufferSetLength(n)));
     }
 

@@ -180,6 +180,7 @@ TEST(JsonEvents, SmallDocumentsAreBuiltAsTold) {
         {"top-level array", u"[1,\"a\",[true,{\"b\":[]}],null]"},
         {"top-level string", u"\"just text\""},
         {"repeated keys and strings", u"[{\"id\":\"x\"},{\"id\":\"x\"},{\"id\":\"y\"}]"},
+        {"repeated escaped strings", u"[\"a\\\"b\",{\"k\\/\":\"a\\\"b\"},\"a\\\"b\",\"a\\tb\"]"},
         {"deep", std::u16string(300, u'[') + std::u16string(300, u']')},
     };
     for (const auto& c : cases) ExpectBuiltAsTold(c.text, c.name);
@@ -214,6 +215,22 @@ TEST(JsonEvents, StandardDocumentsAreBuiltAsTold) {
     if (read == 0)
         GTEST_SKIP() << "no standard documents in '" << folder
                      << "' (set TK_BENCH_DATA_DIR to the folder of twitter.json)";
+}
+
+// Equal texts of one document may share a body, escaped ones included;
+// changing one copy must not show in the others.
+TEST(JsonEvents, SharedTextsStayIndependent) {
+    CMyJsonObj obj;
+    ASSERT_TRUE(obj.Load(TKL("{\"a\":\"x\\\"y\",\"b\":\"x\\\"y\",\"c\":\"x\\\"y\"}")));
+    CTKString a, b;
+    ASSERT_TRUE(obj.ValueEx(TKL("a"), a));
+    a.SetAt(0, 'X');
+    ASSERT_TRUE(obj.ValueEx(TKL("b"), b));
+    EXPECT_EQ(U16(a), u"X\"y");
+    EXPECT_EQ(U16(b), u"x\"y");
+    CMyJsonValue* c;
+    ASSERT_TRUE(obj.Value(TKL("c"), c));
+    EXPECT_EQ(U16(c->ValueStr()), u"x\"y");
 }
 
 }  // namespace
