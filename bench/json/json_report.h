@@ -57,7 +57,7 @@ class MedianCounters : public benchmark::ConsoleReporter {
 // The generated-document sweep (json_sweep_bench.cpp).
 void RegisterSweep();
 // Heap bytes per value of every generated document and library; run before
-// the benchmarks, on a heap no document has used yet.
+// the benchmarks, in a child process whose heap the timings never see.
 void MeasureSweepMemory();
 void PrintSweepSummary(const MedianCounters& r);
 
