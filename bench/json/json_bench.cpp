@@ -161,6 +161,19 @@ void BM_Write_TK(benchmark::State& state, const char* name, bool formatted) {
     state.SetBytesProcessed(state.iterations() * bytes);
 }
 
+// A deep copy and its destruction: the two whole-document walks besides
+// reading and writing (no peer; before/after figures of this library).
+void BM_CloneDestroy_TK(benchmark::State& state, const char* name) {
+    const Document& doc = Documents()[name];
+    CMyJsonObj obj;
+    obj.Load(Text(doc));
+    for (auto _ : state) {
+        std::unique_ptr<CMyJsonObj> copy(obj.Clone());
+        benchmark::DoNotOptimize(copy->ValueCount());
+    }
+    state.SetBytesProcessed(state.iterations() * doc.utf16Bytes());
+}
+
 // The UTF-16 size of this library's output, the common yardstick.
 std::size_t TKOutputBytes(const char* name, bool formatted) {
     CMyJsonObj obj;
@@ -343,6 +356,7 @@ void RegisterAll() {
                                          BM_Write_nlohmann, name, formatted);
 #endif
         }
+        benchmark::RegisterBenchmark(("CloneDestroy/TK/" + n).c_str(), BM_CloneDestroy_TK, name);
         benchmark::RegisterBenchmark(("Utf8ToUtf16/TK/" + n).c_str(), BM_Utf8ToUtf16_TK, name);
         benchmark::RegisterBenchmark(("Utf8ToUtf16/iconv/" + n).c_str(), BM_Utf8ToUtf16_iconv,
                                      name);

@@ -233,7 +233,8 @@ class TK_API CTKProCoordinateSystem {
     // GEOGCS text of the ellipsoid inside. Never null; free with tkFreeMem.
     char* CreateWKT() const;
     // Reads a PROJCS text: the ellipsoid first (as CTKGeoCoordinateSystem::
-    // SetFromWKTW), then PROJECTION, which must be Transverse_Mercator, then
+    // SetFromWKTW), then PROJECTION, which must be Transverse_Mercator or
+    // Gauss_Kruger (the name ESRI .prj files give it; any case), then
     // the central_meridian, false_easting, false_northing and scale_factor
     // PARAMETERs, each stored as soon as it is found. A failure can therefore
     // leave the system partly updated. Messages as for the geographic class.

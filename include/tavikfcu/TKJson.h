@@ -24,6 +24,13 @@
 // ValueObj...) stay owned by it and are valid until that item or element is
 // replaced, removed or destroyed.
 //
+// Depth: a document built through this interface may nest as deep as memory
+// allows (a key path of a million segments makes a million levels). Every
+// walk of a whole document (destroying, Clone, CopyFrom, CreateJson, key
+// paths) runs in a loop, not by recursion, in time linear in its nodes, so
+// no depth exhausts the thread's stack; destroying allocates nothing. The
+// reader refuses text nested deeper than 512 levels.
+//
 // Threads: a document takes no locks; use one document from one thread at a
 // time. Strings inside a document are CTKStrings, whose shared bodies may be
 // copied out and used on other threads.
@@ -190,7 +197,9 @@ class TK_API CMyJsonValue {
     // The value as JSON text: an empty value gives "", an object its object
     // text, a string its quoted escaped text, a number its shortest fixed
     // form, an array its array text. formatted lays containers out over
-    // CR LF lines with TAB indents.
+    // CR LF lines with TAB indents. A text longer than a string can hold
+    // (2^31 - 2 units; the TAB indents of a formatted document grow with the
+    // square of its depth) throws std::bad_alloc.
     CTKString CreateJson(bool formatted);
     // CreateJson as NUL-terminated UTF-8 in a new buffer; release it with
     // tkFreeMem.

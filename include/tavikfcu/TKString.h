@@ -114,8 +114,10 @@ class TK_API CTKString {
     // -- direct buffer access --
     // Room for at least minLength units (plus a terminator), privately owned.
     TKWCHAR* GetBuffer(int minLength);
-    // Sets the length to newLength (-1: measure up to the first NUL).
+    // Sets the length to newLength (-1, or any negative: measure up to the
+    // first NUL); a length past the capacity is cut to the capacity.
     void ReleaseBuffer(int newLength = -1);
+    // GetBuffer(newLength), then the length set to it (below 0: 0).
     TKWCHAR* GetBufferSetLength(int newLength);
     // Shrinks the body to the length (pooled bodies: to the pool that fits).
     void FreeExtra();
@@ -263,6 +265,12 @@ class TK_API CTKString {
     // body); output longer than the estimate is formatted again into a body
     // that fits. The format and text arguments must not point into this
     // string. A null format leaves the string unchanged.
+    // Widths and precisions up to INT_MAX are honoured; the digits past those
+    // a double can have (1074 decimals for %f, 767 significant digits, 13
+    // hex digits) are zeros. When the output would be longer than a string
+    // can hold (2^31 - 2 units), or a conversion's text cannot be produced,
+    // Format throws std::bad_alloc at once and leaves this string empty and
+    // usable; nothing has been written past its body.
     void Format(const TKWCHAR* format, ...);
     void FormatV(const TKWCHAR* format, va_list args);
 
@@ -363,9 +371,10 @@ namespace TKStringUtils {
 // and including its NUL and returns the units (bytes) written, terminator
 // included. A null buffer with size 0 returns the size needed; a null
 // buffer with another size, or a size of 0 with a buffer, returns 0. A
-// buffer that is too small returns size + 1 and holds the text cut after
-// the last whole character that fits before a terminator inside the buffer
-// (never half a multi-byte sequence or surrogate pair).
+// buffer that is too small returns size + 1 (INT_MAX for one of INT_MAX
+// units) and holds the text cut after the last whole character that fits
+// before a terminator inside the buffer (never half a multi-byte sequence or
+// surrogate pair).
 TK_API int Unicode2Ansi(const TKWCHAR* src, char* buffer, int size);
 TK_API int Ansi2Unicode(const char* src, TKWCHAR* buffer, int size);
 TK_API int Unicode2UTF8(const TKWCHAR* src, char* buffer, int size);

@@ -1,6 +1,11 @@
 // WKT reader of the two coordinate-system classes: parse into the generic
 // tree (wkt_tree.h), then pick out the SPHEROID numbers, the PROJECTION name
 // and the four Transverse Mercator PARAMETERs.
+//
+// Two names stand for the one projection: "Transverse_Mercator" (the
+// library's own text and the OGC one) and "Gauss_Kruger", which ESRI .prj
+// files use for the Chinese 3- and 6-degree zones, with the same PARAMETERs
+// (their names in another case, which the lookup ignores).
 #include <memory>
 
 #include "core/heap.h"
@@ -19,6 +24,11 @@ namespace {
 const TKWCHAR kNoSpheroid[] = TKL("未发现GEOGCS\\DATUM\\SPHEROID，或值非法!");
 const TKWCHAR kNoProjection[] = TKL("未定义PROJCS\\PROJECTION[\"xxx\"]");
 const TKWCHAR kProjectionPrefix[] = TKL("PROJECTION只支持Transverse_Mercator，不支持当前定义的");
+
+bool IsTransverseMercator(const TKWCHAR* name) {
+    return tk::platform::_wcsicmp(name, TKL("Transverse_Mercator")) == 0 ||
+           tk::platform::_wcsicmp(name, TKL("Gauss_Kruger")) == 0;
+}
 
 // Hands a message to the caller (when it asked for one) as a new heap text.
 bool Report(TKWCHAR** message, const TKWCHAR* text) {
@@ -88,7 +98,7 @@ bool CTKProCoordinateSystem::SetFromWKTW(const TKWCHAR* wkt, TKWCHAR** message) 
         return Report(message, kNoProjection);
     }
     const CTKString& name = projection->m_values[0]->m_text;
-    if (tk::platform::_wcsicmp(name, TKL("Transverse_Mercator")) != 0) {
+    if (!IsTransverseMercator(name)) {
         return Report(message, kProjectionPrefix + name);
     }
 

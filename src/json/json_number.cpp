@@ -15,8 +15,8 @@
 // Writing. "%.15f" of a double x = m * 2^e (m < 2^53) is the exact value
 // rounded to 15 decimals, ties to even. Below 2^64 that is integer arithmetic
 // in 128 bits: the fraction bits times 10^15, shifted right by -e with the
-// remainder deciding the rounding. Larger and non-finite values go to
-// snprintf in the "C" locale.
+// remainder deciding the rounding. Larger values go to snprintf in the "C"
+// locale, non-finite ones to the library's own formatting.
 #include "json/json_number.h"
 
 #include <locale.h>
@@ -27,6 +27,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "string/format_engine.h"
 
 namespace tk::detail {
 
@@ -329,8 +331,11 @@ int FormatWithPrintf(double x, TKWCHAR* out) {
 }  // namespace
 
 int FormatFixed15(double x, TKWCHAR* out) {
-    if (!std::isfinite(x) || std::fabs(x) >= 18446744073709551616.0)
-        return FormatWithPrintf(x, out);
+    // Infinities and NaNs as the library's own "%.15f" names them (the C
+    // library's "-nan" cannot tell the indefinite NaN from others).
+    if (!std::isfinite(x))
+        return static_cast<int>(FormatWide(out, kMaxNumberUnits, TKL("%.15f"), x));
+    if (std::fabs(x) >= 18446744073709551616.0) return FormatWithPrintf(x, out);
 
     std::uint64_t bits;
     std::memcpy(&bits, &x, sizeof bits);

@@ -31,7 +31,9 @@ inline constexpr int kMaxNumberUnits = 352;
 // Writes x as "%.15f" would (fixed notation, 15 decimals, exact binary value
 // correctly rounded), then drops trailing zeros and a trailing point: 2 -> 2,
 // 0.5 -> 0.5, 1e20 -> 100000000000000000000, -1e-20 -> -0. Non-finite values
-// come out as "inf", "-inf", "nan" or "-nan". Returns the units written.
+// come out as CTKString::Format's "%.15f" writes them: "inf", "-inf", "nan",
+// "-nan(ind)" for the indefinite NaN, "nan(snan)" for a signalling one.
+// Returns the units written.
 int FormatFixed15(double x, TKWCHAR* out);
 
 }  // namespace tk::detail

@@ -11,7 +11,7 @@ using tk::detail::JsonItem;
 using tk::detail::RelocList;
 
 void CMyJsonObjImp::ReleaseItems() {
-    for (int i = 0; i < items.Size(); ++i) delete items[i].value;
+    tk::detail::DestroyDescendants(*this);
     items.Clear();
 }
 
@@ -79,15 +79,6 @@ void AppendItem(CMyJsonObjImp& obj, const TKWCHAR* key, int n, CMyJsonValue* val
     new (obj.items.EmplaceSlot()) JsonItem{CTKString(key, n), value};
 }
 
-// Copies src's items after dst's.
-void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
-    dst.items.Reserve(dst.items.Size() + src.items.Size());
-    for (int i = 0; i < src.items.Size(); ++i) {
-        std::unique_ptr<CMyJsonValue> value(src.items[i].value->Clone());
-        new (dst.items.EmplaceSlot()) JsonItem{src.items[i].key, value.release()};
-    }
-}
-
 }  // namespace
 
 // ---- construction ---------------------------------------------------------------
@@ -97,7 +88,7 @@ CMyJsonObj::CMyJsonObj() : m_imp(RecordFor(this)) {}
 CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(RecordFor(this)) {
     try {
         m_imp->error = src.m_imp->error;
-        CopyItems(*m_imp, *src.m_imp);
+        tk::detail::CopyItems(*m_imp, *src.m_imp);
     } catch (...) {
         m_imp->ReleaseItems();
         tk::detail::DeleteRecord(m_imp);
@@ -353,23 +344,19 @@ CMyJsonObj* CMyJsonObj::Clone() const {
 }
 
 void CMyJsonObj::CopyFrom(const CMyJsonObj* src) {
+    if (src == this) return;
     // Built aside first: src may live inside this object.
-    RelocList<JsonItem> fresh;
-    if (src && src != this) {
-        CMyJsonObjImp copy;
+    CMyJsonObjImp fresh;
+    if (src) {
         try {
-            CopyItems(copy, *src->m_imp);
+            tk::detail::CopyItems(fresh, *src->m_imp);
         } catch (...) {
-            copy.ReleaseItems();
+            fresh.ReleaseItems();
             throw;
         }
-        fresh.Swap(copy.items);
-    } else if (src == this) {
-        return;
     }
-    m_imp->items.Swap(fresh);
-    for (int i = 0; i < fresh.Size(); ++i) delete fresh[i].value;
-    fresh.Clear();
+    m_imp->items.Swap(fresh.items);
+    fresh.ReleaseItems();  // what this object held before
 }
 
 // ---- text ------------------------------------------------------------------------------

@@ -135,6 +135,17 @@ struct JsonItem {
 };
 static_assert(sizeof(JsonItem) == 2 * sizeof(void*), "an item is a key and a pointer");
 
+// Whole-tree walks without recursion (json_walks.cpp). DestroyDescendants
+// destroys everything below a record (array elements, a held object, an
+// object's items and keys) and leaves its lists empty; it allocates nothing.
+// CopyTree fills the fresh eEmpty record dst with a deep copy of src;
+// CopyItems appends deep copies of src's items to dst. When memory runs out
+// they throw std::bad_alloc and dst holds a sound partial copy.
+void DestroyDescendants(CMyJsonValueImp& value);
+void DestroyDescendants(CMyJsonObjImp& object);
+void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src);
+void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src);
+
 }  // namespace tk::detail
 
 // The record behind a CMyJsonValue, three words. The text has a field of
@@ -167,10 +178,10 @@ class CMyJsonValueImp {
     // value eEmpty. The text and the flag stay.
     void Reset() {
         if (type == CMyJsonValue::eArr) {
-            for (int i = 0, n = elements.Size(); i < n; ++i) delete elements[i];
+            if (!elements.Empty()) tk::detail::DestroyDescendants(*this);
             elements.~ElementList();
-        } else if (type == CMyJsonValue::eObj) {
-            delete object;
+        } else if (type == CMyJsonValue::eObj && object) {
+            tk::detail::DestroyDescendants(*this);
         }
         object = nullptr;
         type = CMyJsonValue::eEmpty;

@@ -47,31 +47,6 @@ void FillNumbers(CMyJsonValueImp& imp, const Number* numbers, int n) {
             CMyJsonValue*(new CMyJsonValue(static_cast<double>(numbers[i])));
 }
 
-// Fills the fresh record dst with a deep copy of src.
-void CopyRecord(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    dst.text = src.text;
-    dst.flag = src.flag;
-    switch (src.type) {
-        case CMyJsonValue::eNumber:
-            dst.MakeNumber(src.number);
-            break;
-        case CMyJsonValue::eObj:
-            dst.MakeObject(src.object ? src.object->Clone() : nullptr);
-            dst.type = CMyJsonValue::eObj;
-            break;
-        case CMyJsonValue::eArr: {
-            CMyJsonValueImp::ElementList& elements = dst.MakeArray();
-            int n = src.elements.Size();
-            elements.Reserve(n);
-            for (int i = 0; i < n; ++i)
-                new (elements.EmplaceSlot()) CMyJsonValue*(src.elements[i]->Clone());
-            break;
-        }
-        default:
-            dst.type = src.type;
-    }
-}
-
 }  // namespace
 
 // ---- construction ----------------------------------------------------------------
@@ -126,7 +101,7 @@ CMyJsonValue::CMyJsonValue(const unsigned char* numbers, int n) : m_imp(RecordFo
 
 CMyJsonValue::CMyJsonValue(const CMyJsonValue& src) : m_imp(RecordFor(this)) {
     try {
-        CopyRecord(*m_imp, *src.m_imp);
+        tk::detail::CopyTree(*m_imp, *src.m_imp);
     } catch (...) {
         tk::detail::DeleteRecord(m_imp);
         throw;
@@ -210,7 +185,7 @@ void CMyJsonValue::CopyFrom(const CMyJsonValue* src) {
     if (!src || src == this) return;
     // Built aside first: src may be one of the elements released below.
     std::unique_ptr<CMyJsonValueImp> fresh(new CMyJsonValueImp);
-    CopyRecord(*fresh, *src->m_imp);  // on failure fresh releases its part
+    tk::detail::CopyTree(*fresh, *src->m_imp);  // on failure fresh releases its part
     m_imp->SwapContents(*fresh);
     // fresh now holds what this value held before and releases it.
 }

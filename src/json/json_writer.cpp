@@ -13,12 +13,16 @@
 //    a new line for the first element only, an array element always does;
 //    container elements end their line; an empty element writes nothing
 //    (its comma stays).
+// Nested containers are written by the same loop as their parent, from a
+// stack of open containers: no recursion, whatever the depth.
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "json/json_number.h"
 #include "json/json_records.h"
 #include "json/text_scan.h"
+#include "json/walk_stack.h"
 
 namespace tk::detail {
 
@@ -28,6 +32,8 @@ namespace {
 // the current piece goes on in a new one, so no piece ever regrows and their
 // blocks are reused from the pool's free list.
 constexpr int kPieceUnits = 512;
+// The longest text a CTKString holds.
+constexpr std::size_t kMaxTextUnits = 2147483646;
 
 class PieceList {
   public:
@@ -64,8 +70,7 @@ class PieceList {
     // The pieces joined into one string of exactly their total length.
     CTKString Join() {
         Close();
-        std::size_t total = 0;
-        for (int i = 0; i < m_pieces.Size(); ++i) total += m_pieces[i].GetLength();
+        const std::size_t total = m_total;
         CTKString result;
         if (total == 0) return result;
         TKWCHAR* out = result.GetBufferSetLength(static_cast<int>(total));
@@ -86,6 +91,10 @@ class PieceList {
     }
     void Close() {
         if (m_length == 0) return;
+        // A text no string can hold is refused as soon as it grows past
+        // that, not after gigabytes more of pieces.
+        m_total += static_cast<std::size_t>(m_length);
+        if (m_total > kMaxTextUnits) throw std::bad_alloc();
         m_current.ReleaseBuffer(m_length);
         new (m_pieces.EmplaceSlot()) CTKString(m_current);
         m_current.Empty();
@@ -98,6 +107,7 @@ class PieceList {
     }
 
     RelocList<CTKString> m_pieces;  // closed pieces, in order
+    std::size_t m_total = 0;        // units in m_pieces
     CTKString m_current;            // the piece being written
     TKWCHAR* m_buffer = nullptr;
     int m_length = 0;
@@ -107,13 +117,45 @@ class Writer {
   public:
     explicit Writer(bool formatted) : m_formatted(formatted) {}
 
-    void WriteObject(const CMyJsonObjImp& object, int indent);
-    void WriteArray(const CMyJsonValueImp& array, int indent);
-    // A value as it stands after "key": in an object written at indent.
-    void WriteItemValue(const CMyJsonValueImp& value, int indent);
+    // An object, or an array, and everything inside it, written at indent.
+    void WriteTree(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent);
+    // A scalar as it stands after "key": (nothing for an empty value).
+    void WriteScalar(const CMyJsonValueImp& value) { Scalar(value); }
     CTKString Finish() { return m_out.Join(); }
 
   private:
+    // One open object or array of the walk. Its items or elements before
+    // `next` are written; an item whose value is itself open below counts
+    // as written once that value closes.
+    struct Frame {
+        const CMyJsonObjImp* object;  // one of object and array is set
+        const CMyJsonValueImp* array;
+        int next;
+        int count;
+        int indent;
+        bool lastWasContainer;  // arrays: the element just written
+    };
+    // Writes the opening of a container; its frame, with nothing written.
+    Frame Open(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent) {
+        if (object) {
+            m_out.Put('{');
+            if (m_formatted) LineBreak();
+            return {object, nullptr, 0, object->items.Size(), indent, false};
+        }
+        m_out.Put('[');
+        return {nullptr, array, 0, array->elements.Size(), indent, false};
+    }
+    // The closing of a container whose entries are all written.
+    void Close(const Frame& f) {
+        if (m_formatted && (f.object || f.lastWasContainer)) Tabs(f.indent);
+        m_out.Put(f.object ? '}' : ']');
+    }
+    // What follows entry f.next - 1: its comma, its line break.
+    void EndEntry(const Frame& f) {
+        if (f.next < f.count) m_out.Put(',');
+        if (m_formatted && (f.object || f.lastWasContainer)) LineBreak();
+    }
+
     void LineBreak() {
         TKWCHAR* p = m_out.Reserve(2);
         p[0] = '\r';
@@ -191,82 +233,88 @@ void Writer::Scalar(const CMyJsonValueImp& value) {
     }
 }
 
-void Writer::WriteItemValue(const CMyJsonValueImp& value, int indent) {
-    switch (value.type) {
-        case CMyJsonValue::eEmpty:
-            m_out.PutLiteral(TKL("null"));
-            break;
-        case CMyJsonValue::eObj:
-            if (CMyJsonObj* object = value.HeldObject())
-                WriteObject(TKJsonAccess::Of(*object), indent + 1);
-            else
-                m_out.PutLiteral(TKL("null"));
-            break;
-        case CMyJsonValue::eArr:
-            WriteArray(value, indent + 1);
-            break;
-        default:
-            Scalar(value);
-    }
-}
-
-void Writer::WriteObject(const CMyJsonObjImp& object, int indent) {
-    m_out.Put('{');
-    if (m_formatted) LineBreak();
-    const int n = object.items.Size();
-    for (int i = 0; i < n; ++i) {
-        const JsonItem& item = object.items[i];
-        if (m_formatted) Tabs(indent + 1);
-        m_out.Put('"');
-        m_out.Put(item.key, item.key.GetLength());
-        m_out.Put('"');
-        m_out.Put(':');
-        WriteItemValue(TKJsonAccess::Of(*item.value), indent);
-        if (i + 1 < n) m_out.Put(',');
-        if (m_formatted) LineBreak();
-    }
-    if (m_formatted) Tabs(indent);
-    m_out.Put('}');
-}
-
-void Writer::WriteArray(const CMyJsonValueImp& array, int indent) {
-    m_out.Put('[');
-    const int n = array.elements.Size();
-    bool lastWasContainer = false;
-    for (int i = 0; i < n; ++i) {
-        const CMyJsonValueImp& element = TKJsonAccess::Of(*array.elements[i]);
-        lastWasContainer = false;
-        if (CMyJsonObj* object = element.HeldObject()) {
-            // Only the first element gets the line break; later objects
-            // follow the previous element's line break.
-            if (m_formatted) {
-                if (i == 0) LineBreak();
-                Tabs(indent + 1);
+// One loop for every level. The container being written is the local f;
+// the ones it is nested in wait on the stack. An entry that is a container
+// pushes f and becomes f; a finished container is closed and its parent
+// taken back from the stack.
+void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArray, int indent) {
+    WalkStack<Frame> stack;
+    Frame f = Open(root, rootArray, indent);
+    for (;;) {
+        const CMyJsonObjImp* innerObject = nullptr;
+        const CMyJsonValueImp* innerArray = nullptr;
+        if (f.object) {
+            const RelocList<JsonItem>& items = f.object->items;
+            while (f.next < f.count) {
+                const JsonItem& item = items[f.next++];
+                if (m_formatted) Tabs(f.indent + 1);
+                m_out.Put('"');
+                m_out.Put(item.key, item.key.GetLength());
+                m_out.Put('"');
+                m_out.Put(':');
+                const CMyJsonValueImp& value = TKJsonAccess::Of(*item.value);
+                if (CMyJsonObj* held = value.HeldObject()) {
+                    innerObject = &TKJsonAccess::Of(*held);
+                    break;
+                }
+                if (value.type == CMyJsonValue::eArr) {
+                    innerArray = &value;
+                    break;
+                }
+                if (value.type == CMyJsonValue::eEmpty || value.type == CMyJsonValue::eObj)
+                    m_out.PutLiteral(TKL("null"));
+                else
+                    Scalar(value);
+                EndEntry(f);
             }
-            WriteObject(TKJsonAccess::Of(*object), indent + 1);
-            lastWasContainer = true;
-        } else if (element.type == CMyJsonValue::eArr) {
-            if (m_formatted) {
-                LineBreak();
-                Tabs(indent);
-            }
-            WriteArray(element, indent + 1);
-            lastWasContainer = true;
         } else {
-            Scalar(element);  // an empty element writes nothing
+            const CMyJsonValueImp::ElementList& elements = f.array->elements;
+            while (f.next < f.count) {
+                const int i = f.next++;
+                const CMyJsonValueImp& element = TKJsonAccess::Of(*elements[i]);
+                if (CMyJsonObj* held = element.HeldObject()) {
+                    // Only the first element gets the line break; later
+                    // objects follow the previous element's line break.
+                    if (m_formatted) {
+                        if (i == 0) LineBreak();
+                        Tabs(f.indent + 1);
+                    }
+                    f.lastWasContainer = true;
+                    innerObject = &TKJsonAccess::Of(*held);
+                    break;
+                }
+                if (element.type == CMyJsonValue::eArr) {
+                    if (m_formatted) {
+                        LineBreak();
+                        Tabs(f.indent);
+                    }
+                    f.lastWasContainer = true;
+                    innerArray = &element;
+                    break;
+                }
+                Scalar(element);  // an empty element writes nothing
+                f.lastWasContainer = false;
+                EndEntry(f);
+            }
         }
-        if (i + 1 < n) m_out.Put(',');
-        if (m_formatted && lastWasContainer) LineBreak();
+        if (innerObject || innerArray) {
+            stack.Push(f);
+            f = Open(innerObject, innerArray, f.indent + 1);
+            continue;
+        }
+        Close(f);
+        if (stack.Empty()) return;
+        f = stack.Top();
+        stack.Pop();
+        EndEntry(f);
     }
-    if (m_formatted && lastWasContainer) Tabs(indent);
-    m_out.Put(']');
 }
 
 }  // namespace
 
 CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted) {
     Writer writer(formatted);
-    writer.WriteObject(obj, 0);
+    writer.WriteTree(&obj, nullptr, 0);
     return writer.Finish();
 }
 
@@ -284,7 +332,10 @@ CTKString WriteValueText(const CMyJsonValue& value, bool formatted) {
             // line breaks are never written, which is what stripping them
             // from the object's text would leave.
             Writer writer(formatted);
-            writer.WriteItemValue(imp, 0);
+            if (imp.type == CMyJsonValue::eArr)
+                writer.WriteTree(nullptr, &imp, 1);
+            else
+                writer.WriteScalar(imp);
             return writer.Finish();
         }
     }

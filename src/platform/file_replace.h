@@ -2,10 +2,14 @@
 //
 // The bytes go to a temporary file beside the target, are flushed to the
 // disk, and the temporary file is renamed over the target: readers see the
-// old contents or the new, never a torn file. A symbolic link is followed to
-// the file it names (the link survives), and the target's permission bits
-// are kept. Where no temporary file can be made in that folder, the target
-// is written in place, as a plain "wb" open would.
+// old contents or the new, never a torn file. Symbolic links are followed as
+// open() follows them (the links survive): a dangling link gets the file it
+// names created, a loop fails with ELOOP. The target's permission bits are
+// kept. Where no temporary file can be made in that folder (no write
+// permission there, no free inode), the target is rewritten in place with
+// its old bytes kept in memory and written back if the new ones fail, so
+// that whatever fails the file holds its old contents or the complete new
+// ones.
 #ifndef TAVIKFCU_PLATFORM_FILE_REPLACE_H
 #define TAVIKFCU_PLATFORM_FILE_REPLACE_H
 
@@ -23,13 +27,14 @@ struct ByteSpan {
 // Replaces the file at path (UTF-16, '\' read as '/') by the concatenated
 // pieces. Returns 0, or the errno of the call that failed: an existing target
 // that may not be written (EACCES, EISDIR...), a missing folder (ENOENT), a
-// full disk (ENOSPC) or an I/O error; the old file is then untouched unless
-// it had to be written in place.
+// link loop (ELOOP), a full disk (ENOSPC), a file-size limit (EFBIG) or an
+// I/O error; a regular file then holds its old contents.
 [[nodiscard]] int ReplaceFileContents(const TKWCHAR* path, const ByteSpan* pieces,
                                       std::size_t count);
 
-// Test seam: when set, called with the bytes of each write to the temporary
-// (or in-place) file; a nonzero result fails that write with that errno.
+// Test seam: when set, called with the bytes of each write of the new
+// contents (to the temporary file, or in place); a nonzero result fails that
+// write with that errno. Writing old bytes back does not pass through it.
 using WriteFaultHook = int (*)(std::size_t bytes);
 void SetWriteFaultHook(WriteFaultHook hook);
 

@@ -1,5 +1,6 @@
 // Whole-file replacement on POSIX: mkstemp beside the target, write, fsync,
-// rename over the target.
+// rename over the target; where no temporary file can be made, a rewrite in
+// place that puts the old bytes back when the new ones fail.
 #include "platform/file_replace.h"
 
 #include <errno.h>
@@ -12,6 +13,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "platform/file_io.h"
@@ -59,12 +62,43 @@ int WriteAll(int fd, const ByteSpan* pieces, std::size_t count) {
     return 0;
 }
 
-// The file a path finally names: symbolic links followed. A path that does
-// not exist yet is used as it is.
-std::string ResolveTarget(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved)) return resolved;
-    return path;
+// A chain of more links than this is a loop, as open() has it (Linux's
+// limit).
+constexpr int kMaxLinks = 40;
+
+// The file path names once symbolic links in its last component are
+// followed the way open() follows them: a link whose target does not exist
+// names that target (open with O_CREAT would create it), and a chain of
+// more than kMaxLinks links fails with ELOOP. Folders on the way are left
+// to the calls that use the path. Returns 0 or errno.
+int FollowLinks(std::string path, std::string& target) {
+    for (int links = 0;; ++links) {
+        struct stat info;
+        if (::lstat(path.c_str(), &info) != 0) {
+            if (errno != ENOENT) return errno;  // ELOOP in a folder, ENOTDIR, EACCES
+            break;                              // to be created (or a missing folder)
+        }
+        if (!S_ISLNK(info.st_mode)) break;
+        if (links == kMaxLinks) return ELOOP;
+        std::string link(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : PATH_MAX),
+                         '\0');
+        for (;;) {
+            ssize_t n = ::readlink(path.c_str(), &link[0], link.size());
+            if (n < 0) return errno;
+            if (static_cast<std::size_t>(n) < link.size()) {
+                link.resize(static_cast<std::size_t>(n));
+                break;
+            }
+            link.resize(link.size() * 2);  // the link changed under us
+        }
+        std::size_t slash = path.rfind('/');
+        if (link.empty() || link[0] == '/' || slash == std::string::npos)
+            path = link;
+        else
+            path = path.substr(0, slash + 1) + link;
+    }
+    target = path;
+    return 0;
 }
 
 std::string FolderOf(const std::string& path) {
@@ -73,11 +107,88 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-int WriteInPlace(const std::string& target, const ByteSpan* pieces, std::size_t count) {
-    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+// Devices, FIFOs and the like: written as a plain "wb" open would; they hold
+// no old contents to lose.
+int WriteStream(const std::string& target, const ByteSpan* pieces, std::size_t count) {
+    int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) return errno;
     int err = WriteAll(fd, pieces, count);
+    if (::close(fd) != 0 && !err) err = errno;
+    return err;
+}
+
+// Writes size bytes at offset 0 and past any partial write; 0 or errno.
+// Not a write of the new contents: the fault hook does not see it.
+int WriteBack(int fd, const char* data, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::pwrite(fd, data + done, size - done, static_cast<off_t>(done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Rewrites target itself, for when no temporary file can be made beside it
+// (a folder that may not be written, a file system out of inodes). The old
+// bytes are read into memory first and written back, and the file cut to
+// its old length, if the new ones cannot all be written: the file ends up
+// holding the one or the other. A target that did not exist is removed
+// again. Returns the error that stopped the new contents, or 0. A file that
+// cannot be read as well as written is refused (EACCES), as its old bytes
+// could not be kept.
+int RewriteInPlace(const std::string& target, bool exists, const ByteSpan* pieces,
+                   std::size_t count) {
+    int fd = exists ? ::open(target.c_str(), O_RDWR | O_CLOEXEC)
+                    : ::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+
+    std::unique_ptr<char[]> old;
+    std::size_t oldSize = 0;
+    if (exists) {
+        struct stat info;
+        if (::fstat(fd, &info) != 0) {
+            int err = errno;
+            ::close(fd);
+            return err;
+        }
+        oldSize = static_cast<std::size_t>(info.st_size);
+        old.reset(new (std::nothrow) char[oldSize ? oldSize : 1]);
+        std::size_t got = 0;
+        int err = old ? 0 : ENOMEM;
+        while (!err && got < oldSize) {
+            ssize_t n = ::pread(fd, old.get() + got, oldSize - got, static_cast<off_t>(got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0)
+                err = n < 0 ? errno : EIO;  // the file shrank under us
+            else
+                got += static_cast<std::size_t>(n);
+        }
+        if (err) {
+            ::close(fd);
+            return err;
+        }
+    }
+
+    std::size_t newSize = 0;
+    for (std::size_t i = 0; i < count; ++i) newSize += pieces[i].size;
+    int err = WriteAll(fd, pieces, count);
+    if (!err && newSize < oldSize && ::ftruncate(fd, static_cast<off_t>(newSize)) != 0) err = errno;
     if (!err && ::fsync(fd) != 0 && errno != EINVAL) err = errno;
+    if (err) {
+        if (exists) {
+            // Best effort: the bytes go back where they were, over blocks
+            // the file already had, and whatever the new text added is cut.
+            if (WriteBack(fd, old.get(), oldSize) == 0 &&
+                ::ftruncate(fd, static_cast<off_t>(oldSize)) == 0)
+                ::fsync(fd);
+        } else {
+            ::unlink(target.c_str());
+        }
+    }
     if (::close(fd) != 0 && !err) err = errno;
     return err;
 }
@@ -91,7 +202,8 @@ void SetWriteFaultHook(WriteFaultHook hook) {
 int ReplaceFileContents(const TKWCHAR* path, const ByteSpan* pieces, std::size_t count) {
     std::string native = NativePath(path);
     if (native.empty()) return ENOENT;
-    std::string target = ResolveTarget(native);
+    std::string target;
+    if (int err = FollowLinks(native, target)) return err;
 
     // The target must be writable as a plain open for writing would demand.
     struct stat existing;
@@ -99,15 +211,14 @@ int ReplaceFileContents(const TKWCHAR* path, const ByteSpan* pieces, std::size_t
     if (exists) {
         if (S_ISDIR(existing.st_mode)) return EISDIR;
         if (::access(target.c_str(), W_OK) != 0) return errno;
-        if (!S_ISREG(existing.st_mode))
-            return WriteInPlace(target, pieces, count);  // devices, FIFOs
+        if (!S_ISREG(existing.st_mode)) return WriteStream(target, pieces, count);
     }
 
     std::string base =
         target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
     std::string temp = FolderOf(target) + "/." + base + ".tkXXXXXX";
     int fd = ::mkstemp(&temp[0]);
-    if (fd < 0) return WriteInPlace(target, pieces, count);
+    if (fd < 0) return RewriteInPlace(target, exists, pieces, count);
 
     mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
     ::fchmod(fd, mode);

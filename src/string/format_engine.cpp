@@ -155,7 +155,7 @@ void EmitNarrowText(Sink& sink, const FormatSpec& spec, const char* s) {
     }
     std::size_t bytes = std::strlen(s);
     if (bytes == 0) {
-        EmitUnits(sink, spec, nullptr, 0);
+        EmitUnits(sink, spec, u"", 0);
         return;
     }
     if (bytes >= static_cast<std::size_t>(kIntMax)) {
@@ -305,12 +305,45 @@ void EmitNonFinite(Sink& sink, const FormatSpec& spec, double value) {
     PadAfter(sink, spec, n);
 }
 
-// The digits of value without any padding, sign flags applied, into text.
-// Returns the length, or -1 when the C library cannot produce them.
+// Zeros that belong inside a number's text at position at: the digits past
+// what a double can hold, which are known without asking anyone.
+struct TrailingZeros {
+    std::size_t at = 0;
+    std::size_t count = 0;
+};
+
+// The largest precision whose digits can be anything but 0: a double's exact
+// value has at most 1074 decimals (2^-1074) and 767 significant digits, and
+// 13 hexadecimal digits behind the point. Beyond it the C library is asked
+// for this precision and the zeros are added here, so a huge precision costs
+// nothing and never meets the C library's own limits.
+int ExactPrecision(TKWCHAR letter) {
+    switch (letter) {
+        case u'f':
+            return 1080;
+        case u'a':
+        case u'A':
+            return 16;
+        default:  // e E g G
+            return 780;
+    }
+}
+
+// The digits of value without any padding, sign flags applied, into text,
+// and the zeros that go inside them. Returns the length of text, or -1 when
+// the C library cannot produce it.
 template <std::size_t N>
-long FloatDigits(ScratchBuffer<char, N>& text, const FormatSpec& spec, double value) {
+long FloatDigits(ScratchBuffer<char, N>& text, TrailingZeros& zeros, const FormatSpec& spec,
+                 double value) {
     TKWCHAR letter = spec.letter;
     int precision = spec.precision;
+    const int exact = ExactPrecision(letter);
+    std::size_t extra = 0;
+    if (precision > exact) {
+        // %g drops trailing zeros unless '#' keeps them.
+        if (spec.alt || (letter != u'g' && letter != u'G')) extra = precision - exact;
+        precision = exact;
+    }
     // Fast exact path: the common conversions at ordinary precisions.
     constexpr int kFastPrecision = 100;
     if (!spec.alt && precision <= kFastPrecision && letter != u'a' && letter != u'A') {
@@ -348,7 +381,28 @@ long FloatDigits(ScratchBuffer<char, N>& text, const FormatSpec& spec, double va
         text.Reserve(static_cast<std::size_t>(n) + 1);
         n = tk::platform::FormatCLocale(text.Data(), text.Size(), pattern, precision, value);
     }
+    if (n >= 0 && extra > 0) {
+        // Behind the last digit: before the exponent, if there is one.
+        const char* s = text.Data();
+        zeros.at = static_cast<std::size_t>(n);
+        for (long i = 0; i < n; ++i)
+            if (s[i] == 'e' || s[i] == 'E' || s[i] == 'p' || s[i] == 'P')
+                zeros.at = static_cast<std::size_t>(i);
+        zeros.count = extra;
+    }
     return n;
+}
+
+// Writes text[from, n) with the zeros inserted where they belong.
+void WriteDigits(Sink& sink, const char* text, std::size_t from, std::size_t n,
+                 const TrailingZeros& zeros) {
+    if (zeros.count == 0 || zeros.at < from) {
+        sink.WriteAscii(text + from, n - from);
+        return;
+    }
+    sink.WriteAscii(text + from, zeros.at - from);
+    sink.Fill(u'0', zeros.count);
+    sink.WriteAscii(text + zeros.at, n - zeros.at);
 }
 
 void EmitFloat(Sink& sink, const FormatSpec& spec, double value) {
@@ -357,28 +411,30 @@ void EmitFloat(Sink& sink, const FormatSpec& spec, double value) {
         return;
     }
     ScratchBuffer<char, 512> text;
-    long n = FloatDigits(text, spec, value);
+    TrailingZeros zeros;
+    long n = FloatDigits(text, zeros, spec, value);
     if (n < 0) {
         sink.Fail();
         return;
     }
     const char* s = text.Data();
-    std::size_t length = static_cast<std::size_t>(n);
+    std::size_t digits = static_cast<std::size_t>(n);
+    std::size_t length = digits + zeros.count;
     std::size_t width = static_cast<std::size_t>(spec.width);
     if (spec.left || width <= length) {
-        sink.WriteAscii(s, length);
+        WriteDigits(sink, s, 0, digits, zeros);
         PadAfter(sink, spec, length);
     } else if (spec.zero) {
         // Zeros go behind the sign and the 0x of %a.
         std::size_t lead = (*s == '-' || *s == '+' || *s == ' ') ? 1 : 0;
-        if (length >= lead + 2 && s[lead] == '0' && (s[lead + 1] == 'x' || s[lead + 1] == 'X'))
+        if (digits >= lead + 2 && s[lead] == '0' && (s[lead + 1] == 'x' || s[lead + 1] == 'X'))
             lead += 2;
         sink.WriteAscii(s, lead);
         sink.Fill(u'0', width - length);
-        sink.WriteAscii(s + lead, length - lead);
+        WriteDigits(sink, s, lead, digits, zeros);
     } else {
         sink.Fill(u' ', width - length);
-        sink.WriteAscii(s, length);
+        WriteDigits(sink, s, 0, digits, zeros);
     }
 }
 

@@ -1,4 +1,5 @@
 // Code-page conversions into caller buffers (TKStringUtils::*2*).
+#include <climits>
 #include <cstring>
 
 #include "platform/codepage.h"
@@ -33,7 +34,7 @@ int ConvertInto(bool haveSource, Unit* buffer, int size, Convert convert) {
     std::memset(buffer, 0, static_cast<std::size_t>(size) * sizeof(Unit));
     if (size > 1) (void)convert(buffer, size - 1);  // fails again: only whole characters
     buffer[size - 1] = 0;
-    return size + 1;
+    return size < INT_MAX ? size + 1 : INT_MAX;  // no int is above INT_MAX
 }
 
 }  // namespace

@@ -109,7 +109,10 @@ CTKString CTKString::Mid(int first, int count) {
 }
 
 CTKString CTKString::Mid(int first) {
-    return Mid(first, CheckedLength(static_cast<long long>(GetLength()) - first));
+    // length - first overflows for a first near INT_MIN; any count that
+    // reaches the end is cut to it, so INT_MAX stands for them all.
+    const long long count = static_cast<long long>(GetLength()) - first;
+    return Mid(first, count > INT_MAX ? INT_MAX : static_cast<int>(count));
 }
 
 CTKString CTKString::Left(int count) {

@@ -357,13 +357,20 @@ TKWCHAR* CTKString::GetBuffer(int minLength) {
 
 void CTKString::ReleaseBuffer(int newLength) {
     Unshare();
-    if (newLength == -1) newLength = lstrlenW(m_chars);
     if (IsEmptyRecord()) return;  // nothing to record; never write the record
+    const int capacity = GetAllocLength();
+    if (newLength < 0) {
+        // Up to the first NUL, or the whole body when the caller filled it.
+        newLength = 0;
+        while (newLength < capacity && m_chars[newLength]) ++newLength;
+    }
+    if (newLength > capacity) newLength = capacity;  // never past the body
     Header()->length = newLength;
     m_chars[newLength] = 0;
 }
 
 TKWCHAR* CTKString::GetBufferSetLength(int newLength) {
+    if (newLength < 0) newLength = 0;
     GetBuffer(newLength);
     if (!IsEmptyRecord()) {
         Header()->length = newLength;

@@ -341,6 +341,54 @@ TEST(WktReader, ProjectedMessagesAndPartialUpdates) {
     EXPECT_TRUE(ok == Pro(Geo::CGCS2000, 117, 500000, 0, 1));
 }
 
+// ESRI .prj files name the Chinese Gauss-Kruger systems "Gauss_Kruger",
+// with their own spelling of every name: they read to the system that the
+// library's own text describes, and the writer keeps writing its own text.
+std::string EsriCgcs2000Prj(const char* name, const char* falseEasting) {
+    return std::string("PROJCS[\"") + name +
+           "\",GEOGCS[\"GCS_China_Geodetic_Coordinate_System_2000\",DATUM[\"D_China_2000\","
+           "SPHEROID[\"CGCS2000\",6378137.0,298.257222101]],PRIMEM[\"Greenwich\",0.0],UNIT["
+           "\"Degree\",0.0174532925199433]],PROJECTION[\"Gauss_Kruger\"],PARAMETER[\"False_"
+           "Easting\"," +
+           falseEasting +
+           "],PARAMETER[\"False_Northing\",0.0],PARAMETER[\"Central_Meridian\",117.0],"
+           "PARAMETER[\"Scale_Factor\",1.0],PARAMETER[\"Latitude_Of_Origin\",0.0],UNIT["
+           "\"Meter\",1.0]]";
+}
+
+TEST(WktReader, EsriGaussKrugerPrj) {
+    Pro epsg4527;  // the library's 4527: CM 117E, no zone prefix
+    Pro::EPCSType type;
+    ASSERT_TRUE(epsg4527.setByEPSGCode(4527, type));
+    Pro zone39 = epsg4527;  // the zone-prefixed false easting of the .prj
+    zone39.m_falseEasting = 39500000;
+    struct Row {
+        const char* name;
+        std::string prj;
+        Pro own;
+    } rows[] = {
+        {"zone 39", EsriCgcs2000Prj("CGCS2000_3_Degree_GK_Zone_39", "39500000.0"), zone39},
+        {"CM 117E", EsriCgcs2000Prj("CGCS2000_3_Degree_GK_CM_117E", "500000.0"), epsg4527},
+    };
+    for (const Row& row : rows) {
+        Pro fromOwn, fromEsri;
+        ASSERT_TRUE(fromOwn.SetFromWKTA(TakeText(row.own.CreateWKT()).c_str(), nullptr));
+        char* message = nullptr;
+        ASSERT_TRUE(fromEsri.SetFromWKTA(row.prj.c_str(), &message))
+            << row.name << ": " << TakeText(message);
+        EXPECT_TRUE(fromEsri == fromOwn) << row.name;
+        EXPECT_EQ(fromEsri.m_falseEasting, row.own.m_falseEasting) << row.name;
+        EXPECT_EQ(TakeText(fromEsri.CreateWKT()), TakeText(row.own.CreateWKT())) << row.name;
+    }
+
+    const char16_t* all =
+        u"PARAMETER[\"central_meridian\",117],PARAMETER[\"false_easting\",500000],"
+        u"PARAMETER[\"false_northing\",0],PARAMETER[\"scale_factor\",1]";
+    Pro lower;
+    EXPECT_TRUE(lower.SetFromWKTW(Projcs(u"\"gauss_KRUGER\"", all).c_str(), nullptr));
+    EXPECT_TRUE(lower == Pro(Geo::CGCS2000, 117, 500000, 0, 1));
+}
+
 TEST(WktReader, AnsiVariantConvertsTextAndMessage) {
     Geo g;
     char* message = nullptr;

@@ -2,11 +2,19 @@
 // encodings, error handles and debugger messages, and saving that never
 // loses the old file.
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -215,15 +223,185 @@ TEST_F(JsonFiles, FailedSaveKeepsTheOldFile) {
     EXPECT_EQ(received_.size(), 1u);
 }
 
-TEST_F(JsonFiles, SaveIntoReadOnlyFolder) {
-    if (geteuid() == 0) GTEST_SKIP() << "permissions do not bind root";
-    ASSERT_EQ(mkdir(Path("locked").c_str(), 0555), 0);
+// Dangling links get the file they name; loops fail as open() fails them.
+TEST_F(JsonFiles, SaveThroughLinks) {
+    ASSERT_EQ(mkdir(Path("sub").c_str(), 0755), 0);
+    struct Link {
+        const char* name;
+        const char* target;
+    } links[] = {
+        {"dangling.json", "made.json"},
+        {"sub/up.json", "../made-above.json"},  // relative to the link's folder
+        {"chain.json", "dangling.json"},
+        {"l1.json", "l2.json"},
+        {"l2.json", "l1.json"},
+        {"self.json", "self.json"},
+    };
+    for (const Link& link : links) ASSERT_EQ(symlink(link.target, Path(link.name).c_str()), 0);
     CMyJsonObj doc;
-    doc.AddItem(TKL("a"), 1);
+    doc.AddItem(TKL("n"), 1);
+    const std::string saved = "{\r\n\t\"n\":1\r\n}";
+
+    struct Row {
+        const char* path;
+        const char* made;  // the file that must hold the text; null: the save fails
+    } rows[] = {
+        {"dangling.json", "made.json"}, {"sub/up.json", "made-above.json"},
+        {"chain.json", "made.json"},    {"l1.json", nullptr},
+        {"self.json", nullptr},
+    };
+    for (const Row& row : rows) {
+        std::remove(Path("made.json").c_str());
+        std::uint64_t error = 0;
+        bool ok = TKJsonUtils::SaveJsonFile(WidePath(row.path), doc, &error);
+        EXPECT_EQ(ok, row.made != nullptr) << row.path;
+        if (row.made) {
+            EXPECT_EQ(Read(row.made), saved) << row.path;
+        } else {
+            int code = 0;
+            EXPECT_EQ(Take(error, &code),
+                      u"Tavik: Can't save " + Wide(WidePath(row.path)) + u", error: 0x28")
+                << row.path;  // ELOOP
+            EXPECT_EQ(code, 14) << row.path;
+        }
+    }
+    for (const Link& link : links) {  // every link is still the link it was
+        char target[64] = {};
+        EXPECT_EQ(readlink(Path(link.name).c_str(), target, sizeof target - 1),
+                  static_cast<ssize_t>(std::strlen(link.target)))
+            << link.name;
+        EXPECT_STREQ(target, link.target);
+    }
+}
+
+namespace {
+
+// Runs body in a child process, so that the identity, limits, signal
+// settings and mounts it changes stay there. Returns what the body reported
+// as wrong, plus the child's death if it died; "" when all went well.
+std::string InChild(const std::function<std::string()>& body) {
+    int fds[2];
+    if (pipe(fds) != 0) return "no pipe";
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        std::string report = body();
+        (void)!write(fds[1], report.data(), report.size());
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        report += " [child ended with status " + std::to_string(status) + "]";
+    return report;
+}
+
+// Long file contents shortened for a failure message.
+std::string Brief(const std::string& s) {
+    if (s.size() <= 40) return s;
+    return s.substr(0, 40) + "... (" + std::to_string(s.size()) + " bytes)";
+}
+
+// A document whose formatted text is about 400 KB.
+void FillLarge(CMyJsonObj& doc) {
+    for (int i = 0; i < 20000; ++i) {
+        CTKString key;
+        key.Format(TKL("key%05d"), i);
+        doc.AddItem(key, i);
+    }
+}
+
+// The save's result and error code, as "ok" or "14/0x1B" (status/errno).
+std::string SaveOutcome(const CTKString& path, const CMyJsonObj& doc) {
     std::uint64_t error = 0;
-    EXPECT_FALSE(TKJsonUtils::SaveJsonFile(WidePath("locked/x.json"), doc, &error));
+    if (TKJsonUtils::SaveJsonFile(path, doc, &error)) return "ok";
     int code = 0;
-    EXPECT_EQ(Take(error, &code),
-              u"Tavik: Can't save " + Wide(WidePath("locked/x.json")) + u", error: 0xD");
-    EXPECT_EQ(code, 14);
+    TKWCHAR* text = tkGetErrorW(error, &code);
+    std::u16string message = reinterpret_cast<const char16_t*>(text);
+    tkFreeMem(text);
+    tkCloseHandle(error);
+    std::size_t hex = message.rfind(u"0x");
+    return std::to_string(code) + "/" +
+           std::string(message.begin() + static_cast<long>(hex), message.end());
+}
+
+}  // namespace
+
+// Where no temporary file can be made (a folder that may not be written),
+// the file is rewritten in place; when that fails part way (a file-size
+// limit), its old bytes are put back. As root the body runs as "nobody".
+TEST_F(JsonFiles, FailedInPlaceSaveInReadOnlyFolderKeepsTheOldFile) {
+    ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(Path("locked").c_str(), 0755), 0);
+    Write("locked/settings.json", "{\"old\":true}");
+    ASSERT_EQ(chmod(Path("locked/settings.json").c_str(), 0666), 0);
+    ASSERT_EQ(chmod(Path("locked").c_str(), 0555), 0);
+
+    std::string report = InChild([this] {
+        std::string wrong;
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            return std::string("setuid");
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{65536, 65536};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        auto expect = [&](const std::string& got, const std::string& want, const char* what) {
+            if (got != want)
+                wrong += std::string(what) + ": " + Brief(got) + ", want " + Brief(want) + "; ";
+        };
+
+        CMyJsonObj large;
+        FillLarge(large);
+        expect(SaveOutcome(WidePath("locked/settings.json"), large), "14/0x1B", "past the limit");
+        expect(Read("locked/settings.json"), "{\"old\":true}", "old bytes after the limit");
+
+        CMyJsonObj small;
+        small.AddItem(TKL("n"), 1);
+        tk::platform::SetWriteFaultHook([](std::size_t) { return EIO; });
+        expect(SaveOutcome(WidePath("locked/settings.json"), small), "14/0x5", "write fault");
+        expect(Read("locked/settings.json"), "{\"old\":true}", "old bytes after the fault");
+        tk::platform::SetWriteFaultHook(nullptr);
+
+        expect(SaveOutcome(WidePath("locked/settings.json"), small), "ok", "in place");
+        expect(Read("locked/settings.json"), "{\r\n\t\"n\":1\r\n}", "new text in place");
+        expect(SaveOutcome(WidePath("locked/new.json"), small), "14/0xD", "new file");
+        return wrong;
+    });
+    EXPECT_EQ(report, "");
+}
+
+// A small tmpfs without a free inode for the temporary file (root only, in
+// a private mount namespace): the in-place rewrite runs out of space and
+// puts the old bytes back; a text that fits is saved whole.
+TEST_F(JsonFiles, FailedSaveOnAFullFileSystemKeepsTheOldFile) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
+    ASSERT_EQ(mkdir(Path("tmpfs").c_str(), 0755), 0);
+    const std::string old(1000, 'x');
+    std::string report = InChild([&] {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("tk-test", Path("tmpfs").c_str(), "tmpfs", 0, "size=128k,nr_inodes=2") != 0)
+            return std::string("SKIP: no private tmpfs: ") + std::strerror(errno);
+        std::string wrong;
+        auto expect = [&](const std::string& got, const std::string& want, const char* what) {
+            if (got != want)
+                wrong += std::string(what) + ": " + Brief(got) + ", want " + Brief(want) + "; ";
+        };
+        Write("tmpfs/settings.json", old);  // the last free inode
+        CMyJsonObj large;
+        FillLarge(large);
+        expect(SaveOutcome(WidePath("tmpfs/settings.json"), large), "14/0x1C", "full");
+        expect(Read("tmpfs/settings.json"), old, "old bytes");
+        CMyJsonObj small;
+        small.AddItem(TKL("n"), 1);
+        expect(SaveOutcome(WidePath("tmpfs/settings.json"), small), "ok", "in place");
+        expect(Read("tmpfs/settings.json"), "{\r\n\t\"n\":1\r\n}", "new text");
+        return wrong;
+    });
+    if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report;
+    EXPECT_EQ(report, "");
 }

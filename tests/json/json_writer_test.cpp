@@ -107,6 +107,12 @@ TEST(JsonWriter, ValueTexts) {
     }
 }
 
+double FromBits(std::uint64_t bits) {
+    double x;
+    std::memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
 struct NumberText {
     const char* name;
     double value;
@@ -128,10 +134,22 @@ TEST(JsonWriter, NumberTexts) {
         {"rounds up to an integer", 0.9999999999999999, u"1"},
         {"infinity", INFINITY, u"inf"},
         {"minus infinity", -INFINITY, u"-inf"},
+        // NaNs as the library's "%.15f" writes them, told apart by sign,
+        // quiet bit and payload.
+        {"indefinite NaN (0/0)", FromBits(0xFFF8000000000000), u"-nan(ind)"},
+        {"quiet NaN", FromBits(0x7FF8000000000000), u"nan"},
+        {"negative NaN with payload", FromBits(0xFFF8000000000001), u"-nan"},
+        {"signalling NaN", FromBits(0x7FF0000000000001), u"nan(snan)"},
+        {"negative signalling NaN", FromBits(0xFFF4000000000000), u"-nan(snan)"},
     };
     for (const auto& c : cases) {
         CMyJsonValue value(c.value);
         EXPECT_EQ(U16(value.CreateJson(false)), c.text) << c.name;
+        if (!std::isfinite(c.value)) {
+            CTKString formatted;
+            formatted.Format(TKL("%.15f"), c.value);
+            EXPECT_EQ(U16(formatted), c.text) << c.name;
+        }
     }
 }
 
@@ -195,6 +213,114 @@ TEST(JsonWriter, LargeDocumentsJoinSeamlessly) {
     CMyJsonObj back;
     ASSERT_TRUE(back.Load(text));
     EXPECT_EQ(U16(back.CreateJson(true)), U16(obj.CreateJson(true)));
+}
+
+// The layout rules written out plainly, recursively, as the reference for
+// the writer's one loop over open containers (scalars as CreateJson writes
+// them alone).
+void ReferenceArray(CMyJsonValue& array, bool formatted, const std::u16string& indent,
+                    std::u16string& out);
+
+void ReferenceObject(CMyJsonObj& object, bool formatted, const std::u16string& indent,
+                     std::u16string& out) {
+    out += u"{";
+    if (formatted) out += u"\r\n";
+    const int n = object.ValueCount();
+    for (int i = 0; i < n; ++i) {
+        CTKString key;
+        CMyJsonValue* value = nullptr;
+        object.Item(i, key, value);
+        if (formatted) out += indent + u"\t";
+        out += u"\"" + U16(key) + u"\":";
+        if (value->ValueObj())
+            ReferenceObject(*value->ValueObj(), formatted, indent + u"\t", out);
+        else if (value->IsArr())
+            ReferenceArray(*value, formatted, indent + u"\t", out);
+        else if (value->IsEmpty() || value->IsObj())
+            out += u"null";
+        else
+            out += U16(value->CreateJson(false));
+        if (i + 1 < n) out += u",";
+        if (formatted) out += u"\r\n";
+    }
+    if (formatted) out += indent;
+    out += u"}";
+}
+
+void ReferenceArray(CMyJsonValue& array, bool formatted, const std::u16string& indent,
+                    std::u16string& out) {
+    out += u"[";
+    const int n = array.ValueArrLength();
+    bool lastWasContainer = false;
+    for (int i = 0; i < n; ++i) {
+        CMyJsonValue* element = array.ValueArrItem(i);
+        lastWasContainer = true;
+        if (element->ValueObj()) {
+            if (formatted) out += (i == 0 ? u"\r\n" : u"") + indent + u"\t";
+            ReferenceObject(*element->ValueObj(), formatted, indent + u"\t", out);
+        } else if (element->IsArr()) {
+            if (formatted) out += u"\r\n" + indent;
+            ReferenceArray(*element, formatted, indent + u"\t", out);
+        } else {
+            out += U16(element->CreateJson(false));  // "" for an empty value
+            lastWasContainer = false;
+        }
+        if (i + 1 < n) out += u",";
+        if (formatted && lastWasContainer) out += u"\r\n";
+    }
+    if (formatted && lastWasContainer) out += indent;
+    out += u"]";
+}
+
+// A random value: containers of up to four entries down to depth 0, every
+// kind, empty containers and the object kind without an object included.
+CMyJsonValue* RandomValue(std::mt19937& random, int depth) {
+    switch (depth > 0 ? random() % 8 : random() % 4) {
+        case 0:
+            return new CMyJsonValue(static_cast<int>(random() % 100));
+        case 1:
+            return new CMyJsonValue(TKL("s\t\"x\""));
+        case 2:
+            return new CMyJsonValue(random() % 2 == 0);
+        case 3:
+            return random() % 2 ? new CMyJsonValue
+                                : new CMyJsonValue(static_cast<CMyJsonObj*>(nullptr));
+        case 4:
+        case 5: {
+            CMyJsonValue* items[4];
+            int n = static_cast<int>(random() % 5);
+            for (int i = 0; i < n; ++i) items[i] = RandomValue(random, depth - 1);
+            return new CMyJsonValue(items, n);
+        }
+        default: {
+            auto* object = new CMyJsonObj;
+            for (int i = 0, n = static_cast<int>(random() % 5); i < n; ++i)
+                object->AddItem(W(Widen(std::string(1, static_cast<char>('a' + i)))),
+                                RandomValue(random, depth - 1));
+            return new CMyJsonValue(object);
+        }
+    }
+}
+
+TEST(JsonWriter, LayoutAndClonesMatchARecursiveReferenceOnRandomDocuments) {
+    std::mt19937 random(2024);
+    for (int round = 0; round < 3000; ++round) {
+        std::unique_ptr<CMyJsonValue> value(RandomValue(random, 1 + round % 6));
+        for (bool formatted : {false, true}) {
+            std::u16string expected;
+            if (CMyJsonObj* object = value->ValueObj()) {
+                ReferenceObject(*object, formatted, u"", expected);
+            } else if (value->IsArr()) {
+                ReferenceArray(*value, formatted, u"\t", expected);  // as a top-level value
+            } else {
+                continue;
+            }
+            ASSERT_EQ(U16(value->CreateJson(formatted)), expected)
+                << "round " << round << (formatted ? " formatted" : " compact");
+            std::unique_ptr<CMyJsonValue> copy(value->Clone());  // the copying walk
+            ASSERT_EQ(U16(copy->CreateJson(formatted)), expected) << "clone, round " << round;
+        }
+    }
 }
 
 }  // namespace

@@ -82,6 +82,9 @@ TEST(CodePageUtf8, InvalidInputBecomesReplacementCharacters) {
         {"truncated three-byte", "\xE4\xB8", u"\uFFFD"},
         {"truncated then ASCII", "\xE4\xB8z", u"\uFFFDz"},
         {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        // The fast path for runs of multi-byte characters checks these too.
+        {"overlong three-byte in a run", "\xE4\xB8\xAD\xE0\x80\xAFz", u"中\uFFFD\uFFFD\uFFFDz"},
+        {"overlong U+07FF", "\xE0\x9F\xBF", u"\uFFFD\uFFFD\uFFFD"},
         {"above U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
         {"invalid lead", "\xFF", u"\uFFFD"},
         {"valid after invalid", "\xFE\xE4\xB8\xAD", u"\uFFFD中"},

@@ -98,6 +98,7 @@ TEST(Format, TextAndCharacters) {
         {"lS is wide", Fmt(u"%lS", u"w"), u"w"},
         {"null wide", Fmt(u"%s", nullWide), u"(null)"},
         {"null narrow", Fmt(u"%S", nullNarrow), u"(null)"},
+        {"empty narrow", Fmt(u"[%S|%3S]", "", ""), u"[|   ]"},
         {"null cut by precision", Fmt(u"%.3s", nullWide), u"(nu"},
         {"precision and width", Fmt(u"[%-10.3s]", u"abcdef"), u"[abc       ]"},
         {"zero pads text (runtime habit)", Fmt(u"[%05s]", u"ab"), u"[000ab]"},

@@ -1,0 +1,326 @@
+// Destroying and deep-copying whole trees of the model without recursion, so
+// that a document nests as deep as memory allows (a key path of a million
+// segments makes a million levels) and every walk stays linear in its nodes.
+//
+// Destruction needs no memory at all, as it may run when none is left: it
+// goes down by pointer reversal. A record being emptied no longer needs its
+// text (a value's) or its message (an object's), so that word holds the link
+// back to the record above while the walk is below it. An entry is deleted
+// once it has nothing left below it, which its own destructor then finds at
+// once.
+//
+// Copying allocates anyway and keeps its open containers on an explicit
+// stack. Every node is put in place (empty) before it is filled, so a copy
+// that runs out of memory part way is still a sound tree its owner destroys.
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "json/json_records.h"
+#include "json/walk_stack.h"
+
+namespace tk::detail {
+
+namespace {
+
+// A record on the way down, tagged: bit 0 set for an object record (records
+// are at least pointer-aligned).
+using Link = std::uintptr_t;
+static_assert(alignof(CMyJsonValueImp) >= 2 && alignof(CMyJsonObjImp) >= 2, "a free tag bit");
+static_assert(sizeof(CTKString) == sizeof(Link), "a link fits a string's word");
+
+inline Link LinkTo(CMyJsonValueImp& value) {
+    return reinterpret_cast<Link>(&value);
+}
+inline Link LinkTo(CMyJsonObjImp& object) {
+    return reinterpret_cast<Link>(&object) | 1;
+}
+inline bool IsObject(Link link) {
+    return link & 1;
+}
+inline CMyJsonValueImp& ValueAt(Link link) {
+    return *reinterpret_cast<CMyJsonValueImp*>(link);
+}
+inline CMyJsonObjImp& ObjectAt(Link link) {
+    return *reinterpret_cast<CMyJsonObjImp*>(link & ~Link(1));
+}
+
+// The word a record lends to the walk while it is being emptied.
+inline CTKString& SpareWord(Link link) {
+    return IsObject(link) ? ObjectAt(link).error : ValueAt(link).text;
+}
+
+// Drops the word's text and parks the link there.
+inline void Park(CTKString& word, Link up) {
+    word.~CTKString();
+    std::memcpy(static_cast<void*>(&word), &up, sizeof up);
+}
+
+// Takes the link back and leaves the word an empty string again.
+inline Link Unpark(CTKString& word) {
+    Link up;
+    std::memcpy(&up, static_cast<const void*>(&word), sizeof up);
+    new (&word) CTKString();
+    return up;
+}
+
+inline bool HasChildren(const CMyJsonValueImp& value) {
+    return (value.type == CMyJsonValue::eArr && !value.elements.Empty()) ||
+           (value.type == CMyJsonValue::eObj && value.object);
+}
+
+inline bool HoldsOnlyLeaves(const CMyJsonValueImp::ElementList& elements) {
+    for (int i = 0, n = elements.Size(); i < n; ++i)
+        if (HasChildren(TKJsonAccess::Of(*elements[i]))) return false;
+    return true;
+}
+
+inline bool HoldsOnlyLeaves(const RelocList<JsonItem>& items) {
+    for (int i = 0, n = items.Size(); i < n; ++i)
+        if (HasChildren(TKJsonAccess::Of(*items[i].value))) return false;
+    return true;
+}
+
+// Deletes a list of leaves first to last (an object's keys after its
+// values, as a plain destructor would), leaving it empty.
+inline void DeleteLeaves(CMyJsonValueImp::ElementList& elements) {
+    for (int i = 0, n = elements.Size(); i < n; ++i) delete elements[i];
+    elements.ForgetFrom(0);
+}
+
+inline void DeleteLeaves(RelocList<JsonItem>& items) {
+    const int n = items.Size();
+    for (int i = 0; i < n; ++i) delete items[i].value;
+    for (int i = 0; i < n; ++i) items[i].key.~CTKString();
+    items.ForgetFrom(0);
+}
+
+// Empties a value whose entries are all leaves (most containers), in one
+// forward loop; false, and nothing done, when one of them is not a leaf.
+inline bool EmptyIfShallow(CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr) {
+        if (!HoldsOnlyLeaves(value.elements)) return false;
+        DeleteLeaves(value.elements);
+        return true;
+    }
+    if (value.type != CMyJsonValue::eObj || !value.object) return true;
+    CMyJsonObjImp& object = TKJsonAccess::Of(*value.object);
+    if (!HoldsOnlyLeaves(object.items)) return false;
+    DeleteLeaves(object.items);
+    delete value.object;
+    value.object = nullptr;
+    return true;
+}
+
+// Reverses a list in place, entries moved as bytes (see RelocList), so that
+// taking entries from its end takes them first to last.
+template <typename T>
+void Reverse(RelocList<T>& list) {
+    T* items = list.Data();
+    for (int i = 0, j = list.Size() - 1; i < j; ++i, --j) {
+        unsigned char held[sizeof(T)];
+        std::memcpy(held, static_cast<void*>(&items[i]), sizeof(T));
+        std::memcpy(static_cast<void*>(&items[i]), &items[j], sizeof(T));
+        std::memcpy(static_cast<void*>(&items[j]), held, sizeof(T));
+    }
+}
+
+// Reverses the list the walk is about to take from (a held object's items
+// are reversed when the walk enters that object).
+inline void Enter(CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr) Reverse(value.elements);
+}
+
+// Empties root of everything below it, in the order a recursive
+// destruction would free it: each entry's subtree, then the entry, first
+// to last (the order matters: the pools hand blocks out again in reverse,
+// and the next document then lies in memory as the last one did). Each list
+// is reversed when the walk enters it, so taking from its end runs forward.
+void Dismantle(const Link root) {
+    Link current = root;
+    if (IsObject(root))
+        Reverse(ObjectAt(root).items);
+    else
+        Enter(ValueAt(root));
+    for (;;) {
+        Link down = 0;
+        if (IsObject(current)) {
+            RelocList<JsonItem>& items = ObjectAt(current).items;
+            while (!items.Empty()) {
+                JsonItem& item = items.Back();
+                CMyJsonValueImp& inner = TKJsonAccess::Of(*item.value);
+                if (HasChildren(inner) && !EmptyIfShallow(inner)) {
+                    Enter(inner);
+                    Park(inner.text, current);
+                    down = LinkTo(inner);
+                    break;
+                }
+                delete item.value;  // a leaf: its destructor walks nothing
+                items.Erase(items.Size() - 1);
+            }
+        } else {
+            CMyJsonValueImp& value = ValueAt(current);
+            if (value.type == CMyJsonValue::eArr) {
+                CMyJsonValueImp::ElementList& elements = value.elements;
+                while (!elements.Empty()) {
+                    CMyJsonValue* child = elements.Back();
+                    CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
+                    if (HasChildren(inner) && !EmptyIfShallow(inner)) {
+                        Enter(inner);
+                        Park(inner.text, current);
+                        down = LinkTo(inner);
+                        break;
+                    }
+                    delete child;
+                    elements.ForgetFrom(elements.Size() - 1);
+                }
+            } else if (value.type == CMyJsonValue::eObj && value.object) {
+                CMyJsonObjImp& inner = TKJsonAccess::Of(*value.object);
+                if (!inner.items.Empty()) {
+                    Reverse(inner.items);
+                    Park(inner.error, current);
+                    down = LinkTo(inner);
+                } else {
+                    delete value.object;
+                    value.object = nullptr;
+                }
+            }
+        }
+        if (down) {
+            current = down;
+            continue;
+        }
+        // Nothing left below current: back up to its parent, whose last
+        // entry (current's) is a leaf now.
+        if (current == root) return;
+        current = Unpark(SpareWord(current));
+    }
+}
+
+// One container being copied: its children before `next` are in place.
+struct CopyJob {
+    void* dst;  // CMyJsonValueImp (an array) or CMyJsonObjImp
+    const void* src;
+    int next;
+    bool object;
+};
+
+// A value with no children to copy.
+inline bool IsFlat(const CMyJsonValueImp& value) {
+    if (value.type == CMyJsonValue::eArr) return value.elements.Empty();
+    return value.type != CMyJsonValue::eObj || !value.object ||
+           TKJsonAccess::Of(*value.object).items.Empty();
+}
+
+// The value's own fields: its kind, text, flag and number; for an object,
+// a new empty one with the message of src's.
+void CopyOwnFields(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
+    dst.text = src.text;
+    dst.flag = src.flag;
+    switch (src.type) {
+        case CMyJsonValue::eNumber:
+            dst.MakeNumber(src.number);
+            break;
+        case CMyJsonValue::eArr:
+            dst.MakeArray().Reserve(src.elements.Size());  // no slot fails to come later
+            break;
+        case CMyJsonValue::eObj:
+            dst.type = CMyJsonValue::eObj;
+            if (src.object) {
+                dst.object = new CMyJsonObj;
+                CMyJsonObjImp& object = TKJsonAccess::Of(*dst.object);
+                const CMyJsonObjImp& from = TKJsonAccess::Of(*src.object);
+                object.error = from.error;
+                object.items.Reserve(from.items.Size());
+            }
+            break;
+        default:
+            dst.type = src.type;
+    }
+}
+
+// The job that copies the children of a container whose own fields are in
+// place.
+CopyJob JobFor(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
+    if (src.type == CMyJsonValue::eArr) return {&dst, &src, 0, false};
+    return {&TKJsonAccess::Of(*dst.object), &TKJsonAccess::Of(*src.object), 0, true};
+}
+
+// Copies depth first and in order, as a recursive copy would, each node
+// allocated right before its own children. The container being copied is
+// the local job; the ones it is nested in wait on the stack.
+void CopyChildren(CopyJob job) {
+    WalkStack<CopyJob> jobs;
+    for (;;) {
+        CMyJsonValueImp* innerDst = nullptr;
+        const CMyJsonValueImp* innerSrc = nullptr;
+        if (job.object) {
+            auto& dst = *static_cast<CMyJsonObjImp*>(job.dst);
+            const auto& src = *static_cast<const CMyJsonObjImp*>(job.src);
+            while (job.next < src.items.Size()) {
+                const JsonItem& item = src.items[job.next++];
+                // The value exists before its slot; the key copy shares the
+                // body (a model's keys are never locked), so it cannot fail.
+                CMyJsonValue* placed = new CMyJsonValue;
+                new (dst.items.EmplaceSlot()) JsonItem{item.key, placed};
+                CMyJsonValueImp& to = TKJsonAccess::Of(*placed);
+                const CMyJsonValueImp& from = TKJsonAccess::Of(*item.value);
+                CopyOwnFields(to, from);
+                if (!IsFlat(from)) {
+                    innerDst = &to;
+                    innerSrc = &from;
+                    break;
+                }
+            }
+        } else {
+            auto& dst = *static_cast<CMyJsonValueImp*>(job.dst);
+            const auto& src = *static_cast<const CMyJsonValueImp*>(job.src);
+            while (job.next < src.elements.Size()) {
+                const CMyJsonValueImp& from = TKJsonAccess::Of(*src.elements[job.next++]);
+                CMyJsonValue* element = new CMyJsonValue;  // before its slot exists
+                new (dst.elements.EmplaceSlot()) CMyJsonValue*(element);
+                CMyJsonValueImp& to = TKJsonAccess::Of(*element);
+                CopyOwnFields(to, from);
+                if (!IsFlat(from)) {
+                    innerDst = &to;
+                    innerSrc = &from;
+                    break;
+                }
+            }
+        }
+        if (innerDst) {
+            jobs.Push(job);
+            job = JobFor(*innerDst, *innerSrc);
+            continue;
+        }
+        if (jobs.Empty()) return;
+        job = jobs.Top();
+        jobs.Pop();
+    }
+}
+
+}  // namespace
+
+void DestroyDescendants(CMyJsonValueImp& value) {
+    if (HasChildren(value) && !EmptyIfShallow(value)) Dismantle(LinkTo(value));
+}
+
+void DestroyDescendants(CMyJsonObjImp& object) {
+    if (HoldsOnlyLeaves(object.items))
+        DeleteLeaves(object.items);
+    else
+        Dismantle(LinkTo(object));
+}
+
+void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
+    CopyOwnFields(dst, src);
+    if (!IsFlat(src)) CopyChildren(JobFor(dst, src));
+}
+
+void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
+    if (src.items.Empty()) return;
+    dst.items.Reserve(dst.items.Size() + src.items.Size());
+    CopyChildren({&dst, &src, 0, true});
+}
+
+}  // namespace tk::detail
