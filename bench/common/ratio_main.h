@@ -25,8 +25,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            std::string name = run.benchmark_name();
+            // With --benchmark_repetitions the median stands for the runs
+            // (it is reported after them, so it overwrites their times).
+            bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+            if ((run.run_type != Run::RT_Iteration && !median) || run.error_occurred) continue;
+            std::string name = run.run_name.str();
             std::size_t slash = name.find('/');
             if (slash == std::string::npos) continue;
             std::size_t next = name.find('/', slash + 1);

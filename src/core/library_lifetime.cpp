@@ -9,6 +9,7 @@
 #include "geo/ellipsoids.h"
 #include "json/json_blocks.h"
 #include "net/handle_map.h"
+#include "text/codepage_table_codec.h"
 
 namespace tk::detail {
 
@@ -31,6 +32,7 @@ void LibraryLoad() {
 
 void LibraryUnload() {
     TeardownHandleMap();
+    tk::platform::detail::ReleaseCodePageTables();
     TeardownClassRecords();
     TeardownJsonPools();
     TeardownScratchPools();

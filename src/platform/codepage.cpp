@@ -1,5 +1,6 @@
-// Code-page conversions: our own UTF-8 codec, a table for 1252, and glibc
-// iconv for the other ANSI code pages (936/GBK and friends).
+// Code-page conversions: our own UTF-8 codec, our own tables for the Windows
+// code pages of codepage_tables.h, and glibc iconv for any other code page
+// it knows.
 #include "platform/codepage.h"
 
 #include <errno.h>
@@ -10,10 +11,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
 #include "platform/last_error.h"
+#include "text/ascii_runs.h"
+#include "text/codepage_table_codec.h"
 
 namespace tk::platform {
 
@@ -48,53 +52,6 @@ struct Sink {
     }
 };
 
-// ---- ASCII runs ---------------------------------------------------------------
-// Text is mostly ASCII, and ASCII is the same in UTF-8 and in every ANSI code
-// page the library supports, so runs of it are widened and narrowed sixteen
-// units at a time, leaving only the rest to the per-character converters.
-
-// Widens the leading ASCII bytes of s[0..n) into out (null: count only);
-// returns how many there were.
-inline std::size_t WidenAsciiRun(const unsigned char* s, std::size_t n, char16_t* out) {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    while (i + 16 <= n) {
-        __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        if (_mm_movemask_epi8(bytes)) break;
-        if (out) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(bytes, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8),
-                             _mm_unpackhi_epi8(bytes, zero));
-        }
-        i += 16;
-    }
-#endif
-    for (; i < n && s[i] < 0x80; ++i)
-        if (out) out[i] = s[i];
-    return i;
-}
-
-// Narrows the leading units below 0x80 of s[0..n) into out (null: count
-// only); returns how many there were.
-inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-    while (i + 16 <= n) {
-        __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 8));
-        __m128i any = _mm_and_si128(_mm_or_si128(a, b), high);
-        if (_mm_movemask_epi8(_mm_cmpeq_epi16(any, _mm_setzero_si128())) != 0xFFFF) break;
-        if (out) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(a, b));
-        i += 16;
-    }
-#endif
-    for (; i < n && s[i] < 0x80; ++i)
-        if (out) out[i] = static_cast<char>(s[i]);
-    return i;
-}
-
 // Moves an ASCII run into a sink, as far as the sink has room.
 template <typename Unit, typename Source, typename Run>
 std::size_t SinkAsciiRun(Sink<Unit>& sink, const Source* s, std::size_t n, Run run) {
@@ -103,6 +60,41 @@ std::size_t SinkAsciiRun(Sink<Unit>& sink, const Source* s, std::size_t n, Run r
     sink.pos += done;
     return done;
 }
+
+// Units before the first NUL of s, eight at a time. The loads are aligned
+// 16-byte blocks, which never cross a page: they may read past the
+// terminator (and before s) within its block, which the sanitizers would
+// report although no byte outside the text is used.
+#if defined(__SSE2__) && defined(__GNUC__)
+__attribute__((no_sanitize("address", "thread"))) std::size_t Utf16Length(const char16_t* s) {
+    auto address = reinterpret_cast<std::uintptr_t>(s);
+    if (address & 1) {  // not a valid char16_t pointer; do not guess
+        std::size_t n = 0;
+        while (s[n]) ++n;
+        return n;
+    }
+    const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{15});
+    const __m128i zero = _mm_setzero_si128();
+    unsigned skip = static_cast<unsigned>(address & 15);
+    __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+    unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
+    mask = mask >> skip << skip;
+    while (!mask) {
+        block += 16;
+        units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
+        mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
+    }
+    return static_cast<std::size_t>(block + __builtin_ctz(mask) -
+                                    reinterpret_cast<const char*>(s)) /
+           2;
+}
+#else
+std::size_t Utf16Length(const char16_t* s) {
+    std::size_t n = 0;
+    while (s[n]) ++n;
+    return n;
+}
+#endif
 
 // ---- UTF-8 ----------------------------------------------------------------------
 
@@ -151,7 +143,7 @@ template <typename SinkT>
 void Utf8ToUtf16(const unsigned char* s, std::size_t n, SinkT& sink) {
     std::size_t i = 0;
     while (i < n) {
-        i += SinkAsciiRun(sink, s + i, n - i, WidenAsciiRun);
+        i += SinkAsciiRun(sink, s + i, n - i, detail::WidenAsciiRun);
         if (i >= n) break;
         if (s[i] < 0x80) {  // the run stopped for want of room
             sink.Room(1);
@@ -226,25 +218,6 @@ void Utf16ToUtf8(const char16_t* s, std::size_t n, SinkT& sink) {
         sink.Put(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
         sink.Put(static_cast<char>(0x80 | (c & 0x3F)));
     }
-}
-
-// ---- Windows-1252 ---------------------------------------------------------------
-// 0x80-0x9F differ from Latin-1; the five holes map to the C1 controls as the
-// Windows converter does.
-constexpr char16_t k1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-inline char16_t From1252(unsigned char b) {
-    return (b >= 0x80 && b <= 0x9F) ? k1252High[b - 0x80] : b;
-}
-
-inline int To1252(char16_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return c;
-    for (int k = 0; k < 32; ++k)
-        if (k1252High[k] == c) return 0x80 + k;
-    return -1;
 }
 
 // ---- iconv-backed code pages --------------------------------------------------
@@ -367,26 +340,12 @@ bool IconvSegmentFromWide(const char16_t* s, std::size_t n, SinkT& sink, char fa
     return true;
 }
 
-// ASCII runs are copied directly; iconv sees only the stretches between
-// them. A byte from 0x80 up may lead a double-byte character whose second
-// byte looks like ASCII, so it always takes the next byte along.
+// iconv reads the whole text: only the converter knows where its
+// characters begin, so the bytes are never cut into pieces for it.
 template <typename SinkT>
 bool IconvToWide(unsigned int cp, const char* s, std::size_t n, SinkT& sink) {
     if (!t_iconv.Open(cp)) return false;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(s);
-    std::size_t i = 0;
-    while (i < n) {
-        i += SinkAsciiRun(sink, bytes + i, n - i, WidenAsciiRun);
-        if (i >= n || sink.full || (sink.out && sink.pos >= sink.cap && bytes[i] < 0x80)) break;
-        std::size_t end = i;
-        while (end < n && bytes[end] >= 0x80) end += 2;
-        if (end > n) end = n;
-        if (!IconvSegmentToWide(s + i, end - i, sink)) return false;
-        if (sink.full) break;
-        i = end;
-    }
-    if (i < n && sink.out && !sink.full) sink.full = true;  // ran out of room
-    return true;
+    return IconvSegmentToWide(s, n, sink);
 }
 
 template <typename SinkT>
@@ -395,7 +354,7 @@ bool IconvFromWide(unsigned int cp, const char16_t* s, std::size_t n, SinkT& sin
     if (!t_iconv.Open(cp)) return false;
     std::size_t i = 0;
     while (i < n) {
-        i += SinkAsciiRun(sink, s + i, n - i, NarrowAsciiRun);
+        i += SinkAsciiRun(sink, s + i, n - i, detail::NarrowAsciiRun);
         if (i >= n || sink.full) break;
         if (sink.out && sink.pos >= sink.cap && s[i] < 0x80) break;
         std::size_t end = i;
@@ -435,7 +394,7 @@ unsigned int GetAnsiCodePage() {
 }
 
 bool SetAnsiCodePage(unsigned int codePage) {
-    if (codePage != kCodePageUtf8 && codePage != 1252) {
+    if (codePage != kCodePageUtf8 && !detail::FindCodePageTable(codePage)) {
         std::string name = IconvName(codePage);
         iconv_t probe = iconv_open("UTF-16LE", name.c_str());
         if (probe == reinterpret_cast<iconv_t>(-1)) return false;
@@ -458,8 +417,10 @@ int MultiByteToWideChar(unsigned int codePage, std::uint32_t /*flags*/, const ch
     const auto* bytes = reinterpret_cast<const unsigned char*>(src);
     if (cp == kCodePageUtf8) {
         Utf8ToUtf16(bytes, n, sink);
-    } else if (cp == 1252) {
-        for (std::size_t i = 0; i < n && sink.Room(1); ++i) sink.Put(From1252(bytes[i]));
+    } else if (const detail::CodePageTable* table = detail::FindCodePageTable(cp)) {
+        detail::TableConversion r = detail::DecodeWithTable(*table, bytes, n, sink.out, sink.cap);
+        sink.pos = r.length;
+        sink.full = r.full;
     } else if (!IconvToWide(cp, src, n, sink)) {
         SetLastError(kErrorInvalidParameter);
         return 0;
@@ -475,13 +436,7 @@ int WideCharToMultiByte(unsigned int codePage, std::uint32_t /*flags*/, const TK
         return 0;
     }
     const auto* units = reinterpret_cast<const char16_t*>(src);
-    std::size_t n = 0;
-    if (srcLen == -1) {
-        while (units[n]) ++n;
-        ++n;
-    } else {
-        n = static_cast<std::size_t>(srcLen);
-    }
+    std::size_t n = srcLen == -1 ? Utf16Length(units) + 1 : static_cast<std::size_t>(srcLen);
     unsigned int cp = Resolve(codePage);
     if (cp == kCodePageUtf8 && (defaultChar || usedDefaultChar)) {
         SetLastError(kErrorInvalidParameter);
@@ -492,19 +447,12 @@ int WideCharToMultiByte(unsigned int codePage, std::uint32_t /*flags*/, const TK
     bool usedFallback = false;
     if (cp == kCodePageUtf8) {
         Utf16ToUtf8(units, n, sink);
-    } else if (cp == 1252) {
-        for (std::size_t i = 0; i < n; ++i) {
-            int b = To1252(units[i]);
-            if (b < 0) {
-                usedFallback = true;
-                // A surrogate pair is one unmappable character.
-                if (units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < n &&
-                    units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF)
-                    ++i;
-            }
-            if (!sink.Room(1)) break;
-            sink.Put(b < 0 ? fallback : static_cast<char>(b));
-        }
+    } else if (const detail::CodePageTable* table = detail::FindCodePageTable(cp)) {
+        detail::TableConversion r =
+            detail::EncodeWithTable(*table, units, n, sink.out, sink.cap, fallback);
+        sink.pos = r.length;
+        sink.full = r.full;
+        usedFallback = r.usedDefault;
     } else if (!IconvFromWide(cp, units, n, sink, fallback, usedFallback)) {
         SetLastError(kErrorInvalidParameter);
         return 0;

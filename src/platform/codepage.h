@@ -7,8 +7,13 @@
 //    the call returns 0 with last error 122 (insufficient buffer);
 //  - invalid arguments return 0 with last error 87.
 // UTF-8 uses our own codec: invalid input becomes U+FFFD (one per maximal
-// invalid subpart), lone surrogates become U+FFFD too. Code page 0 (CP_ACP)
-// means the library's ANSI code page (UTF-8 unless switched).
+// invalid subpart), lone surrogates become U+FFFD too. The Windows code
+// pages 874, 932, 936, 949, 950, 1250-1258, 437, 850 and 866 use our own
+// tables (codepage_table_codec.h): undefined bytes and broken pairs read as
+// '?', characters a page lacks are written as the default character ('?'),
+// with no best-fit substitutes. Other code pages go to glibc's iconv, when
+// it knows them. Code page 0 (CP_ACP) means the library's ANSI code page
+// (UTF-8 unless switched).
 #ifndef TAVIKFCU_PLATFORM_CODEPAGE_H
 #define TAVIKFCU_PLATFORM_CODEPAGE_H
 

@@ -162,6 +162,29 @@ TEST_F(JsonFiles, EncodingsAndParseFailures) {
     EXPECT_TRUE(received_.empty());
 }
 
+// A GBK settings file keeps every character through a read and a save:
+// the euro sign, a pair whose trail byte looks like '@' (81 40), and a
+// user-defined character (AA A1, U+E000).
+TEST_F(JsonFiles, GbkFileSurvivesReadAndSave) {
+    const std::string gbk = "{\"name\":\"\x80\x81\x40 ok\",\"mark\":\"\xAA\xA1\"}";
+    Write("gbk.json", gbk);
+    ASSERT_TRUE(tkSetAnsiCodePage(936));
+    CMyJsonObj doc, again;
+    CTKString name, mark;
+    bool read = TKJsonUtils::ReadJsonFile(WidePath("gbk.json"), doc, nullptr);
+    bool saved = read && TKJsonUtils::SaveJsonFile(WidePath("saved.json"), doc, nullptr);
+    bool reread = saved && TKJsonUtils::ReadJsonFile(WidePath("saved.json"), again, nullptr);
+    tkSetAnsiCodePage(65001);
+    ASSERT_TRUE(reread);
+    ASSERT_TRUE(again.ValueEx(TKL("name"), name));
+    ASSERT_TRUE(again.ValueEx(TKL("mark"), mark));
+    EXPECT_EQ(Wide(name), u"€丂 ok");
+    EXPECT_EQ(Wide(mark), u"\uE000");
+    std::string bytes = Read("saved.json");
+    EXPECT_NE(bytes.find("\x80\x81\x40 ok"), std::string::npos);
+    EXPECT_NE(bytes.find("\xAA\xA1"), std::string::npos);
+}
+
 TEST_F(JsonFiles, SaveAndReadBack) {
     CMyJsonObj doc;
     doc.AddItem(TKL("name"), TKL("测试"));
