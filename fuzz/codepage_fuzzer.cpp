@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "text/codepage_tables.h"
 #include "platform/last_error.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKString.h"
 

@@ -20,6 +20,21 @@
 
 namespace tkbench {
 
+// Whether a run stands for its benchmark in a summary: a run of its own or,
+// with --benchmark_repetitions, the median of the repetitions (reported after
+// them, so it overwrites their figures). Programs with summaries of their own
+// key them by SummaryName.
+inline bool IsSummaryRun(const benchmark::BenchmarkReporter::Run& run) {
+    using Run = benchmark::BenchmarkReporter::Run;
+    if (run.error_occurred) return false;
+    return run.run_type == Run::RT_Iteration ||
+           (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median");
+}
+// The benchmark's name without an aggregate's suffix ("Load/TK/small").
+inline std::string SummaryName(const benchmark::BenchmarkReporter::Run& run) {
+    return run.run_name.str();
+}
+
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {

@@ -8,6 +8,8 @@
 //     TK_BENCH_CSV=/path/file.csv  reuses (or creates) the data file there.
 #include <benchmark/benchmark.h>
 
+#include "common/ratio_main.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -252,7 +254,8 @@ BENCHMARK(BM_LibcsvU16)->Unit(benchmark::kMillisecond)->Iterations(3);
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs) seconds[r.benchmark_name()] = r.GetAdjustedCPUTime();
+        for (const Run& r : runs)
+            if (tkbench::IsSummaryRun(r)) seconds[tkbench::SummaryName(r)] = r.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> seconds;

@@ -6,6 +6,8 @@
 // (CGCS2000, CM 117E, lon 115.5..118.5, lat 18..54); PROJ gets radians
 // prepared outside the timed loop. A ratio table follows the run.
 #include <benchmark/benchmark.h>
+
+#include "common/ratio_main.h"
 #include <proj.h>
 
 #include <GeographicLib/TransverseMercator.hpp>
@@ -210,8 +212,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs) {
+            if (!tkbench::IsSummaryRun(run)) continue;
             const auto it = run.counters.find("items_per_second");
-            if (it != run.counters.end()) rates[run.benchmark_name()] = it->second.value;
+            if (it != run.counters.end()) rates[tkbench::SummaryName(run)] = it->second.value;
         }
     }
     std::map<std::string, double> rates;

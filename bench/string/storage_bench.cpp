@@ -1,5 +1,6 @@
 // CTKString storage against std::u16string and (when available) QString:
-// copy+destroy, assignment, one-character appends, construction from a literal.
+// copy+destroy and assignment of 19 units, construction from 98 units (count
+// given, or scanned), and strings of 1 Ki to 16 Mi units built by one-unit appends.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -12,31 +13,35 @@
 
 namespace {
 
-const char16_t kText20[] = u"twenty characters..";  // 20 units with the dot pair
-const char16_t kText100[] =
-    u"one hundred characters of text, which is a typical length for a message or a path "
-    u"in real programs";
+const char16_t kText19[] = u"nineteen units long";
+constexpr int kText19Units = sizeof(kText19) / sizeof(char16_t) - 1;
+static_assert(kText19Units == 19, "the name says 19");
+const char16_t kText98[] =
+    u"ninety-eight units of text, about the length of a message or a path that a real "
+    u"program handles!!!";
+constexpr int kText98Units = sizeof(kText98) / sizeof(char16_t) - 1;
+static_assert(kText98Units == 98, "the name says 98");
 
 template <typename S>
-S Make20();
+S Make19();
 template <>
-CTKString Make20<CTKString>() {
-    return CTKString(reinterpret_cast<const TKWCHAR*>(kText20));
+CTKString Make19<CTKString>() {
+    return CTKString(reinterpret_cast<const TKWCHAR*>(kText19));
 }
 template <>
-std::u16string Make20<std::u16string>() {
-    return kText20;
+std::u16string Make19<std::u16string>() {
+    return kText19;
 }
 #if HAVE_QT
 template <>
-QString Make20<QString>() {
-    return QString::fromUtf16(kText20);
+QString Make19<QString>() {
+    return QString(reinterpret_cast<const QChar*>(kText19), kText19Units);
 }
 #endif
 
 template <typename S>
-void BM_CopyDestroy20(benchmark::State& state) {
-    S source = Make20<S>();
+void BM_CopyDestroy19(benchmark::State& state) {
+    S source = Make19<S>();
     for (auto _ : state) {
         S copy(source);
         benchmark::DoNotOptimize(copy);
@@ -44,8 +49,8 @@ void BM_CopyDestroy20(benchmark::State& state) {
 }
 
 template <typename S>
-void BM_Assign20(benchmark::State& state) {
-    S a = Make20<S>(), b = Make20<S>();
+void BM_Assign19(benchmark::State& state) {
+    S a = Make19<S>(), b = Make19<S>();
     S target;
     for (auto _ : state) {
         target = a;
@@ -56,88 +61,77 @@ void BM_Assign20(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 2);
 }
 
-void BM_FromLiteral100_CTKString(benchmark::State& state) {
+// A new string from 98 units whose count is known, each in its own form.
+void BM_FromUnits98_CTKString(benchmark::State& state) {
     for (auto _ : state) {
-        CTKString s(reinterpret_cast<const TKWCHAR*>(kText100));
+        CTKString s(reinterpret_cast<const TKWCHAR*>(kText98), kText98Units);
         benchmark::DoNotOptimize(s);
     }
 }
-void BM_FromLiteral100_u16string(benchmark::State& state) {
+void BM_FromUnits98_u16string(benchmark::State& state) {
     for (auto _ : state) {
-        std::u16string s(kText100);  // scans for the terminator, as CTKString does
+        std::u16string s(kText98, kText98Units);
         benchmark::DoNotOptimize(s);
     }
 }
 #if HAVE_QT
-void BM_FromLiteral100_QString(benchmark::State& state) {
+void BM_FromUnits98_QString(benchmark::State& state) {
     for (auto _ : state) {
-        QString s = QString::fromUtf16(kText100);
+        QString s(reinterpret_cast<const QChar*>(kText98), kText98Units);
         benchmark::DoNotOptimize(s);
     }
 }
 #endif
 
-constexpr int kAppends = 1000000;
+// A new string from a NUL-terminated text of 98 units (the length is scanned).
+void BM_FromTerminated98_CTKString(benchmark::State& state) {
+    for (auto _ : state) {
+        CTKString s(reinterpret_cast<const TKWCHAR*>(kText98));
+        benchmark::DoNotOptimize(s);
+    }
+}
+void BM_FromTerminated98_u16string(benchmark::State& state) {
+    for (auto _ : state) {
+        std::u16string s(kText98);
+        benchmark::DoNotOptimize(s);
+    }
+}
 
-void BM_Append1M_CTKString(benchmark::State& state) {
-    for (auto _ : state) {
-        CTKString s;
-        for (int i = 0; i < kAppends; ++i) s += static_cast<TKWCHAR>(u'a' + (i & 15));
-        benchmark::DoNotOptimize(s);
-    }
-    state.SetItemsProcessed(state.iterations() * kAppends);
-}
-void BM_Append1M_u16string(benchmark::State& state) {
-    for (auto _ : state) {
-        std::u16string s;
-        for (int i = 0; i < kAppends; ++i) s += static_cast<char16_t>(u'a' + (i & 15));
-        benchmark::DoNotOptimize(s);
-    }
-    state.SetItemsProcessed(state.iterations() * kAppends);
-}
-#if HAVE_QT
-void BM_Append1M_QString(benchmark::State& state) {
-    for (auto _ : state) {
-        QString s;
-        for (int i = 0; i < kAppends; ++i) s += QChar(u'a' + (i & 15));
-        benchmark::DoNotOptimize(s);
-    }
-    state.SetItemsProcessed(state.iterations() * kAppends);
-}
-#endif
-
-// Linear growth check: appends in loops of 100k, 400k and 1.6M units.
-void BM_AppendScaling_CTKString(benchmark::State& state) {
+// A string built by n one-unit appends, from empty; time per append.
+template <typename S, typename Unit>
+void BM_AppendUnits(benchmark::State& state) {
     const int n = static_cast<int>(state.range(0));
     for (auto _ : state) {
-        CTKString s;
-        for (int i = 0; i < n; ++i) s += TKL('x');
+        S s;
+        for (int i = 0; i < n; ++i) s += static_cast<Unit>(u'a' + (i & 15));
         benchmark::DoNotOptimize(s);
     }
-    state.SetComplexityN(n);
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+void AppendSizes(benchmark::internal::Benchmark* b) {
+    b->RangeMultiplier(16)->Range(1 << 10, 1 << 24)->Unit(benchmark::kMicrosecond);
 }
 
 }  // namespace
 
-BENCHMARK_TEMPLATE(BM_CopyDestroy20, CTKString)->Name("CopyDestroy20/tk");
-BENCHMARK_TEMPLATE(BM_CopyDestroy20, std::u16string)->Name("CopyDestroy20/u16string");
-BENCHMARK_TEMPLATE(BM_Assign20, CTKString)->Name("Assign20/tk");
-BENCHMARK_TEMPLATE(BM_Assign20, std::u16string)->Name("Assign20/u16string");
+BENCHMARK_TEMPLATE(BM_CopyDestroy19, CTKString)->Name("CopyDestroy19/tk");
+BENCHMARK_TEMPLATE(BM_CopyDestroy19, std::u16string)->Name("CopyDestroy19/u16string");
+BENCHMARK_TEMPLATE(BM_Assign19, CTKString)->Name("Assign19/tk");
+BENCHMARK_TEMPLATE(BM_Assign19, std::u16string)->Name("Assign19/u16string");
+BENCHMARK(BM_FromUnits98_CTKString)->Name("FromUnits98/tk");
+BENCHMARK(BM_FromUnits98_u16string)->Name("FromUnits98/u16string");
+BENCHMARK(BM_FromTerminated98_CTKString)->Name("FromTerminated98/tk");
+BENCHMARK(BM_FromTerminated98_u16string)->Name("FromTerminated98/u16string");
+BENCHMARK_TEMPLATE(BM_AppendUnits, CTKString, TKWCHAR)->Name("AppendUnits/tk")->Apply(AppendSizes);
+BENCHMARK_TEMPLATE(BM_AppendUnits, std::u16string, char16_t)
+    ->Name("AppendUnits/u16string")
+    ->Apply(AppendSizes);
 #if HAVE_QT
-BENCHMARK_TEMPLATE(BM_CopyDestroy20, QString)->Name("CopyDestroy20/QString");
-BENCHMARK_TEMPLATE(BM_Assign20, QString)->Name("Assign20/QString");
-BENCHMARK(BM_FromLiteral100_QString)->Name("FromLiteral100/QString");
-BENCHMARK(BM_Append1M_QString)->Name("Append1M/QString")->Unit(benchmark::kMillisecond);
+BENCHMARK_TEMPLATE(BM_CopyDestroy19, QString)->Name("CopyDestroy19/QString");
+BENCHMARK_TEMPLATE(BM_Assign19, QString)->Name("Assign19/QString");
+BENCHMARK(BM_FromUnits98_QString)->Name("FromUnits98/QString");
+BENCHMARK_TEMPLATE(BM_AppendUnits, QString, QChar)->Name("AppendUnits/QString")->Apply(AppendSizes);
 #endif
-BENCHMARK(BM_FromLiteral100_CTKString)->Name("FromLiteral100/tk");
-BENCHMARK(BM_FromLiteral100_u16string)->Name("FromLiteral100/u16string");
-BENCHMARK(BM_Append1M_CTKString)->Name("Append1M/tk")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Append1M_u16string)->Name("Append1M/u16string")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AppendScaling_CTKString)
-    ->Name("AppendScaling_tk")
-    ->RangeMultiplier(4)
-    ->Range(100000, 1600000)
-    ->Unit(benchmark::kMillisecond)
-    ->Complexity(benchmark::oN);
 
 TK_BENCHMARK_RATIO_MAIN()

@@ -1,4 +1,4 @@
-// TKCore.h — memory pools, the object root, error handles and crash reports.
+// TKCore.h — memory pools, the object root and error handles.
 //
 // The fixed-block allocator CTKFixedAlloc hands out blocks of one size, carved
 // 64 at a time from chunks, and reuses freed blocks last-in first-out. Four
@@ -11,11 +11,13 @@
 //     pool->Free(block);
 //
 // Threads: every allocator guards its lists with its own lock, so any thread
-// may Alloc and Free on any allocator. The four scratch pools also keep a
-// small per-thread cache of free blocks in front of their shared list, so
-// the common Alloc/Free pair takes no lock; a block freed on one thread is
-// still reused first by that thread. Blocks live until FreeAll or the
-// allocator's destruction (the scratch pools: until the library unloads).
+// may Alloc and Free on any allocator. Each thread also keeps a small cache
+// of free blocks in front of the shared list (of the four scratch pools, and
+// of a few allocators a program makes itself), so the common Alloc/Free pair
+// takes no lock; a block freed on one thread is still reused first by that
+// thread, and a thread's cached blocks go back to the list when it ends.
+// Blocks live until FreeAll or the allocator's destruction (the scratch
+// pools: until the library unloads).
 //
 // CTKObject is the root of the library's reference-counted classes (the
 // collections, and the body of every error handle). It carries a reference
@@ -58,12 +60,6 @@
 
 // ---- fixed-block allocator ---------------------------------------------------
 
-// The word behind the allocator's critical section: 0 free, 1 held, 2 held
-// with waiters. Only the library's platform layer touches it.
-struct TKLockWord {
-    std::atomic<std::uint32_t> state{0};
-};
-
 // Hands out blocks of GetAllocSize() bytes. A chunk is one heap allocation of
 // a link word followed by blocksPerChunk blocks; the free list threads through
 // free blocks in their first word, new chunks in ascending address order.
@@ -97,12 +93,19 @@ class TK_API CTKFixedAlloc {
     void* TakeBatch(unsigned int count);
     // Puts a chain of blocks, first to last, back at the head of the list.
     void GiveBatch(void* first, void* last);
+    // Alloc and Free through the calling thread's cache.
+    void* AllocCached();
+    void FreeCached(void* p);
 
     std::uint32_t m_blockSize;
     std::uint32_t m_blocksPerChunk;
     void* m_chunks;
     void* m_freeList;
     TKLockWord m_lock;
+    // Names this allocator's blocks in the threads' caches: 0 until a thread
+    // first caches them; FreeAll gives it up, so caches of the old blocks
+    // are dropped unused.
+    std::atomic<std::uint64_t> m_cacheKey{0};
 };
 
 // The scratch pools. Names that share a block size return the same object:

@@ -11,8 +11,11 @@
 //     b.Format(TKL("%s has %d chars"), (const TKWCHAR*)a, a.GetLength());
 //
 // Bodies of up to 512 characters come from the scratch pools (capacities 64,
-// 128, 256, 512); longer bodies come from the heap with exact capacity. The
-// empty string points at one static body and never allocates.
+// 128, 256, 512); longer bodies come from the heap, and GetAllocLength reports
+// exactly what was asked for. A heap body that grows keeps spare room behind
+// that capacity, so appending unit by unit stays linear; FreeExtra gives the
+// spare room back. The empty string points at one static body and never
+// allocates.
 //
 // Threads: reference counts are atomic, so copies of one string may be made
 // and destroyed on different threads. One string object (and a body it owns
@@ -36,6 +39,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "TKTypes.h"
@@ -119,7 +123,8 @@ class TK_API CTKString {
     void ReleaseBuffer(int newLength = -1);
     // GetBuffer(newLength), then the length set to it (below 0: 0).
     TKWCHAR* GetBufferSetLength(int newLength);
-    // Shrinks the body to the length (pooled bodies: to the pool that fits).
+    // Shrinks the body to the length (pooled bodies: to the pool that fits),
+    // spare room of a heap body included.
     void FreeExtra();
     // Makes the body private and locked: copies of this string copy the text
     // instead of sharing it, until UnlockBuffer.
@@ -275,33 +280,135 @@ class TK_API CTKString {
     void FormatV(const TKWCHAR* format, va_list args);
 
   private:
-    // The body header, immediately before the characters.
+    // ---- copy-on-write ----------------------------------------------------------
+    // The body header, immediately before the characters, is the one place that
+    // knows how strings share text. The rules:
+    //  - Copying a string shares its body and counts one more reference. The
+    //    count changes atomically, so copies of one string may be made and
+    //    dropped on different threads; nothing else in a body is ever written
+    //    while another string can reach it.
+    //  - A locked body (LockBuffer until UnlockBuffer) and the static empty
+    //    record are never shared: a copy of either gets its own text, up to
+    //    the first NUL. A locked string that is assigned to keeps its body and
+    //    its lock and takes the text in.
+    //  - Every change goes through PrepareToWrite first, which leaves the
+    //    string a body nobody else holds (its own, or its locked one) with room
+    //    for the change. A change that finds nothing to do leaves a shared body
+    //    shared.
+    //  - The last reference frees the body: to the scratch pool of its
+    //    capacity (64, 128, 256, 512) or, for any other capacity, to the heap.
     struct Body {
-        std::int32_t refs;  // -1: locked, or the shared empty record
-        std::int32_t length;
-        std::int32_t capacity;
+        std::int32_t refs;      // sharers; -1: locked, or the empty record
+        std::int32_t length;    // units before the terminator
+        std::int32_t capacity;  // units of room; 0 only for the empty record
+
         TKWCHAR* Chars() { return reinterpret_cast<TKWCHAR*>(this + 1); }
+
+        // The count, read atomically: another string holding this body may be
+        // copied or dropped on another thread meanwhile.
+        std::int32_t Refs() const { return tkAtomicLoad(&refs); }
+        bool IsEmptyRecord() const { return capacity == 0; }
+        bool IsLocked() const { return !IsEmptyRecord() && Refs() < 0; }
+        // Whether copies may share it: neither locked nor the empty record.
+        bool IsShareable() const { return Refs() >= 0; }
+        // Whether more than one string holds it.
+        bool IsShared() const { return Refs() >= 2; }
+        // Whether one unlocked string holds it.
+        bool IsOwnedAlone() const { return Refs() == 1; }
+        // Whether the string holding it may write units of text in place:
+        // nobody else holds it and it has the room. True of the empty record
+        // for 0 units only (its terminator is already there).
+        bool CanWriteInPlace(int units) const { return Refs() < 2 && units <= capacity; }
+
+        // Bodies above 512 units live on the heap, and their block keeps, in
+        // one word just before the header, its room: the units of text it can
+        // hold, at least the capacity. The capacity reports what was asked for.
+        bool IsOnHeap() const { return capacity > 512; }
+        std::int32_t& Room() {
+            return *reinterpret_cast<std::int32_t*>(reinterpret_cast<std::uintptr_t>(this) - 4);
+        }
+        // CanWriteInPlace, or else a heap body owned alone whose block has the
+        // room: then the capacity moves up to `units` and the body stays. A
+        // locked body never grows in place (growing ends the lock).
+        bool MakeRoomInPlace(int units) {
+            const std::int32_t sharers = Refs();
+            if (sharers < 2 && units <= capacity) return true;
+            if (sharers != 1 || !IsOnHeap() || units > Room()) return false;
+            capacity = units;
+            return true;
+        }
+
+        void AddRef() { tkAtomicIncrement(&refs); }
+        // Lets go of one reference; true when it was the last, and the body is
+        // to be freed. A sole owner (or a locked body) needs no atomic change:
+        // nobody else can reach the body to add a reference.
+        bool DropRef() { return Refs() <= 1 || tkAtomicDecrement(&refs) <= 1; }
+        void Lock() { refs = -1; }
+        void Unlock() { refs = 1; }
     };
     static_assert(sizeof(Body) == 12, "the body header is three 32-bit fields");
 
+    // The body a string left in PrepareToWrite, alive (so text that pointed
+    // into it stays readable) until this goes out of scope, then let go.
+    // Empty when the string kept its body.
+    class FormerBody {
+      public:
+        explicit FormerBody(Body* body = nullptr) : m_body(body) {}
+        FormerBody(FormerBody&& other) noexcept : m_body(other.m_body) { other.m_body = nullptr; }
+        FormerBody& operator=(FormerBody&& other) noexcept {
+            std::swap(m_body, other.m_body);
+            return *this;
+        }
+        FormerBody(const FormerBody&) = delete;
+        FormerBody& operator=(const FormerBody&) = delete;
+        ~FormerBody() {
+            if (m_body) DropBody(m_body);
+        }
+        explicit operator bool() const { return m_body != nullptr; }
+        const TKWCHAR* Chars() const { return m_body->Chars(); }
+
+      private:
+        Body* m_body;
+    };
+
+    // What a change needs of the current text when the body must move.
+    enum class Keep {
+        kText,     // the new body starts with the text and its length
+        kNothing,  // the change writes the whole text; 0 units: the empty record
+    };
+
     Body* Header() const { return reinterpret_cast<Body*>(m_chars) - 1; }
-    bool IsEmptyRecord() const;
+    bool IsEmptyRecord() const { return Header()->IsEmptyRecord(); }
+
+    // The one step before every change: makes this string's body one that
+    // nobody else holds, with room for at least minLength units. A body that
+    // already is (CanWriteInPlace) is kept, locked or not. Otherwise the
+    // string moves to a new body of max(minLength, length) units (kText) or
+    // of minLength units (kNothing), and the old body comes back as a
+    // FormerBody: a change that reads from the old text (text that may point
+    // into this string) keeps it in a variable until it is done; a change
+    // that does not lets the temporary go at once. A heap body owned alone
+    // grows in place: within the spare room of its block (only the reported
+    // capacity moves), else where the heap can extend the block, leaving
+    // spare room again; nothing comes back then.
+    FormerBody PrepareToWrite(int minLength, Keep keep) {
+        if (Header()->MakeRoomInPlace(minLength)) return FormerBody();
+        return MoveToWritableBody(minLength, keep);
+    }
+    FormerBody MoveToWritableBody(int minLength, Keep keep);
 
     // Internal body operations shared by the storage, editing and formatting
     // code. Each leaves the string pointing at a valid body.
-    void AllocBody(int length);
     void ReleaseBody();
-    void Unshare();
     void AssignText(const TKWCHAR* text, int count);
     void AppendText(const TKWCHAR* text, int count);
     void AssignAnsi(const char* text);
     void CopyUnshareable(const CTKString& src);
     CTKString& AssignUnshareable(const CTKString& src);
     static void DropBody(Body* body);
-    // A fresh private body for max(minLength, length) units holding the
-    // current text; the old body is let go afterwards.
-    void Reallocate(int minLength);
-    static Body* NewBody(int length);
+    // A body of `length` units; a heap body's block has room for at least
+    // `room` units (the reported capacity is still `length`).
+    static Body* NewBody(int length, int room = 0);
     static void FreeBody(Body* body);
 
     TKWCHAR* m_chars;
@@ -313,31 +420,42 @@ static_assert(sizeof(CTKString) == sizeof(void*), "a CTKString is one pointer");
 // count change each, inline. Everything else lives in the library.
 inline CTKString::CTKString(const CTKString& src) : m_chars(src.m_chars) {
     Body* body = Header();
-    if (tkAtomicLoad(&body->refs) >= 0)
-        tkAtomicIncrement(&body->refs);
+    if (body->IsShareable())
+        body->AddRef();
     else
         CopyUnshareable(src);  // locked, or the empty record
 }
 
 inline void CTKString::DropBody(Body* body) {
-    if (body->capacity == 0) return;  // only the shared empty record has none
-    // A sole owner (or a locked body) needs no atomic change: nobody else can
-    // reach the body to add a reference.
-    if (tkAtomicLoad(&body->refs) <= 1 || tkAtomicDecrement(&body->refs) <= 1) FreeBody(body);
+    if (body->IsEmptyRecord()) return;
+    if (body->DropRef()) FreeBody(body);
 }
 
 inline CTKString::~CTKString() {
     DropBody(Header());
 }
 
+// Building text unit by unit: in place, without a call, while the body has
+// the room.
+inline CTKString& CTKString::operator+=(TKWCHAR ch) {
+    Body* body = Header();
+    const int length = body->length;
+    if (!body->MakeRoomInPlace(length + 1)) {
+        AppendText(&ch, 1);
+        return *this;
+    }
+    m_chars[length] = ch;
+    m_chars[length + 1] = 0;
+    body->length = length + 1;
+    return *this;
+}
+
 inline CTKString& CTKString::operator=(const CTKString& src) {
     Body* mine = Header();
     Body* theirs = src.Header();
     // Sharing applies when neither side is locked; the rest is out of line.
-    if (mine == theirs || tkAtomicLoad(&theirs->refs) < 0 ||
-        (mine->capacity != 0 && tkAtomicLoad(&mine->refs) < 0))
-        return AssignUnshareable(src);
-    tkAtomicIncrement(&theirs->refs);
+    if (mine == theirs || !theirs->IsShareable() || mine->IsLocked()) return AssignUnshareable(src);
+    theirs->AddRef();
     m_chars = src.m_chars;
     DropBody(mine);
     return *this;

@@ -20,6 +20,7 @@
 #ifndef TAVIKFCU_TKTYPES_H
 #define TAVIKFCU_TKTYPES_H
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -76,6 +77,14 @@ inline std::int32_t tkAtomicDecrement(std::int32_t* p) {
     return __atomic_fetch_sub(p, 1, __ATOMIC_ACQ_REL);
 }
 #endif
+
+// ---- lock word --------------------------------------------------------------
+// The word behind a critical section of the library (each fixed-block
+// allocator holds one): 0 free, 1 held, 2 held with waiters. Only the
+// library's platform layer touches it.
+struct TKLockWord {
+    std::atomic<std::uint32_t> state{0};
+};
 
 // ---- BSTR -------------------------------------------------------------------
 #if defined(_WIN32)

@@ -3,8 +3,9 @@
 #include <memory>
 
 #include "codec/radix_decode.h"
-#include "core/heap.h"
-#include "core/scratch_pools.h"
+#include "memory/heap.h"
+#include "memory/scratch_pools.h"
+#include "string/temp_strings.h"
 #include "tavikfcu/TKCodec.h"
 #include "tavikfcu/TKCore.h"
 

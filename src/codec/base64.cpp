@@ -4,7 +4,7 @@
 
 #include "codec/codec_kernels.h"
 #include "codec/radix_decode.h"
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "tavikfcu/TKCodec.h"
 
 namespace tk::detail {

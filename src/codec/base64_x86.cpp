@@ -18,7 +18,7 @@ namespace tk::detail {
 
 namespace {
 
-#define TK_AVX2 __attribute__((target("avx2")))
+#define TK_AVX2 TK_TARGET("avx2")
 
 // 24 bytes in two overlapping 16-byte loads -> 32 six-bit values, one a byte.
 TK_AVX2 inline __m256i SplitSixBits(const std::uint8_t* src) {
@@ -136,7 +136,7 @@ TK_AVX2 std::size_t Base64DecodeWAvx2(const TKWCHAR* src, std::size_t n, std::ui
 
 namespace {
 
-#define TK_VBMI __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
+#define TK_VBMI TK_TARGET("avx512f,avx512bw,avx512vl,avx512vbmi")
 
 constexpr char kAlphabet[65] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 

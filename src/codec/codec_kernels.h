@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/features.h"
 #include "tavikfcu/TKTypes.h"
 
 namespace tk::detail {
@@ -69,7 +70,7 @@ std::size_t Base64DecodeWPortable(const TKWCHAR* src, std::size_t n, std::uint8_
 std::uint64_t Crc64Portable(std::uint64_t crc, const std::uint8_t* data, std::size_t n);
 void Sha256BlocksPortable(std::uint32_t state[8], const std::uint8_t* blocks, std::size_t count);
 
-#if defined(__x86_64__) || defined(__i386__)
+#if TK_ARCH_X86
 #define TK_CODEC_X86 1
 std::size_t Base64EncodeAvx2(const std::uint8_t* src, std::size_t n, char* dst);
 std::size_t Base64DecodeAvx2(const char* src, std::size_t n, std::uint8_t* dst, std::size_t dstCap);

@@ -5,9 +5,10 @@
 
 #include "codec/codec_kernels.h"
 #include "codec/crc64_tables.h"
-#include "core/heap.h"
-#include "core/scratch_pools.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "memory/scratch_pools.h"
+#include "string/temp_strings.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKCodec.h"
 #include "tavikfcu/TKCore.h"
 

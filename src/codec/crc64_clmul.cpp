@@ -21,8 +21,8 @@ namespace tk::detail {
 
 namespace {
 
-#define TK_CLMUL __attribute__((target("pclmul,sse4.1")))
-#define TK_VPCLMUL __attribute__((target("avx512f,avx512bw,avx512vl,vpclmulqdq,pclmul,sse4.1")))
+#define TK_CLMUL TK_TARGET("pclmul,sse4.1")
+#define TK_VPCLMUL TK_TARGET("avx512f,avx512bw,avx512vl,vpclmulqdq,pclmul,sse4.1")
 
 constexpr Crc64FoldConstants kFold128 = Crc64FoldBy(128);
 constexpr Crc64FoldConstants kFold1024 = Crc64FoldBy(1024);  // 8 lanes of 128 bits

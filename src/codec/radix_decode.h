@@ -11,7 +11,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "tavikfcu/TKTypes.h"
 
 namespace tk::detail {

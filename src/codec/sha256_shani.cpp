@@ -13,7 +13,7 @@
 
 namespace tk::detail {
 
-#define TK_SHANI __attribute__((target("sha,sse4.1,ssse3")))
+#define TK_SHANI TK_TARGET("sha,sse4.1,ssse3")
 
 namespace {
 
@@ -48,14 +48,14 @@ TK_SHANI void Sha256BlocksShaNi(std::uint32_t state[8], const std::uint8_t* p, s
     for (; count; --count, p += 64) {
         const __m128i abefSaved = abef, cdghSaved = cdgh;
         __m128i m[4];
-#pragma GCC unroll 4
+        TK_PRAGMA(GCC unroll 4)
         for (int g = 0; g < 4; ++g) {
             m[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * g)),
                                     byteSwap);
             FourRounds(abef, cdgh, m[g], g);
         }
         // Unrolled so that m[] stays in registers.
-#pragma GCC unroll 12
+        TK_PRAGMA(GCC unroll 12)
         for (int g = 4; g < 16; ++g) {
             const int i = g & 3;  // m[i] holds the oldest four words
             m[i] = Schedule(m[i], m[(i + 1) & 3], m[(i + 2) & 3], m[(i + 3) & 3]);

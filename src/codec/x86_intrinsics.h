@@ -2,7 +2,9 @@
 #ifndef TAVIKFCU_CODEC_X86_INTRINSICS_H
 #define TAVIKFCU_CODEC_X86_INTRINSICS_H
 
-#if defined(__GNUC__) && !defined(__clang__)
+#include "platform/features.h"
+
+#if TK_COMPILER_GCC
 // GCC 12's AVX-512 intrinsics start from _mm512_undefined_epi32(), which
 // -Wmaybe-uninitialized reports once they are inlined into a target function.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"

@@ -2,8 +2,8 @@
 // back to the library heap, the one tkFreeMem frees, so a caller may hand
 // over any text the library allocated.
 #include "collection/collection_items.h"
-#include "core/heap.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKCollection.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "tavikfcu/TKCollection.h"
 
 CTKObjClass CTKObject::m_class;

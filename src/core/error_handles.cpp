@@ -2,7 +2,7 @@
 // and the release of memory the library hands out.
 #include <cstdint>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "platform/debug_output.h"
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKString.h"

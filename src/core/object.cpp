@@ -3,10 +3,10 @@
 #include <cstring>
 
 #include "core/class_records.h"
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "core/object_imp.h"
-#include "platform/codepage.h"
-#include "platform/wide_crt.h"
+#include "text/codepage.h"
+#include "text/wide_crt.h"
 
 namespace {
 

@@ -15,7 +15,8 @@
 #include <utility>
 
 #include "file/text_builder.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
+#include "platform/byte_search.h"
 #include "platform/file_io.h"
 #include "tavikfcu/TKFile.h"
 
@@ -38,12 +39,7 @@ inline bool IsBlank(char c) {
 // The first line feed or zero at or after p. The buffer's permanent zero
 // guarantees one.
 inline char* FindLineEnd(char* p) {
-#if defined(__GLIBC__)
-    return strchrnul(p, '\n');
-#else
-    while (*p != '\n' && *p != 0) ++p;
-    return p;
-#endif
+    return tk::platform::FindByteOrEnd(p, '\n');
 }
 
 inline char* FindByte(char* p, char* end, char c) {

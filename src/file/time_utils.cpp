@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "platform/local_time.h"
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKFile.h"
 
 namespace {

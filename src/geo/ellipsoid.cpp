@@ -76,9 +76,10 @@ CTKGeoCoordinateSystem::CTKGeoCoordinateSystem(double a, double invF)
 void CTKGeoCoordinateSystem::set(double a, double invF) {
     m_a = a;
     m_invF = invF;
-    // The order and the forms below are fixed: every derived value must be
-    // bit-for-bit what earlier versions stored, since the projections and
-    // the WKT round trip are checked against those numbers.
+    // The order and the forms below are fixed: every derived value keeps its
+    // exact bits, since coordinates that programs have stored were projected
+    // with them and the WKT texts print them; a reordered expression would
+    // move results in the last place.
     m_b = (1.0 - 1.0 / invF) * a;
     const double r = m_b / a;
     m_e = std::sqrt(1.0 - r * r);

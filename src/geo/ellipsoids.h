@@ -23,9 +23,10 @@ struct EllipsoidDefinition {
 //  WGS 84 (as used)  6378137   298.257        6356752.298215968   0.006694384999588188
 //  CGCS2000          6378137   298.257222101  6356752.314140356   0.006694380022900792
 //
-// WGS 84 carries 1/f = 298.257, not the defining 298.257223563: the WKT
-// writer recognises WGS 84 by exactly this pair, and texts written by
-// earlier versions of the library hold 298.257.
+// WGS 84 carries 1/f = 298.257, not the defining 298.257223563. The value is
+// kept because coordinates that programs have stored were projected with it,
+// and because the WKT writer names WGS 84 by exactly this pair and the texts
+// it writes (which other programs compare byte for byte) hold 298.257.
 inline constexpr int kPredefinedEllipsoidCount = 4;
 extern const EllipsoidDefinition kPredefinedEllipsoids[kPredefinedEllipsoidCount];
 

@@ -42,11 +42,11 @@
 // Valid range: |lat| < 90 (tan phi is infinite at the poles), |lambda - L0|
 // within a few degrees.
 //
-// Deliberate departures from the literal arithmetic of earlier versions,
-// each agreeing with it to 1e-9 m and 1e-12 degrees (tests/geo check this
-// against a literal transcription over a dense grid; above 2^23 m of
-// northing one unit in the last place is 1.9e-9 m, and a rare one-ulp
-// difference there is the only excess):
+// Deliberate departures from a literal evaluation of the formulas above,
+// each agreeing with it to 1e-9 m and 1e-12 degrees over a dense grid of
+// the valid range (above 2^23 m of northing one unit in the last place is
+// 1.9e-9 m, and a rare one-ulp difference there is the only excess); the
+// projection tests pin reference coordinates to 0.1 mm and 1e-9 degrees:
 //   - powers are formed by multiplication instead of pow();
 //   - tan phi is sin phi / cos phi, from one sincos;
 //   - sin 4phi and sin 6phi come from the double- and triple-angle identities
@@ -55,9 +55,10 @@
 //     sin 2mu, 4mu, 6mu from one sincos of mu;
 //   - divisions by constants become multiplications by their reciprocals
 //     except where a result is bit-sensitive (the meridian arc keeps its form).
-// What stays: pi is 3.14159265358979 (fifteen digits, as earlier versions
-// used; with the full double pi northings would shift by up to 3 nm and
-// longitudes by 1e-13 degrees), and degrees become radians as value * pi/180.
+// What stays: pi is 3.14159265358979 (fifteen digits: coordinates that
+// programs have stored were computed with it, and the full double pi would
+// shift northings by up to 3 nm and longitudes by 1e-13 degrees), and
+// degrees become radians as value * pi/180.
 #include <cmath>
 
 #include "tavikfcu/TKGeo.h"

@@ -8,10 +8,11 @@
 // (their names in another case, which the lookup ignores).
 #include <memory>
 
-#include "core/heap.h"
-#include "core/scratch_pools.h"
+#include "memory/heap.h"
+#include "memory/scratch_pools.h"
+#include "string/temp_strings.h"
 #include "geo/wkt_tree.h"
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKGeo.h"
 #include "tavikfcu/TKString.h"

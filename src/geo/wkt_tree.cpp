@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "platform/c_locale_numbers.h"
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 
 namespace tk::detail {
 

@@ -1,11 +1,12 @@
 // WKT writer: the fixed GEOGCS and PROJCS texts of the two coordinate-system
-// classes. The texts are byte-for-byte those of earlier versions, which other
-// programs compare literally; change nothing here without a reason.
+// classes. The texts are fixed byte for byte: other programs store them and
+// compare them literally, so change nothing here without a reason.
 #include <cmath>
 #include <cstdio>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "platform/c_locale_numbers.h"
+#include "platform/features.h"
 #include "tavikfcu/TKGeo.h"
 
 namespace {
@@ -105,14 +106,14 @@ const KnownDatum* RecogniseDatum(const CTKGeoCoordinateSystem& geo) {
 }
 
 // The templates hold only %s conversions, fixed by the tables above.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+TK_PRAGMA(GCC diagnostic push)
+TK_PRAGMA(GCC diagnostic ignored "-Wformat-nonliteral")
 char* PrintGeogcs(const char* format, const char* a, const char* invF) {
     char* out = static_cast<char*>(tk::detail::HeapAlloc(kGeogcsCap));
     std::snprintf(out, kGeogcsCap, format, a, invF);
     return out;
 }
-#pragma GCC diagnostic pop
+TK_PRAGMA(GCC diagnostic pop)
 
 }  // namespace
 
@@ -141,8 +142,8 @@ char* CTKProCoordinateSystem::CreateWKT() const {
         tk::detail::HeapFree(geogcs);
         throw;
     }
-    // A result longer than the buffer is cut (and still terminated), as the
-    // bounded print of earlier versions did.
+    // A result longer than the buffer is cut (and still terminated): the
+    // text is bounded, and only absurd numbers reach the bound.
     const int written = std::snprintf(out, kProjcsCap, kProjcsTemplate,
                                       datum ? datum->projcsDatumName : kUnknownDatumName,
                                       absMeridian.c_str(), hemisphere, geogcs, meridian.c_str(),

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/thread_block_cache.h"
+#include "memory/thread_block_cache.h"
 #include "json/json_records.h"
 
 namespace tk::detail {

@@ -1,14 +1,14 @@
 // Reading and saving JSON documents as files: the file system, the byte
 // encoding of the file, and error reporting. The text itself is the reader's
 // and the writer's business.
-#include <cerrno>
 #include <cstring>
 #include <cstdint>
 #include <memory>
 
-#include "core/heap.h"
-#include "core/scratch_pools.h"
-#include "platform/codepage.h"
+#include "memory/heap.h"
+#include "memory/scratch_pools.h"
+#include "string/temp_strings.h"
+#include "text/codepage.h"
 #include "platform/debug_output.h"
 #include "platform/file_io.h"
 #include "platform/file_replace.h"
@@ -26,7 +26,7 @@ constexpr unsigned char kUtf8Mark[3] = {0xEF, 0xBB, 0xBF};
 
 // A missing file or folder; everything else means "cannot access".
 CTKObject::EErrorStatus StatusOfErrno(int err) {
-    return (err == ENOENT || err == ENOTDIR) ? CTKObject::eNotFound : CTKObject::eAccessFailed;
+    return tk::platform::IsMissingPathError(err) ? CTKObject::eNotFound : CTKObject::eAccessFailed;
 }
 
 // Sends a file-system failure to the debugger output and the caller's handle.
@@ -68,10 +68,8 @@ bool ReadWholeFile(const TKWCHAR* path, FileBytes& bytes, std::uint64_t* error) 
     }
     bytes.size = static_cast<std::size_t>(length);
     bytes.data = std::make_unique<tk::platform::LargeBuffer<char>>(bytes.size + 1);
-    std::size_t got = 0;
-    int err = file.Read(bytes.data->get(), bytes.size, got);
-    if (err == 0 && got != bytes.size) err = EIO;  // the file shrank under us
-    if (err) return FailOpen(path, err, error);
+    if (int err = file.ReadExactly(bytes.data->get(), bytes.size))
+        return FailOpen(path, err, error);
     bytes.data->get()[bytes.size] = 0;
     return true;
 }

@@ -10,7 +10,8 @@
 //    5^power decides the correctly rounded result, exact halfway points
 //    included (see MultiplyByPowerOfTen).
 // Everything else (more digits, far exponents, hexadecimal, inf, nan) is
-// handed to strtod_l in the "C" locale, which is correctly rounded in glibc.
+// handed to the C library's strtod in the "C" locale, correctly rounded in
+// glibc.
 //
 // Writing. "%.15f" of a double x = m * 2^e (m < 2^53) is the exact value
 // rounded to 15 decimals, ties to even. Below 2^64 that is integer arithmetic
@@ -19,8 +20,6 @@
 // locale, non-finite ones to the library's own formatting.
 #include "json/json_number.h"
 
-#include <locale.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -28,19 +27,17 @@
 #include <cstring>
 #include <string>
 
+#include "platform/c_locale_numbers.h"
+#include "platform/features.h"
 #include "string/format_engine.h"
+
+#if !TK_HAVE_INT128
+#error "the number conversions need a 128-bit integer type"
+#endif
 
 namespace tk::detail {
 
 namespace {
-
-// The "C" locale, so that a caller's setlocale never changes the decimal
-// point. Created once, on first use; never freed (it lives as long as the
-// process, like the C library's own locales).
-locale_t CLocale() {
-    static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
-    return locale;
-}
 
 inline bool IsDigit(TKWCHAR c) {
     return static_cast<unsigned>(c - '0') < 10u;
@@ -119,16 +116,16 @@ constexpr std::uint64_t kPower5[kMaxPower5 - kMinPower5 + 1][2] = {
 // infinite (strtod then decides).
 bool MultiplyByPowerOfTen(std::uint64_t w, int q, double* result) {
     const std::uint64_t* power = kPower5[q - kMinPower5];
-    int lz = __builtin_clzll(w);
+    int lz = tk::detail::CountLeadingZeros64(w);
     w <<= lz;
-    unsigned __int128 first = static_cast<unsigned __int128>(w) * power[0];
+    UInt128 first = static_cast<UInt128>(w) * power[0];
     std::uint64_t high = static_cast<std::uint64_t>(first >> 64);
     std::uint64_t low = static_cast<std::uint64_t>(first);
     // 55 bits are needed (53, a rounding bit, and one for the leading bit's
     // place); when the bits below them are all ones the truncated product
     // may be short by a carry from the entry's low word.
     if ((high & 0x1FF) == 0x1FF) {
-        unsigned __int128 second = static_cast<unsigned __int128>(w) * power[1];
+        UInt128 second = static_cast<UInt128>(w) * power[1];
         std::uint64_t secondHigh = static_cast<std::uint64_t>(second >> 64);
         low += secondHigh;
         if (secondHigh > low) ++high;
@@ -248,7 +245,7 @@ double ParseNumberPrefix(const TKWCHAR* text, const TKWCHAR* tokenEnd) {
     }
     for (std::size_t i = 0; i < n; ++i) narrow[i] = static_cast<char>(text[i]);
     narrow[n] = 0;
-    return strtod_l(narrow, nullptr, CLocale());
+    return tk::platform::ParseDoubleCLocale(narrow, nullptr);
 }
 
 namespace {
@@ -314,9 +311,7 @@ constexpr std::uint64_t kScale15 = 1000000000000000ull;  // 10^15
 // "%.15f" of values the integer path cannot hold, through the C library.
 int FormatWithPrintf(double x, TKWCHAR* out) {
     char buffer[kMaxNumberUnits];
-    locale_t previous = uselocale(CLocale());
-    int n = std::snprintf(buffer, sizeof buffer, "%.15f", x);
-    uselocale(previous);
+    int n = tk::platform::FormatCLocale(buffer, sizeof buffer, "%.15f", x);
     if (n < 0) n = 0;
     if (n >= kMaxNumberUnits) n = kMaxNumberUnits - 1;
     // Trim zeros of the fraction only: "inf" and "nan" have no point.
@@ -367,10 +362,10 @@ int FormatFixed15(double x, TKWCHAR* out) {
         // fractionBits * 10^15 < 2^103, so for k >= 105 the scaled fraction
         // is below 1/4 and rounds to 0.
         if (k < 105 && fractionBits) {
-            unsigned __int128 scaled = static_cast<unsigned __int128>(fractionBits) * kScale15;
-            unsigned __int128 q = scaled >> k;
-            unsigned __int128 r = scaled & ((static_cast<unsigned __int128>(1) << k) - 1);
-            unsigned __int128 half = static_cast<unsigned __int128>(1) << (k - 1);
+            UInt128 scaled = static_cast<UInt128>(fractionBits) * kScale15;
+            UInt128 q = scaled >> k;
+            UInt128 r = scaled & ((static_cast<UInt128>(1) << k) - 1);
+            UInt128 half = static_cast<UInt128>(1) << (k - 1);
             if (r > half || (r == half && (q & 1))) ++q;
             fraction = static_cast<std::uint64_t>(q);
             if (fraction == kScale15) {

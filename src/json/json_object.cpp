@@ -5,7 +5,7 @@
 
 #include "json/json_blocks.h"
 #include "json/json_records.h"
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 
 using tk::detail::JsonItem;
 using tk::detail::RelocList;

@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "tavikfcu/TKJson.h"
 #include "tavikfcu/TKString.h"
 

@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
+#include "platform/features.h"
 #include "tavikfcu/TKTypes.h"
 
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
 #include <emmintrin.h>
-#define TK_JSON_SSE2 1
 #endif
 
 namespace tk::detail {
@@ -22,9 +22,8 @@ namespace tk::detail {
 // the C library's strlen. Those bytes are never used; the address and thread
 // sanitizers are told not to count the reads (and the function is kept out
 // of line, so its callers stay fully instrumented).
-#if defined(TK_JSON_SSE2)
-__attribute__((no_sanitize("address", "thread"), noinline)) inline std::size_t TextLength(
-    const TKWCHAR* text) {
+#if TK_HAVE_SSE2
+TK_READS_PAST_END TK_NOINLINE inline std::size_t TextLength(const TKWCHAR* text) {
     auto address = reinterpret_cast<std::uintptr_t>(text);
     if (address & 1) {  // not unit-aligned: lanes would straddle units
         const TKWCHAR* p = text;
@@ -42,7 +41,7 @@ __attribute__((no_sanitize("address", "thread"), noinline)) inline std::size_t T
         v = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
         mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(v, zero)));
     }
-    std::uintptr_t at = block + static_cast<unsigned>(__builtin_ctz(mask));
+    std::uintptr_t at = block + static_cast<unsigned>(CountTrailingZeros32(mask));
     return static_cast<std::size_t>((at - address) / sizeof(TKWCHAR));
 }
 #else
@@ -55,14 +54,14 @@ inline std::size_t TextLength(const TKWCHAR* text) {
 
 // The first unit in [p, end) that is a quote or a backslash, or end.
 inline const TKWCHAR* FindQuoteOrBackslash(const TKWCHAR* p, const TKWCHAR* end) {
-#if defined(TK_JSON_SSE2)
+#if TK_HAVE_SSE2
     const __m128i quote = _mm_set1_epi16('"');
     const __m128i backslash = _mm_set1_epi16('\\');
     while (end - p >= 8) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         __m128i hit = _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash));
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        if (mask) return p + __builtin_ctz(mask) / 2;
+        if (mask) return p + CountTrailingZeros32(mask) / 2;
         p += 8;
     }
 #endif
@@ -73,7 +72,7 @@ inline const TKWCHAR* FindQuoteOrBackslash(const TKWCHAR* p, const TKWCHAR* end)
 // The first unit in [p, end) that the writer must escape: quote, backslash,
 // TAB, CR or LF; or end.
 inline const TKWCHAR* FindEscapable(const TKWCHAR* p, const TKWCHAR* end) {
-#if defined(TK_JSON_SSE2)
+#if TK_HAVE_SSE2
     const __m128i quote = _mm_set1_epi16('"');
     const __m128i backslash = _mm_set1_epi16('\\');
     // TAB (9), LF (10) and CR (13) are all below 14; unsigned "below 14" is
@@ -87,7 +86,7 @@ inline const TKWCHAR* FindEscapable(const TKWCHAR* p, const TKWCHAR* end) {
             _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)), low);
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
         while (mask) {
-            const TKWCHAR* at = p + __builtin_ctz(mask) / 2;
+            const TKWCHAR* at = p + CountTrailingZeros32(mask) / 2;
             TKWCHAR c = *at;
             if (c == '"' || c == '\\' || c == 9 || c == 10 || c == 13) return at;
             mask &= mask - 1;  // a control unit the writer keeps: drop both

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 
 namespace tk::detail {
 

@@ -8,13 +8,14 @@
 
 #include <cstddef>
 
+#include "platform/features.h"
+
 namespace tk::platform {
 
 // snprintf in the "C" locale: writes at most size bytes (terminator
 // included) and returns the length the full text would have, or a negative
 // value on an encoding error.
-int FormatCLocale(char* buffer, std::size_t size, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+int FormatCLocale(char* buffer, std::size_t size, const char* format, ...) TK_PRINTF_FORMAT(3, 4);
 
 // strtod in the "C" locale: the longest prefix of text that forms a number;
 // *end (when end is not null) receives the first unused character. A text

@@ -3,8 +3,9 @@
 // CPUID directly because not every compiler knows its name. Other
 // architectures report no features and run the portable kernels.
 #include "platform/cpu_features.h"
+#include "platform/features.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if TK_ARCH_X86
 #include <cpuid.h>
 #endif
 
@@ -14,7 +15,7 @@ namespace {
 
 CpuFeatures Detect() {
     CpuFeatures f;
-#if defined(__x86_64__) || defined(__i386__)
+#if TK_ARCH_X86
     __builtin_cpu_init();
     f.ssse3 = __builtin_cpu_supports("ssse3");
     f.sse41 = __builtin_cpu_supports("sse4.1");

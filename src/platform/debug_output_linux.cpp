@@ -7,9 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/codepage.h"
 #include "platform/debug_output.h"
-#include "platform/wide_crt.h"
+#include "platform/native_text.h"
 
 namespace tk::platform {
 
@@ -44,11 +43,8 @@ void OutputDebugStringW(const TKWCHAR* text) {
         return;
     }
     if (!IsDebuggerPresent()) return;
-    int bytes = WideCharToMultiByte(kCodePageUtf8, 0, text, -1, nullptr, 0);
-    if (bytes <= 0) return;
-    std::string line(static_cast<std::size_t>(bytes), '\0');
-    WideCharToMultiByte(kCodePageUtf8, 0, text, -1, &line[0], bytes);
-    line.back() = '\n';  // the terminator's place ends the line
+    std::string line = NativeText(text, NativeTextLength(text));
+    line += '\n';
     ssize_t ignored = ::write(STDERR_FILENO, line.data(), line.size());
     (void)ignored;  // nowhere to report a failed debug write
 }

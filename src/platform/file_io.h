@@ -31,6 +31,10 @@ enum class FileMode {
 // The OS spelling of a UTF-16 path: UTF-8, '\' turned into '/'. Null gives "".
 std::string NativePath(const TKWCHAR* path);
 
+// Whether err, returned by a File call, says that the file or a folder on
+// its path does not exist, rather than that it exists out of reach.
+bool IsMissingPathError(int err);
+
 class File {
   public:
     File() = default;
@@ -59,6 +63,9 @@ class File {
     // short of n only at the end of the file or on an error; an error
     // returns its errno, with got holding the bytes read before it.
     [[nodiscard]] int Read(void* dst, std::size_t n, std::size_t& got);
+    // Reads exactly n bytes into dst; a file that ends sooner (it shrank
+    // after its length was taken) gives an I/O error.
+    [[nodiscard]] int ReadExactly(void* dst, std::size_t n);
     // Writes all n bytes or returns the errno of the failure.
     [[nodiscard]] int Write(const void* src, std::size_t n);
 
@@ -69,6 +76,21 @@ class File {
   private:
     std::FILE* m_stream = nullptr;
 };
+
+// Test seam for reading: the calls a test can make fail, as a full disk, a
+// revoked permission or a failing device would.
+enum class FileCall {
+    kOpen,  // Open for reading
+    kSize,  // Size: the file's length
+    kRead,  // Read and ReadExactly
+};
+// When set, called before each such call with the bytes it asks for (0 for
+// kOpen and kSize). A nonzero result fails the call with that errno; for
+// kRead the hook may first lower bytes, and the call then delivers that many
+// bytes before it fails (a read that fails half way). Set it from one thread
+// while no file is being read; null removes it.
+using ReadFaultHook = int (*)(FileCall call, std::size_t& bytes);
+void SetReadFaultHook(ReadFaultHook hook);
 
 }  // namespace tk::platform
 

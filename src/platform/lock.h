@@ -4,7 +4,7 @@
 #ifndef TAVIKFCU_PLATFORM_LOCK_H
 #define TAVIKFCU_PLATFORM_LOCK_H
 
-#include "tavikfcu/TKCore.h"
+#include "tavikfcu/TKTypes.h"
 
 namespace tk::platform {
 

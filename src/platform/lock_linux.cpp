@@ -6,7 +6,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#if defined(__x86_64__) || defined(__i386__)
+#include "platform/features.h"
+
+#if TK_ARCH_X86
 #include <immintrin.h>
 #define TK_CPU_RELAX() _mm_pause()
 #else

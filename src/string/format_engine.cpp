@@ -13,9 +13,10 @@
 #include <cstring>
 #include <limits>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "platform/c_locale_numbers.h"
-#include "platform/codepage.h"
+#include "text/codepage.h"
+#include "text/wide_crt.h"
 
 namespace tk::detail {
 namespace {
@@ -68,6 +69,9 @@ class Sink {
         m_count += n;
     }
     void Fail() { m_failed = true; }
+    // A character conversion ran: its unit may be a NUL inside the output.
+    void MarkCharacter() { m_character = true; }
+    bool WroteCharacter() const { return m_character; }
 
     std::size_t Finish() {
         if (m_terminate) m_out[m_count < m_room ? m_count : m_room] = 0;
@@ -79,6 +83,7 @@ class Sink {
     std::size_t m_room;  // units that may be written before the terminator
     bool m_terminate;
     bool m_failed = false;
+    bool m_character = false;
     std::size_t m_count = 0;
 };
 
@@ -135,15 +140,20 @@ void EmitUnits(Sink& sink, const FormatSpec& spec, const TKWCHAR* s, std::size_t
 
 constexpr TKWCHAR kNullText[] = u"(null)";
 
-void EmitWideText(Sink& sink, const FormatSpec& spec, const TKWCHAR* s) {
+void EmitWideText(Sink& sink, const FormatSpec& spec, const TKWCHAR* s,
+                  MeasuredTexts* measured = nullptr) {
     if (!s) s = kNullText;
     // With a precision the text need not be terminated: never look past it.
-    std::size_t n = 0;
-    if (spec.precision >= 0) {
+    std::size_t n;
+    if (measured && measured->Take(s, n)) {
+        if (spec.precision >= 0 && n > static_cast<std::size_t>(spec.precision))
+            n = static_cast<std::size_t>(spec.precision);
+    } else if (spec.precision >= 0) {
         std::size_t cap = static_cast<std::size_t>(spec.precision);
-        while (n < cap && s[n]) ++n;
+        const TKWCHAR* end = tk::platform::FindUnitN(s, cap, 0);
+        n = end ? static_cast<std::size_t>(end - s) : cap;
     } else {
-        while (s[n]) ++n;
+        n = tk::platform::LongTextLength(s);
     }
     EmitUnits(sink, spec, s, n);
 }
@@ -440,7 +450,8 @@ void EmitFloat(Sink& sink, const FormatSpec& spec, double value) {
 
 // ---- one conversion ---------------------------------------------------------------------
 
-void EmitConversion(Sink& sink, const FormatSpec& spec, const FormatArg& arg) {
+void EmitConversion(Sink& sink, const FormatSpec& spec, const FormatArg& arg,
+                    MeasuredTexts* measured) {
     switch (spec.letter) {
         case u'd':
         case u'i':
@@ -474,6 +485,7 @@ void EmitConversion(Sink& sink, const FormatSpec& spec, const FormatArg& arg) {
             break;
         case u'c':
         case u'C':
+            sink.MarkCharacter();
             if (arg.kind == FormatArgKind::kNarrowChar) {
                 EmitNarrowChar(sink, spec, static_cast<char>(arg.i));
             } else {
@@ -486,7 +498,7 @@ void EmitConversion(Sink& sink, const FormatSpec& spec, const FormatArg& arg) {
             if (arg.kind == FormatArgKind::kNarrowText)
                 EmitNarrowText(sink, spec, static_cast<const char*>(arg.p));
             else
-                EmitWideText(sink, spec, static_cast<const TKWCHAR*>(arg.p));
+                EmitWideText(sink, spec, static_cast<const TKWCHAR*>(arg.p), measured);
             break;
         case u'%':
             sink.Put(u'%');
@@ -709,7 +721,7 @@ FormatArg ReadArgument(const FormatSpec& spec, FormatArgs& args) {
 // ---- the walk ------------------------------------------------------------------------------
 
 std::size_t FormatWideArgs(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format,
-                           FormatArgs& args) {
+                           FormatArgs& args, bool* mayHoldNul) {
     Sink sink(out, capacity);
     const TKWCHAR* p = format;
     for (;;) {
@@ -725,8 +737,9 @@ std::size_t FormatWideArgs(TKWCHAR* out, std::size_t capacity, const TKWCHAR* fo
         }
         FormatSpec spec;
         p = ParseConversion(p, args, spec);
-        EmitConversion(sink, spec, ReadArgument(spec, args));
+        EmitConversion(sink, spec, ReadArgument(spec, args), args.measured);
     }
+    if (mayHoldNul) *mayHoldNul = sink.WroteCharacter();
     return sink.Finish();
 }
 

@@ -44,10 +44,34 @@
 
 namespace tk::detail {
 
+// Lengths of wide text arguments that one walk over the arguments (the
+// estimate) measured, for the next walk over the same arguments (the
+// output), so a long text is read once less. A text is found by its address
+// in walk order; one not found is measured again.
+struct MeasuredTexts {
+    static constexpr int kCapacity = 8;
+    const TKWCHAR* text[kCapacity];
+    std::size_t units[kCapacity];
+    int count = 0;
+    int next = 0;
+
+    void Record(const TKWCHAR* s, std::size_t n) {
+        if (count == kCapacity) return;
+        text[count] = s;
+        units[count++] = n;
+    }
+    bool Take(const TKWCHAR* s, std::size_t& n) {
+        if (next == count || text[next] != s) return false;
+        n = units[next++];
+        return true;
+    }
+};
+
 // A va_list in a struct, so one argument cursor can be shared by reference
 // between the walkers (a va_list parameter cannot portably be passed on).
 struct FormatArgs {
     va_list ap;
+    MeasuredTexts* measured = nullptr;
 };
 
 // The size prefix of a conversion.
@@ -125,9 +149,11 @@ inline constexpr std::size_t kFormatFailed = static_cast<std::size_t>(-1);
 // Formats into out, writing at most capacity units including a terminator
 // (nothing at all when capacity is 0; out may then be null). Returns the
 // units the complete output needs, terminator excluded, or kFormatFailed.
-// Output longer than capacity - 1 is cut and still terminated.
+// Output longer than capacity - 1 is cut and still terminated. When
+// mayHoldNul is given, it says whether a character conversion (%c, %C) ran:
+// only those can put a NUL inside the output.
 [[nodiscard]] std::size_t FormatWideArgs(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format,
-                                         FormatArgs& args);
+                                         FormatArgs& args, bool* mayHoldNul = nullptr);
 [[nodiscard]] std::size_t FormatWideV(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format,
                                       va_list args);
 [[nodiscard]] std::size_t FormatWide(TKWCHAR* out, std::size_t capacity, const TKWCHAR* format,

@@ -2,7 +2,7 @@
 //
 // Every comparison reads the texts up to the first NUL of either, like the
 // C runtime, so NULs inside a string's header length end the comparison.
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKString.h"
 
 namespace crt = tk::platform;

@@ -2,7 +2,7 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "tavikfcu/TKString.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <limits>
 #include <new>
 
-#include "core/heap.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "text/wide_crt.h"
 #include "string/format_engine.h"
 #include "tavikfcu/TKString.h"
 
@@ -55,7 +55,8 @@ const TKWCHAR* EstimateLetterAt(const FormatSpec& spec) {
 
 // The estimate's item length for one parsed conversion whose argument (read
 // the engine's way, so the walk stays on the real arguments) is arg.
-std::int64_t EstimateItem(const FormatSpec& spec, const FormatArg& arg) {
+std::int64_t EstimateItem(const FormatSpec& spec, const FormatArg& arg,
+                          tk::detail::MeasuredTexts* measured) {
     std::int64_t item = 2 * static_cast<std::int64_t>(spec.altCount);
     const TKWCHAR* letterAt = EstimateLetterAt(spec);
     if (letterAt != spec.letterAt) {
@@ -70,11 +71,14 @@ std::int64_t EstimateItem(const FormatSpec& spec, const FormatArg& arg) {
         case u's':
         case u'S': {
             std::int64_t length = 6;  // the null rendering
-            if (arg.p) {
-                length = arg.kind == FormatArgKind::kNarrowText
-                             ? tk::platform::lstrlenA(static_cast<const char*>(arg.p))
-                             : tk::platform::lstrlenW(static_cast<const TKWCHAR*>(arg.p));
+            if (arg.p && arg.kind == FormatArgKind::kNarrowText) {
+                length = tk::platform::lstrlenA(static_cast<const char*>(arg.p));
                 if (length < 1) length = 1;
+            } else if (arg.p) {
+                const auto* text = static_cast<const TKWCHAR*>(arg.p);
+                const std::size_t units = tk::platform::LongTextLength(text);
+                if (measured) measured->Record(text, units);
+                length = units > 0 ? static_cast<std::int64_t>(units) : 1;
             }
             return item + FitText(length, spec);
         }
@@ -115,7 +119,7 @@ std::int64_t EstimateFormattedLength(const TKWCHAR* format, FormatArgs& args) {
         }
         FormatSpec spec;
         p = tk::detail::ParseConversion(p, args, spec);
-        n += EstimateItem(spec, tk::detail::ReadArgument(spec, args));
+        n += EstimateItem(spec, tk::detail::ReadArgument(spec, args), args.measured);
     }
     return n;
 }
@@ -135,37 +139,39 @@ void CTKString::Format(const TKWCHAR* format, ...) {
 void CTKString::FormatV(const TKWCHAR* format, va_list args) {
     if (!format) return;
 
+    tk::detail::MeasuredTexts measured;
     FormatArgs estimateArgs;
+    estimateArgs.measured = &measured;
     va_copy(estimateArgs.ap, args);
     std::int64_t estimate = EstimateFormattedLength(format, estimateArgs);
     va_end(estimateArgs.ap);
     if (estimate < 0) estimate = 0;
 
-    // A replaced body stays alive until the text is written, so arguments
-    // that point into it are still readable.
-    CTKString previous;
-    auto replaceBody = [&](int length) {
-        CTKString fresh;
-        if (length > 0) fresh.m_chars = NewBody(length)->Chars();
-        if (previous.IsEmptyRecord()) std::swap(previous.m_chars, m_chars);
-        std::swap(m_chars, fresh.m_chars);  // fresh lets go of any interim body
+    // The body the string starts with stays alive until the text is
+    // written, so arguments that point into it are still readable; interim
+    // bodies that proved too small are let go at once. An estimate no body
+    // can hold sizes nothing: the real length will.
+    const std::int64_t current = GetLength();
+    const std::int64_t size = estimate <= kMaxLength && estimate > current ? estimate : current;
+    FormerBody previous = PrepareToWrite(static_cast<int>(size), Keep::kNothing);
+    auto replaceBody = [&](int units) {
+        FormerBody interim = PrepareToWrite(units, Keep::kNothing);
+        if (!previous) previous = std::move(interim);
     };
 
-    bool shared = !IsEmptyRecord() && tkAtomicLoad(&Header()->refs) >= 2;
-    if (shared || estimate > GetAllocLength()) {
-        // An estimate no body can hold sizes nothing: the real length will.
-        std::int64_t length = GetLength();
-        std::int64_t size = estimate <= kMaxLength && estimate > length ? estimate : length;
-        if (shared || size > GetAllocLength()) replaceBody(static_cast<int>(size));
-    }
-
+    bool mayHoldNul = false;
+    std::size_t written = 0;
     try {
         for (;;) {
             std::size_t capacity =
                 IsEmptyRecord() ? 0 : static_cast<std::size_t>(GetAllocLength()) + 1;
             FormatArgs formatArgs;
+            formatArgs.measured = &measured;
+            measured.next = 0;
             va_copy(formatArgs.ap, args);
-            std::size_t needed = tk::detail::FormatWideArgs(m_chars, capacity, format, formatArgs);
+            std::size_t needed =
+                tk::detail::FormatWideArgs(m_chars, capacity, format, formatArgs, &mayHoldNul);
+            written = needed;
             va_end(formatArgs.ap);
             if (needed == tk::detail::kFormatFailed ||
                 needed > static_cast<std::size_t>(kMaxLength))
@@ -184,8 +190,9 @@ void CTKString::FormatV(const TKWCHAR* format, va_list args) {
     }
 
     if (IsEmptyRecord()) return;
-    // A %c of 0 ends the text, as in the C runtime's wide output.
-    int length = tk::platform::lstrlenW(m_chars);
+    // A %c of 0 ends the text, as in the C runtime's wide output; nothing
+    // else can put a NUL inside it.
+    int length = mayHoldNul ? tk::platform::lstrlenW(m_chars) : static_cast<int>(written);
     Header()->length = length;
     m_chars[length] = 0;
 }

@@ -6,7 +6,7 @@
 // never reaching back before where the middle parts ended). Taking each
 // middle part at its leftmost place is never worse than any later place,
 // so this greedy walk decides a match without backtracking.
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKString.h"
 
 namespace {

@@ -2,14 +2,14 @@
 //
 // Searches and trims measure the text like the C runtime (up to the first
 // NUL); Replace, Remove, Insert and Delete work on the header length and
-// keep NULs inside the text. Every change goes through Unshare (or a fresh
-// body) first, and only when something actually changes: an operation that
-// finds nothing to do leaves a shared body shared.
+// keep NULs inside the text. Every change goes through PrepareToWrite first,
+// and only when something actually changes: an operation that finds nothing
+// to do leaves a shared body shared.
 #include <climits>
 #include <cstring>
 #include <new>
 
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKString.h"
 
 namespace crt = tk::platform;
@@ -143,7 +143,7 @@ int CTKString::Replace(TKWCHAR oldCh, TKWCHAR newCh) {
     const TKWCHAR* hit = crt::FindUnitN(m_chars, static_cast<std::size_t>(length), oldCh);
     if (!hit) return 0;
     int from = static_cast<int>(hit - m_chars);
-    Unshare();
+    PrepareToWrite(GetLength(), Keep::kText);
     int count = 0;
     for (int i = from; i < length; ++i) {
         if (m_chars[i] == oldCh) {
@@ -207,22 +207,19 @@ int CTKString::Replace(const TKWCHAR* oldText, const TKWCHAR* newText) {
         MoveUnits(dst, src, static_cast<int>(srcEnd - src));
     };
 
-    const bool sole = !IsEmptyRecord() && Header()->refs < 2;
-    if (sole && total <= length) {
+    // Shared, or too small: the text is rewritten from the former body into
+    // a new one of the old length or, when that is too small, the new one.
+    FormerBody former = PrepareToWrite(total > length ? total : length, Keep::kNothing);
+    if (former) {
+        rewrite(m_chars, former.Chars(), former.Chars() + length);
+    } else if (total <= length) {
         rewrite(m_chars, m_chars, m_chars + length);
-    } else if (sole && total <= GetAllocLength()) {
+    } else {
         // Growing in place: park the text at the end of the body first, so
         // the rewrite (which gains total - length units) never catches up.
         TKWCHAR* parked = m_chars + (total - length);
         MoveUnits(parked, m_chars, length);
         rewrite(m_chars, parked, parked + length);
-    } else {
-        // Shared, or too small: the fresh body is what Unshare would give
-        // (length units) or, when that is too small, one for the new length.
-        Body* fresh = NewBody(total > length ? total : length);
-        rewrite(fresh->Chars(), m_chars, m_chars + length);
-        ReleaseBody();
-        m_chars = fresh->Chars();
     }
     Header()->length = total;
     m_chars[total] = 0;
@@ -234,7 +231,7 @@ int CTKString::Remove(TKWCHAR ch) {
     const TKWCHAR* hit = crt::FindUnitN(m_chars, static_cast<std::size_t>(length), ch);
     if (!hit) return 0;
     const int from = static_cast<int>(hit - m_chars);
-    Unshare();
+    PrepareToWrite(GetLength(), Keep::kText);
     int kept = from;
     for (int i = from; i < length; ++i)
         if (m_chars[i] != ch) m_chars[kept++] = m_chars[i];
@@ -264,7 +261,7 @@ int CTKString::Delete(int index, int count) {
     if (index < 0) index = 0;
     if (count < 1 || index >= length) return length;
     if (count > length - index) count = length - index;
-    Unshare();
+    PrepareToWrite(GetLength(), Keep::kText);
     MoveUnits(m_chars + index, m_chars + index + count, length - index - count + 1);
     Header()->length = length - count;
     return length;
@@ -304,7 +301,7 @@ int LeadingRun(const TKWCHAR* s, Pred pred) {
     do {                                              \
         int skip = LeadingRun(m_chars, pred);         \
         if (skip == 0) return;                        \
-        Unshare();                                    \
+        PrepareToWrite(GetLength(), Keep::kText);     \
         int rest = GetLength() - skip;                \
         MoveUnits(m_chars, m_chars + skip, rest + 1); \
         Header()->length = rest;                      \
@@ -315,7 +312,7 @@ int LeadingRun(const TKWCHAR* s, Pred pred) {
         const TKWCHAR* run = TrailingRun(m_chars, pred); \
         if (!run) return;                                \
         int keep = static_cast<int>(run - m_chars);      \
-        Unshare();                                       \
+        PrepareToWrite(GetLength(), Keep::kText);        \
         m_chars[keep] = 0;                               \
         Header()->length = keep;                         \
     } while (0)
@@ -330,7 +327,7 @@ void CTKString::TrimLeft(TKWCHAR ch) {
         int length = GetLength(), skip = 0;
         while (skip < length && m_chars[skip] == 0) ++skip;
         if (skip == 0) return;
-        Unshare();
+        PrepareToWrite(GetLength(), Keep::kText);
         MoveUnits(m_chars, m_chars + skip, length - skip + 1);
         Header()->length = length - skip;
         return;
@@ -369,7 +366,7 @@ void CTKString::Trim() {
 void CTKString::MakeUpper() {
     for (int i = 0; m_chars[i]; ++i) {
         if (crt::ToUpperUnit(m_chars[i]) != m_chars[i]) {
-            Unshare();
+            PrepareToWrite(GetLength(), Keep::kText);
             crt::_wcsupr(m_chars + i);
             return;
         }
@@ -379,7 +376,7 @@ void CTKString::MakeUpper() {
 void CTKString::MakeLower() {
     for (int i = 0; m_chars[i]; ++i) {
         if (crt::ToLowerUnit(m_chars[i]) != m_chars[i]) {
-            Unshare();
+            PrepareToWrite(GetLength(), Keep::kText);
             crt::_wcslwr(m_chars + i);
             return;
         }
@@ -388,6 +385,6 @@ void CTKString::MakeLower() {
 
 void CTKString::MakeReverse() {
     if (lstrlenW(m_chars) < 2) return;
-    Unshare();
+    PrepareToWrite(GetLength(), Keep::kText);
     crt::_wcsrev(m_chars);
 }

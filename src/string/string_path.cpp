@@ -3,8 +3,8 @@
 // Results use '\' separators on every platform; the library's file
 // functions accept them. A path that climbs above the top of the base, or
 // that starts with a dot name other than "." and "..", is refused.
-#include "core/heap.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKString.h"
 
 namespace {

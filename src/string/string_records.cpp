@@ -3,8 +3,9 @@
 // the ANSI code page, one NUL byte.
 #include <cstdint>
 
-#include "core/scratch_pools.h"
-#include "platform/wide_crt.h"
+#include "memory/scratch_pools.h"
+#include "string/temp_strings.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKString.h"
 
 namespace {

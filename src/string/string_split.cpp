@@ -1,6 +1,6 @@
 // Splitting a text into heap pieces, and tidying such arrays.
-#include "core/heap.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKString.h"
 
 namespace {

@@ -1,16 +1,22 @@
-// CTKString bodies: where they come from, sharing, copy-on-write, locking,
-// construction, assignment, concatenation and conversion out.
+// CTKString bodies: where they come from, the move to a writable body,
+// locking, construction, assignment, concatenation and conversion out. The
+// sharing rules themselves are written once, at CTKString::Body.
 //
 // A body is [refs | length | capacity | units... | NUL]. Capacities 64, 128,
 // 256 and 512 mean a block of scratch pool 1..4; any other capacity means
-// the heap. refs counts sharers; -1 marks a locked body and the static empty
-// record, which is never written.
+// the heap. The static empty record is never written.
+//
+// A heap block holds one private word before the body: its room, the units
+// of text the block can hold. The capacity a string reports stays exact
+// (what was asked for), while a body that grows gets a block half as large
+// again as its text, so that appends that fit the room only move the
+// reported capacity instead of reallocating every time.
 #include <cstring>
 
-#include "core/heap.h"
-#include "core/scratch_pools.h"
-#include "platform/codepage.h"
-#include "platform/wide_crt.h"
+#include "memory/heap.h"
+#include "memory/scratch_pools.h"
+#include "text/codepage.h"
+#include "text/wide_crt.h"
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKString.h"
 
@@ -57,18 +63,31 @@ inline int PoolIndexForCapacity(int capacity) {
     }
 }
 
-// Reference counts are plain int32 fields of the body (the layout is fixed),
-// changed with atomic builtins.
-inline std::int32_t LoadRefs(const std::int32_t* refs) {
-    return tkAtomicLoad(refs);
-}
-
 inline void CopyUnits(TKWCHAR* dst, const TKWCHAR* src, int n) {
     if (n > 0) std::memmove(dst, src, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
 }
 
-inline std::size_t HeapBodyBytes(int length) {
-    return 12 + (static_cast<std::size_t>(length) + 1) * sizeof(TKWCHAR);
+// ---- heap blocks: [room | body header | units... | NUL | spare] ----
+
+constexpr std::size_t kRoomBytes = sizeof(std::int32_t);
+constexpr std::int64_t kLongestText = 0x7FFFFFFE;  // a length and its terminator fit an int
+
+inline std::size_t HeapBlockBytes(int room) {
+    return kRoomBytes + 12 + (static_cast<std::size_t>(room) + 1) * sizeof(TKWCHAR);
+}
+inline void* BlockOfBody(void* body) {
+    return static_cast<char*>(body) - kRoomBytes;
+}
+inline void* BodyOfBlock(void* block) {
+    return static_cast<char*>(block) + kRoomBytes;
+}
+
+// Room for a body that grows from `length` units to `needed`: half as much
+// again as the text, so n one-unit appends cost O(log n) reallocations.
+inline int GrownRoom(int length, int needed) {
+    std::int64_t room = static_cast<std::int64_t>(length) + length / 2;
+    if (room > kLongestText) room = kLongestText;
+    return room > needed ? static_cast<int>(room) : needed;
 }
 
 TKWCHAR g_allocFailed[] = TKL("Alloc failed!");
@@ -78,14 +97,17 @@ TKWCHAR g_reallocFailed[] = TKL("ReAlloc failed!");
 
 // ---- body management -----------------------------------------------------------
 
-CTKString::Body* CTKString::NewBody(int length) {
+CTKString::Body* CTKString::NewBody(int length, int room) {
     Body* body;
     if (length <= kLargestPooledLength) {
         int pool = PoolIndexForLength(length);
         body = static_cast<Body*>(tk::detail::ScratchPool(pool).Alloc());
         body->capacity = 64 << pool;
     } else {
-        body = static_cast<Body*>(tk::detail::HeapAlloc(HeapBodyBytes(length)));
+        if (room < length) room = length;
+        void* block = tk::detail::HeapAlloc(HeapBlockBytes(room));
+        body = static_cast<Body*>(BodyOfBlock(block));
+        body->Room() = room;
         body->capacity = length;
     }
     body->refs = 1;
@@ -99,86 +121,67 @@ void CTKString::FreeBody(Body* body) {
     if (pool >= 0)
         tk::detail::ScratchPool(pool).Free(body);
     else
-        tk::detail::HeapFree(body);
-}
-
-bool CTKString::IsEmptyRecord() const {
-    return m_chars == EmptyChars();
-}
-
-void CTKString::AllocBody(int length) {
-    m_chars = length <= 0 ? EmptyChars() : NewBody(length)->Chars();
+        tk::detail::HeapFree(BlockOfBody(body));
 }
 
 void CTKString::ReleaseBody() {
-    if (IsEmptyRecord()) return;
-    Body* body = Header();
-    // A sole owner (or a locked body) needs no atomic change: nobody else
-    // can reach the body to add a reference.
-    std::int32_t refs = LoadRefs(&body->refs);
-    if (refs <= 1 || tkAtomicDecrement(&body->refs) <= 1) FreeBody(body);
+    DropBody(Header());
     m_chars = EmptyChars();
 }
 
-void CTKString::Reallocate(int minLength) {
-    int length = GetLength();
-    int size = minLength > length ? minLength : length;
-    Body* fresh = NewBody(size);
-    CopyUnits(fresh->Chars(), m_chars, length + 1);
-    fresh->length = length;
-    ReleaseBody();
-    m_chars = fresh->Chars();
-}
-
-void CTKString::Unshare() {
-    if (IsEmptyRecord()) return;
-    if (LoadRefs(&Header()->refs) >= 2) Reallocate(GetLength());
+CTKString::FormerBody CTKString::MoveToWritableBody(int minLength, Keep keep) {
+    Body* body = Header();
+    const int length = body->length;
+    if (keep == Keep::kText && body->IsOwnedAlone() && body->IsOnHeap()) {
+        // A heap body owned alone grows where the allocator can, with room
+        // to spare; the reported capacity is what was asked for.
+        const int room = GrownRoom(length, minLength);
+        void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(room));
+        body = static_cast<Body*>(BodyOfBlock(block));
+        body->Room() = room;
+        body->capacity = minLength;
+        m_chars = body->Chars();
+        return FormerBody();
+    }
+    TKWCHAR* fresh;
+    if (keep == Keep::kText) {
+        // Only a body that grows gets spare room; a copy made to unshare
+        // fits its text.
+        const int units = minLength > length ? minLength : length;
+        Body* made = NewBody(units, minLength > length ? GrownRoom(length, minLength) : units);
+        CopyUnits(made->Chars(), m_chars, length + 1);
+        made->length = length;
+        fresh = made->Chars();
+    } else {
+        fresh = minLength > 0 ? NewBody(minLength)->Chars() : EmptyChars();
+    }
+    m_chars = fresh;
+    return FormerBody(body);
 }
 
 void CTKString::AssignText(const TKWCHAR* text, int count) {
     if (count <= 0) count = 0;
-    if (IsEmptyRecord() && count == 0) return;
-    Body* body = Header();
-    if (!IsEmptyRecord() && LoadRefs(&body->refs) < 2 && count <= body->capacity) {
-        CopyUnits(m_chars, text, count);  // in place; a locked body stays locked
-    } else {
-        // The new body is filled before the old one is let go, so text may
-        // point into this string.
-        TKWCHAR* fresh = count > 0 ? NewBody(count)->Chars() : EmptyChars();
-        CopyUnits(fresh, text, count);
-        ReleaseBody();
-        m_chars = fresh;
-        if (count == 0) return;
-    }
+    // In place when this string may write there (a locked body stays
+    // locked); otherwise the former body lives until the copy is done, as
+    // text may point into it.
+    FormerBody former = PrepareToWrite(count, Keep::kNothing);
+    if (IsEmptyRecord()) return;
+    CopyUnits(m_chars, text, count);
     Header()->length = count;
     m_chars[count] = 0;
 }
 
 void CTKString::AppendText(const TKWCHAR* text, int count) {
     if (count <= 0) return;
-    int length = GetLength();
-    int total = length + count;
-    Body* body = Header();
-    bool sole = !IsEmptyRecord() && LoadRefs(&body->refs) < 2;
-    if (sole && total <= body->capacity) {
-        CopyUnits(m_chars + length, text, count);
-    } else if (sole && body->refs == 1 && PoolIndexForCapacity(body->capacity) < 0 &&
-               total > kLargestPooledLength) {
-        // A heap body we own alone grows in place where the allocator can,
-        // keeping the exact capacity without copying the text each time.
-        bool inside = text >= m_chars && text < m_chars + length;
-        std::ptrdiff_t offset = inside ? text - m_chars : 0;
-        body = static_cast<Body*>(tk::detail::HeapRealloc(body, HeapBodyBytes(total)));
-        body->capacity = total;
-        m_chars = body->Chars();
-        CopyUnits(m_chars + length, inside ? m_chars + offset : text, count);
-    } else {
-        Body* fresh = NewBody(total);
-        CopyUnits(fresh->Chars(), m_chars, length);
-        CopyUnits(fresh->Chars() + length, text, count);
-        ReleaseBody();  // only now: text may be this string's own
-        m_chars = fresh->Chars();
-    }
+    const int length = GetLength();
+    const int total = length + count;
+    const TKWCHAR* const before = m_chars;
+    FormerBody former = PrepareToWrite(total, Keep::kText);
+    // Text inside this string moved with it when the body moved (a body
+    // that grew in place has no former copy): it is read at its offset.
+    if (m_chars != before && text >= before && text < before + length)
+        text = m_chars + (text - before);
+    CopyUnits(m_chars + length, text, count);
     Header()->length = total;
     m_chars[total] = 0;
 }
@@ -190,10 +193,7 @@ void CTKString::AssignAnsi(const char* text) {
         AssignText(nullptr, 0);
         return;
     }
-    if (IsEmptyRecord() || LoadRefs(&Header()->refs) >= 2 || bytes > GetAllocLength()) {
-        ReleaseBody();
-        AllocBody(bytes);
-    }
+    PrepareToWrite(bytes, Keep::kNothing);
     // An ANSI byte never yields more than one UTF-16 unit, so bytes + 1
     // units always hold the conversion.
     m_chars[0] = 0;
@@ -216,7 +216,7 @@ void CTKString::CopyUnshareable(const CTKString& src) {
 
 CTKString::CTKString(TKWCHAR ch, int count) : m_chars(EmptyChars()) {
     if (count < 1) return;
-    AllocBody(count);
+    PrepareToWrite(count, Keep::kNothing);
     for (int i = 0; i < count; ++i) m_chars[i] = ch;
 }
 
@@ -234,7 +234,7 @@ CTKString::CTKString(const char* text) : m_chars(EmptyChars()) {
 
 CTKString::CTKString(const char* text, int count) : m_chars(EmptyChars()) {
     if (!text || count <= 0) return;
-    AllocBody(count);
+    PrepareToWrite(count, Keep::kNothing);
     int units = tk::platform::MultiByteToWideChar(tk::platform::kCodePageAnsi, 0, text, count,
                                                   m_chars, count + 1);
     Header()->length = units;
@@ -289,11 +289,6 @@ CTKString& CTKString::operator+=(const TKWCHAR* text) {
     return *this;
 }
 
-CTKString& CTKString::operator+=(TKWCHAR ch) {
-    AppendText(&ch, 1);
-    return *this;
-}
-
 CTKString& CTKString::operator+=(char ch) {
     return *this += static_cast<TKWCHAR>(static_cast<signed char>(ch));
 }
@@ -345,18 +340,17 @@ CTKString operator+(char a, const CTKString& b) {
 // ---- direct buffer access ----------------------------------------------------------------
 
 void CTKString::SetAt(int index, TKWCHAR ch) {
-    Unshare();
+    PrepareToWrite(GetLength(), Keep::kText);
     m_chars[index] = ch;
 }
 
 TKWCHAR* CTKString::GetBuffer(int minLength) {
-    if (LoadRefs(&Header()->refs) < 2 && minLength <= GetAllocLength()) return m_chars;
-    Reallocate(minLength);
+    PrepareToWrite(minLength, Keep::kText);
     return m_chars;
 }
 
 void CTKString::ReleaseBuffer(int newLength) {
-    Unshare();
+    PrepareToWrite(GetLength(), Keep::kText);
     if (IsEmptyRecord()) return;  // nothing to record; never write the record
     const int capacity = GetAllocLength();
     if (newLength < 0) {
@@ -379,9 +373,22 @@ TKWCHAR* CTKString::GetBufferSetLength(int newLength) {
     return m_chars;
 }
 
+// Not a change of the text: the string moves to a body that fits, and a
+// shared body is simply let go by this string.
 void CTKString::FreeExtra() {
-    if (GetLength() == GetAllocLength()) return;
-    int length = GetLength();
+    Body* body = Header();
+    const int length = body->length;
+    const bool ownHeapBody = body->IsOwnedAlone() && body->IsOnHeap();
+    if (length == body->capacity && !(ownHeapBody && body->Room() > length)) return;
+    if (ownHeapBody && length > kLargestPooledLength) {
+        // The block shrinks where it lies: no copy, no spare room.
+        void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(length));
+        body = static_cast<Body*>(BodyOfBlock(block));
+        body->Room() = length;
+        body->capacity = length;
+        m_chars = body->Chars();
+        return;
+    }
     TKWCHAR* fresh = length > 0 ? NewBody(length)->Chars() : EmptyChars();
     CopyUnits(fresh, m_chars, length);
     ReleaseBody();
@@ -389,20 +396,19 @@ void CTKString::FreeExtra() {
 }
 
 TKWCHAR* CTKString::LockBuffer() {
-    GetBuffer(0);
-    if (!IsEmptyRecord()) Header()->refs = -1;
+    PrepareToWrite(0, Keep::kText);
+    if (!IsEmptyRecord()) Header()->Lock();
     return m_chars;
 }
 
 void CTKString::UnlockBuffer() {
-    if (!IsEmptyRecord()) Header()->refs = 1;
+    if (!IsEmptyRecord()) Header()->Unlock();
 }
 
 void CTKString::Empty() {
     // A zero-length body of its own (left by assigning empty text) is let go
     // as well, so Empty always gives memory back unless the body is locked.
-    if (IsEmptyRecord()) return;
-    if (LoadRefs(&Header()->refs) < 0) {
+    if (Header()->IsLocked()) {
         Header()->length = 0;
         m_chars[0] = 0;
         return;

@@ -5,7 +5,9 @@
 #ifndef TAVIKFCU_TEXT_ASCII_RUNS_H
 #define TAVIKFCU_TEXT_ASCII_RUNS_H
 
-#if defined(__SSE2__)
+#include "platform/features.h"
+
+#if TK_HAVE_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -19,7 +21,7 @@ namespace tk::platform::detail {
 // returns how many there were.
 inline std::size_t WidenAsciiRun(const unsigned char* s, std::size_t n, char16_t* out) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
     const __m128i zero = _mm_setzero_si128();
     while (i + 16 <= n) {
         __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
@@ -41,7 +43,7 @@ inline std::size_t WidenAsciiRun(const unsigned char* s, std::size_t n, char16_t
 // only); returns how many there were.
 inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
     const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
     while (i + 16 <= n) {
         __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
@@ -60,7 +62,7 @@ inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
 // Whether the 16 bytes at s (all readable) are ASCII: the test by which a
 // character-by-character loop hands a long ASCII stretch to the runs above.
 inline bool IsAsciiBlock(const unsigned char* s) {
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
     return _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))) == 0;
 #else
     std::uint64_t a, b;
@@ -72,7 +74,7 @@ inline bool IsAsciiBlock(const unsigned char* s) {
 
 // Whether the 16 units at s (all readable) are below 0x80.
 inline bool IsAsciiBlock(const char16_t* s) {
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
     __m128i any = _mm_and_si128(_mm_or_si128(a, b), _mm_set1_epi16(static_cast<short>(0xFF80)));

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "core/heap.h"
+#include "memory/heap.h"
 #include "tavikfcu/TKCollection.h"
 
 namespace {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "file_test_support.h"
+#include "platform/file_io.h"
 #include "tavikfcu/TKFile.h"
 
 namespace {
@@ -350,3 +351,62 @@ TEST(CsvBuffer, FilePastFourGiBIsMeasuredIn64Bits) {
 }
 
 }  // namespace
+
+// ---- failures while reading -------------------------------------------------------
+
+namespace {
+
+// Fails the nth read from now (1-based) half way, with EIO.
+int g_readsBeforeFault;
+
+int FailNthRead(tk::platform::FileCall call, std::size_t& bytes) {
+    if (call != tk::platform::FileCall::kRead || --g_readsBeforeFault != 0) return 0;
+    bytes /= 2;
+    return EIO;
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    for (int fd = 0; fd < 1024; ++fd) n += fcntl(fd, F_GETFD) != -1;
+    return n;
+}
+
+}  // namespace
+
+TEST(CsvReader, ReadFailingHalfWayStopsWithTheErrorNeverAsTheEnd) {
+    // Three windows of rows; the reads are: the byte-order mark, the first
+    // window, then the refill that fails half way.
+    std::string bytes = "id,name\n";
+    for (int i = 0; bytes.size() < 3 * kWindow; ++i)
+        bytes += std::to_string(i) + ",name " + std::to_string(i) + "\n";
+    TempFolder dir;
+    const std::u16string path = Wide(dir.Write("rows.csv", bytes));
+    const int descriptors = OpenDescriptors();
+    {
+        g_readsBeforeFault = 3;
+        tk::platform::SetReadFaultHook(FailNthRead);
+        CTKCSVFileReader reader;
+        ASSERT_TRUE(reader.Open(path.c_str()));
+        std::vector<CTKString> row;
+        int rows = 0;
+        bool intact = true;
+        while (reader.NextRow(row)) {
+            intact = intact && U16(row) == (std::vector<std::u16string>{
+                                               Wide(std::to_string(rows)),
+                                               u"name " + Wide(std::to_string(rows))});
+            ++rows;
+        }
+        tk::platform::SetReadFaultHook(nullptr);
+        EXPECT_TRUE(intact);
+        EXPECT_GT(rows, 1000);
+        EXPECT_EQ(std::u16string(reader.GetLastError()), u"读取 " + path + u" 失败，错误码: 5");
+
+        // Rewinding reads the whole file again once the device recovers.
+        ASSERT_TRUE(reader.GoToFirstRow());
+        int all = 0;
+        while (reader.NextRow(row)) ++all;
+        EXPECT_GT(all, rows);
+        EXPECT_EQ(std::u16string(reader.GetLastError()), u"");
+    }
+    EXPECT_EQ(OpenDescriptors(), descriptors);
+}

@@ -6,6 +6,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
 #include "platform/file_replace.h"
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKJson.h"
@@ -48,6 +50,7 @@ class JsonFiles : public ::testing::Test {
     void TearDown() override {
         tkSetDebugOutputSink(nullptr);
         tk::platform::SetWriteFaultHook(nullptr);
+        tk::platform::SetReadFaultHook(nullptr);
         std::string command = "rm -rf '" + dir_ + "'";
         ASSERT_EQ(std::system(command.c_str()), 0);
     }
@@ -427,4 +430,71 @@ TEST_F(JsonFiles, FailedSaveOnAFullFileSystemKeepsTheOldFile) {
     });
     if (report.rfind("SKIP: ", 0) == 0) GTEST_SKIP() << report;
     EXPECT_EQ(report, "");
+}
+
+// ---- failures while reading -------------------------------------------------------
+
+namespace {
+
+// The one call the read seam fails, and how.
+tk::platform::FileCall g_failCall;
+int g_failErrno;
+
+int FailOneCall(tk::platform::FileCall call, std::size_t& bytes) {
+    if (call != g_failCall) return 0;
+    bytes /= 2;  // a read delivers half the file, then fails
+    return g_failErrno;
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    for (int fd = 0; fd < 1024; ++fd) n += fcntl(fd, F_GETFD) != -1;
+    return n;
+}
+
+}  // namespace
+
+TEST_F(JsonFiles, ReadFailuresBecomeErrorHandlesAndLeaveNothingOpen) {
+    using tk::platform::FileCall;
+    struct Row {
+        const char* name;
+        FileCall call;
+        int err;
+        int status;
+        const char* code;
+    } rows[] = {
+        {"open refused", FileCall::kOpen, EACCES, 14, "0xD"},
+        {"file gone between listing and opening", FileCall::kOpen, ENOENT, 2, "0x2"},
+        {"length cannot be taken", FileCall::kSize, EOVERFLOW, 14, "0x4B"},
+        {"device fails half way through the read", FileCall::kRead, EIO, 14, "0x5"},
+    };
+    std::string text = "{\"cities\":[";
+    for (int i = 0; i < 2000; ++i) text += "\"city " + std::to_string(i) + "\",";
+    text += "\"city 2000\"],\"last\":\"end\"}";
+    Write("cities.json", text);
+    const CTKString path = WidePath("cities.json");
+    const int descriptors = OpenDescriptors();
+    for (const Row& row : rows) {
+        g_failCall = row.call;
+        g_failErrno = row.err;
+        tk::platform::SetReadFaultHook(FailOneCall);
+        received_.clear();
+        CMyJsonObj doc;
+        std::uint64_t error = 0;
+        EXPECT_FALSE(TKJsonUtils::ReadJsonFile(path, doc, &error)) << row.name;
+        int code = 0;
+        std::u16string expected =
+            u"Tavik: Can't open " + Wide(path) + u", error: " + FromUtf8(row.code);
+        EXPECT_EQ(Take(error, &code), expected) << row.name;
+        EXPECT_EQ(code, row.status) << row.name;
+        EXPECT_EQ(received_, std::vector<std::u16string>{expected}) << row.name;
+        EXPECT_EQ(OpenDescriptors(), descriptors) << row.name;
+
+        // The same file reads whole once the device recovers.
+        tk::platform::SetReadFaultHook(nullptr);
+        ASSERT_TRUE(TKJsonUtils::ReadJsonFile(path, doc, nullptr)) << row.name;
+        CTKString last;
+        EXPECT_TRUE(doc.ValueEx(TKL("last"), last)) << row.name;
+        EXPECT_EQ(Wide(last), u"end") << row.name;
+    }
 }

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/native_text.h"
+#include "text/codepage.h"
 
 namespace {
 
@@ -34,6 +36,36 @@ TEST(FilePath, BackslashesBecomeSlashesAndTextUtf8) {
     EXPECT_EQ(NativePath(TKL("\U0001F600")), "\xF0\x9F\x98\x80");
     EXPECT_EQ(NativePath(nullptr), "");
     EXPECT_EQ(NativePath(TKL("")), "");
+}
+
+// The OS layer spells text for the OS itself; it must agree with the UTF-8
+// code page of the text runtime, lone surrogates included.
+TEST(FilePath, NativeTextAgreesWithTheUtf8CodePage) {
+    struct Row {
+        const char* name;
+        std::u16string text;
+        std::string utf8;
+    } rows[] = {
+        {"ascii", u"abc", "abc"},
+        {"two and three bytes", u"\u00E9\u8868", "\xC3\xA9\xE8\xA1\xA8"},
+        {"pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
+        {"lone high at the end", u"a\xD83D", "a\xEF\xBF\xBD"},
+        {"lone low", u"\xDE00" u"b",
+         "\xEF\xBF\xBD"
+         "b"},
+        {"high before a non-low", u"\xD83Dx", "\xEF\xBF\xBDx"},
+        {"reversed pair", u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+    };
+    for (const Row& row : rows) {
+        const TKWCHAR* text = reinterpret_cast<const TKWCHAR*>(row.text.c_str());
+        const int units = static_cast<int>(row.text.size());
+        EXPECT_EQ(tk::platform::NativeText(text, row.text.size()), row.utf8) << row.name;
+        std::string viaCodePage(row.text.size() * 3, '\0');
+        viaCodePage.resize(tk::platform::WideCharToMultiByte(tk::platform::kCodePageUtf8, 0, text,
+                                                             units, viaCodePage.data(),
+                                                             static_cast<int>(viaCodePage.size())));
+        EXPECT_EQ(viaCodePage, row.utf8) << row.name;
+    }
 }
 
 TEST_F(FileIo, WriteSeekReadAndSize) {

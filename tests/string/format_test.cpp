@@ -10,7 +10,7 @@
 #include <limits>
 #include <string>
 
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 #include "string/format_engine.h"
 #include "tavikfcu/TKString.h"
 
@@ -109,6 +109,17 @@ TEST(Format, TextAndCharacters) {
         {"lC is wide", Fmt(u"%lC", u'\u00e9'), u"\u00e9"},
         {"c width", Fmt(u"[%3c][%-3c]", u'a', u'b'), u"[  a][b  ]"},
         {"c of 0 ends the text", Fmt(u"a%cb", 0), u"a"},
+        // Text lengths measured while estimating are reused by address, in
+        // order; a text the estimate did not measure (after %ws, which the
+        // estimate does not know) is measured again.
+        {"same text twice, cut once", Fmt(u"%s|%.2s|%s", u"abc", u"xyz", u"abc"), u"abc|xy|abc"},
+        {"unmeasured text in between", Fmt(u"%ws|%s|%ws|%s", u"p", u"qq", u"r", u"ss"),
+         u"p|qq|r|ss"},
+        {"more texts than are remembered",
+         Fmt(u"%s%s%s%s%s%s%s%s%s%s", u"1", u"22", u"3", u"44", u"5", u"66", u"7", u"88", u"9",
+             u"00"),
+         u"1223445667889"
+         u"00"},
     };
     CHECK_CASES(cases);
     CTKString s(TKL("previous"));

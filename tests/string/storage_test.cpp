@@ -158,6 +158,81 @@ TEST(StringAppend, SelfAppendAndConcatenation) {
     EXPECT_EQ((CTKString() + CTKString()).GetAllocLength(), 0);
 }
 
+// Appends report the capacity exactly: the pool step up to 512 units, the
+// length itself beyond, whether the append fits the heap block's spare room
+// or moves the text to a larger block.
+TEST(StringAppend, CapacityIsReportedExactlyAsTheTextGrows) {
+    struct Row {
+        const char* name;
+        int units;  // appended in one call
+        int times;
+    } rows[] = {
+        {"one unit across the pool steps to 512", 1, 512},
+        {"one unit across the 512-unit boundary", 1, 1},
+        {"one unit through several block ends", 1, 6000},
+        {"runs that straddle block ends", 37, 300},
+        {"a run far larger than the spare room", 50000, 1},
+        {"one unit after the large run", 1, 100},
+    };
+    CTKString s;
+    std::u16string expected;
+    for (const Row& row : rows) {
+        for (int t = 0; t < row.times; ++t) {
+            std::u16string piece(static_cast<std::size_t>(row.units), u'a' + (t % 26));
+            if (row.units == 1)
+                s += static_cast<TKWCHAR>(piece[0]);
+            else
+                s += reinterpret_cast<const TKWCHAR*>(piece.c_str());
+            expected += piece;
+            const int length = static_cast<int>(expected.size());
+            const int step = length <= 64 ? 64 : length <= 128 ? 128 : length <= 256 ? 256 : 512;
+            ASSERT_EQ(s.GetAllocLength(), length <= 512 ? step : length)
+                << row.name << ", append " << t;
+        }
+        EXPECT_EQ(Text(s), expected) << row.name;
+    }
+}
+
+// Every other way of growing a body with spare room reports what it asked
+// for, keeps the text, and leaves a sharer alone.
+TEST(StringAppend, SpareRoomServesEveryChange) {
+    CTKString s;
+    for (int i = 0; i < 600; ++i) s += TKL('x');  // a grown body: room to spare
+    CTKString sharer = s;
+    s += TKL('y');  // shared: copied, the sharer keeps its text
+    EXPECT_EQ(sharer.GetLength(), 600);
+    EXPECT_EQ(sharer.GetAllocLength(), 600);
+    EXPECT_EQ(s.GetAllocLength(), 601);
+
+    EXPECT_NE(s.GetBuffer(650), nullptr);
+    EXPECT_EQ(s.GetAllocLength(), 650);
+    EXPECT_EQ(s.GetLength(), 601);
+    s.Insert(0, TKL("<<"));
+    EXPECT_EQ(s.GetLength(), 603);
+    EXPECT_EQ(s.GetAllocLength(), 650);
+    EXPECT_EQ(s.Replace(TKL("y"), TKL("0123456789012345678901234567890123456789012345678901234")),
+              1);
+    EXPECT_EQ(s.GetLength(), 657);
+    EXPECT_EQ(s.GetAllocLength(), 657);
+    EXPECT_EQ(Text(s).substr(0, 3), u"<<x");
+    EXPECT_EQ(Text(s).substr(602), u"0123456789012345678901234567890123456789012345678901234");
+
+    const std::u16string longer(700, u'z');
+    s = reinterpret_cast<const TKWCHAR*>(longer.c_str());
+    EXPECT_EQ(s.GetAllocLength(), 700);
+    EXPECT_EQ(Text(s), longer);
+    s.FreeExtra();  // gives the spare room back; nothing visible changes
+    EXPECT_EQ(s.GetAllocLength(), 700);
+    s += TKL('!');
+    EXPECT_EQ(s.GetAllocLength(), 701);
+    EXPECT_EQ(s.GetAt(700), TKL('!'));
+
+    s.LockBuffer();  // growing a locked body moves it and ends the lock
+    s += TKL('?');
+    EXPECT_EQ(RefCount(s), 1);
+    EXPECT_EQ(s.GetAllocLength(), 702);
+}
+
 TEST(StringBuffer, GetReleaseAndFreeExtra) {
     CTKString s(TKL("abc"));
     const TKWCHAR* before = s;

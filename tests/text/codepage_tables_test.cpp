@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "platform/last_error.h"
 #include "tavikfcu/TKString.h"
 

@@ -4,11 +4,11 @@
 #include <errno.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstring>
 #include <utility>
 
-#include "platform/codepage.h"
-#include "platform/wide_crt.h"
+#include "platform/native_text.h"
 
 static_assert(sizeof(off_t) >= 8, "file offsets must be 64-bit");
 
@@ -22,20 +22,29 @@ int LastErrno() {
     return errno != 0 ? errno : EIO;
 }
 
+std::atomic<ReadFaultHook> g_readFaultHook{nullptr};
+
+// The fault the test seam injects into this call, or 0; bytes may be lowered.
+int InjectedFault(FileCall call, std::size_t& bytes) {
+    ReadFaultHook hook = g_readFaultHook.load(std::memory_order_acquire);
+    return hook ? hook(call, bytes) : 0;
+}
+
 }  // namespace
 
 std::string NativePath(const TKWCHAR* path) {
-    int units = lstrlenW(path);
-    if (units == 0) return std::string();
-    // UTF-8 needs at most three bytes per UTF-16 unit (a surrogate pair's
-    // four bytes come from two units).
-    std::string out(static_cast<std::size_t>(units) * 3, '\0');
-    int bytes = WideCharToMultiByte(kCodePageUtf8, 0, path, units, out.data(),
-                                    static_cast<int>(out.size()));
-    out.resize(bytes > 0 ? static_cast<std::size_t>(bytes) : 0);
+    std::string out = NativeText(path, NativeTextLength(path));
     for (char& c : out)
         if (c == '\\') c = '/';
     return out;
+}
+
+bool IsMissingPathError(int err) {
+    return err == ENOENT || err == ENOTDIR;
+}
+
+void SetReadFaultHook(ReadFaultHook hook) {
+    g_readFaultHook.store(hook, std::memory_order_release);
 }
 
 File::~File() {
@@ -54,6 +63,10 @@ int File::Open(const TKWCHAR* path, FileMode mode) {
     Close();
     std::string native = NativePath(path);
     if (native.empty()) return ENOENT;
+    if (mode == FileMode::kRead) {
+        std::size_t none = 0;
+        if (int fault = InjectedFault(FileCall::kOpen, none)) return fault;
+    }
     errno = 0;
     std::FILE* stream = std::fopen(native.c_str(), mode == FileMode::kRead ? "rbe" : "wbe");
     if (!stream) return LastErrno();
@@ -76,6 +89,8 @@ int File::Close() {
 int File::Size(std::uint64_t& size) const {
     size = 0;
     if (!m_stream) return EBADF;
+    std::size_t none = 0;
+    if (int fault = InjectedFault(FileCall::kSize, none)) return fault;
     errno = 0;
     off_t here = ftello(m_stream);
     if (here < 0) return LastErrno();
@@ -97,6 +112,11 @@ int File::Seek(std::uint64_t offset) {
 int File::Read(void* dst, std::size_t n, std::size_t& got) {
     got = 0;
     if (!m_stream) return EBADF;
+    std::size_t allowed = n;
+    if (int fault = InjectedFault(FileCall::kRead, allowed)) {
+        got = std::fread(dst, 1, allowed < n ? allowed : n, m_stream);
+        return fault;
+    }
     errno = 0;
     // fread keeps reading until n bytes, the end or an error, so a short
     // count means one of the last two.
@@ -107,6 +127,12 @@ int File::Read(void* dst, std::size_t n, std::size_t& got) {
         return err;
     }
     return 0;
+}
+
+int File::ReadExactly(void* dst, std::size_t n) {
+    std::size_t got = 0;
+    int err = Read(dst, n, got);
+    return err != 0 ? err : got == n ? 0 : EIO;
 }
 
 int File::Write(const void* src, std::size_t n) {

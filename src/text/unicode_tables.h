@@ -3,8 +3,8 @@
 // scripts/gen_case_tables.py): a unit's high byte picks a 256-entry block,
 // its low byte a 16-bit delta that is added modulo 2^16. Surrogate units map
 // to themselves, so supplementary characters are left as they are.
-#ifndef TAVIKFCU_PLATFORM_UNICODE_TABLES_H
-#define TAVIKFCU_PLATFORM_UNICODE_TABLES_H
+#ifndef TAVIKFCU_TEXT_UNICODE_TABLES_H
+#define TAVIKFCU_TEXT_UNICODE_TABLES_H
 
 #include <cstdint>
 
@@ -64,4 +64,4 @@ inline bool IsWhiteSpaceUnit(TKWCHAR c) {
 
 }  // namespace tk::platform
 
-#endif  // TAVIKFCU_PLATFORM_UNICODE_TABLES_H
+#endif  // TAVIKFCU_TEXT_UNICODE_TABLES_H

@@ -1,7 +1,7 @@
 // The one general-heap allocator of the library. Everything the library hands
 // out as a plain pointer comes from HeapAlloc so that tkFreeMem can free it.
-#ifndef TAVIKFCU_CORE_HEAP_H
-#define TAVIKFCU_CORE_HEAP_H
+#ifndef TAVIKFCU_MEMORY_HEAP_H
+#define TAVIKFCU_MEMORY_HEAP_H
 
 #include <cstddef>
 #include <cstdlib>
@@ -39,4 +39,4 @@ Unit* HeapCopy(const Unit* src, std::size_t n) {
 
 }  // namespace tk::detail
 
-#endif  // TAVIKFCU_CORE_HEAP_H
+#endif  // TAVIKFCU_MEMORY_HEAP_H

@@ -3,12 +3,14 @@
 // and number parsing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 
 namespace crt = tk::platform;
 
@@ -169,6 +171,48 @@ TEST(WideCrtCompare, CaseInsensitiveOrderIsByLowerCase) {
         {"different letters", u"Äa", u"äb", -1},
     };
     ExpectOrder(crt::_wcsicmp, rows);
+}
+
+// The 8-unit ASCII blocks must give the unit-by-unit result wherever the
+// first difference, non-ASCII unit or terminator falls, whatever the
+// texts' offsets within their pages.
+TEST(WideCrtCompare, CaseInsensitiveBlocksAgreeWithUnitByUnit) {
+    auto reference = [](const char16_t* a, const char16_t* b) {
+        for (;; ++a, ++b) {
+            int x = crt::FoldUnit(*a), y = crt::FoldUnit(*b);
+            if (x != y) return (x > y) - (x < y);
+            if (!x) return 0;
+        }
+    };
+    struct Change {
+        const char* name;
+        char16_t unit;  // put into b (the upper-cased copy of a) at position i
+    } changes[] = {{"greater letter", u'Z'},   {"lesser unit", u'!'},
+                   {"terminator", 0},          {"umlaut", u'\u00C4'},
+                   {"Greek sigma", u'\u03A3'}, {"unit above 0x7F", 0xFF21}};
+    // A page-aligned buffer whose texts end right at the page's end, too.
+    std::vector<char16_t> page(4096 / sizeof(char16_t) * 3);
+    char16_t* end = reinterpret_cast<char16_t*>(
+        (reinterpret_cast<std::uintptr_t>(page.data()) + 8191) / 4096 * 4096);
+    for (const Change& change : changes) {
+        for (int length = 1; length <= 40; ++length) {
+            for (int i = 0; i < length; ++i) {
+                std::u16string a, b;
+                for (int k = 0; k < length; ++k) a += static_cast<char16_t>(u'a' + (k * 7) % 26);
+                for (char16_t c : a) b += static_cast<char16_t>(c - 32);
+                b[i] = change.unit;
+                char16_t* atEnd = end - (length + 1);  // b's terminator is the page's last unit
+                std::copy(b.c_str(), b.c_str() + length + 1, atEnd);
+                int expected = reference(a.c_str(), b.c_str());
+                int got = crt::_wcsicmp(a.c_str(), b.c_str());
+                ASSERT_EQ((got > 0) - (got < 0), expected) << change.name << " at " << i;
+                got = crt::_wcsicmp(a.c_str(), atEnd);
+                ASSERT_EQ((got > 0) - (got < 0), expected) << change.name << " at page end";
+                got = crt::_wcsicmp(atEnd, a.c_str());
+                ASSERT_EQ((got > 0) - (got < 0), -expected) << change.name << " swapped";
+            }
+        }
+    }
 }
 
 TEST(WideCrtCompare, CollationJoinsSurrogatePairsAndFollowsTheCLocale) {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 #include "platform/last_error.h"
 #include "tavikfcu/TKString.h"
 

@@ -1,11 +1,13 @@
 // Code-page conversions: our own UTF-8 codec, our own tables for the Windows
 // code pages of codepage_tables.h, and glibc iconv for any other code page
 // it knows.
-#include "platform/codepage.h"
+#include "text/codepage.h"
+
+#include "platform/features.h"
 
 #include <errno.h>
 #include <iconv.h>
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -65,8 +67,8 @@ std::size_t SinkAsciiRun(Sink<Unit>& sink, const Source* s, std::size_t n, Run r
 // 16-byte blocks, which never cross a page: they may read past the
 // terminator (and before s) within its block, which the sanitizers would
 // report although no byte outside the text is used.
-#if defined(__SSE2__) && defined(__GNUC__)
-__attribute__((no_sanitize("address", "thread"))) std::size_t Utf16Length(const char16_t* s) {
+#if TK_HAVE_SSE2
+TK_READS_PAST_END std::size_t Utf16Length(const char16_t* s) {
     auto address = reinterpret_cast<std::uintptr_t>(s);
     if (address & 1) {  // not a valid char16_t pointer; do not guess
         std::size_t n = 0;
@@ -84,7 +86,7 @@ __attribute__((no_sanitize("address", "thread"))) std::size_t Utf16Length(const 
         units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
         mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
     }
-    return static_cast<std::size_t>(block + __builtin_ctz(mask) -
+    return static_cast<std::size_t>(block + tk::detail::CountTrailingZeros32(mask) -
                                     reinterpret_cast<const char*>(s)) /
            2;
 }

@@ -5,23 +5,17 @@
 // the terminator is safe even where it extends past the text. Those reads
 // are outside the text's allocation, so these functions are excluded from
 // address and thread sanitizing.
-#include "platform/wide_crt.h"
+#include "text/wide_crt.h"
 
 #include <climits>
 #include <cwchar>
 #include <string>
 
 #include "platform/c_locale_numbers.h"
+#include "platform/features.h"
 
-#if defined(__SSE2__)
+#if TK_HAVE_SSE2
 #include <emmintrin.h>
-#define TK_HAVE_SSE2 1
-#endif
-
-#if defined(__clang__) || (defined(__GNUC__) && __GNUC__ >= 8)
-#define TK_READS_PAST_END __attribute__((no_sanitize("address", "thread")))
-#else
-#define TK_READS_PAST_END
 #endif
 
 namespace tk::platform {
@@ -34,7 +28,7 @@ constexpr std::size_t kBlockUnits = 8;
 static_assert(sizeof(TKWCHAR) * kBlockUnits == 16, "a block is 16 bytes of UTF-16");
 
 inline unsigned CountTrailingZeros(unsigned mask) {
-    return static_cast<unsigned>(__builtin_ctz(mask));
+    return static_cast<unsigned>(tk::detail::CountTrailingZeros32(mask));
 }
 
 inline unsigned EqualMask(__m128i v, __m128i w) {
@@ -106,6 +100,44 @@ TK_READS_PAST_END const TKWCHAR* wcschr(const TKWCHAR* s, TKWCHAR c) {
         if (*s == c) return s;
         if (!*s) return nullptr;
     }
+#endif
+}
+
+TK_READS_PAST_END std::size_t LongTextLength(const TKWCHAR* s) {
+    if (!s) return 0;
+#if TK_HAVE_SSE2
+    // Aligned blocks up to a 64-byte boundary, then four blocks a step: an
+    // aligned 64-byte group never crosses a page.
+    unsigned keep;
+    const char* block = BlockOf(s, keep);
+    const __m128i zero = _mm_setzero_si128();
+    auto found = [&](const char* at, unsigned mask) {
+        return static_cast<std::size_t>(
+            reinterpret_cast<const TKWCHAR*>(at + CountTrailingZeros(mask)) - s);
+    };
+    for (;;) {
+        unsigned mask =
+            EqualMask(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero) & keep;
+        if (mask) return found(block, mask);
+        block += 16;
+        keep = 0xFFFF;
+        if ((reinterpret_cast<std::uintptr_t>(block) & 63) == 0) break;
+    }
+    for (;; block += 64) {
+        const __m128i* v = reinterpret_cast<const __m128i*>(block);
+        const __m128i a = _mm_cmpeq_epi16(_mm_load_si128(v), zero);
+        const __m128i b = _mm_cmpeq_epi16(_mm_load_si128(v + 1), zero);
+        const __m128i c = _mm_cmpeq_epi16(_mm_load_si128(v + 2), zero);
+        const __m128i d = _mm_cmpeq_epi16(_mm_load_si128(v + 3), zero);
+        if (!_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d)))) continue;
+        const __m128i parts[4] = {a, b, c, d};
+        for (int i = 0; i < 4; ++i) {
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(parts[i]));
+            if (mask) return found(block + 16 * i, mask);
+        }
+    }
+#else
+    return static_cast<std::size_t>(lstrlenW(s));
 #endif
 }
 
@@ -241,7 +273,7 @@ std::size_t CountUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c) {
     const __m128i wanted = _mm_set1_epi16(static_cast<short>(c));
     for (; i + kBlockUnits <= n; i += kBlockUnits) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        count += static_cast<std::size_t>(__builtin_popcount(EqualMask(v, wanted))) / 2;
+        count += static_cast<std::size_t>(tk::detail::PopCount32(EqualMask(v, wanted))) / 2;
     }
 #endif
     for (; i < n; ++i) count += s[i] == c;
@@ -320,9 +352,45 @@ int wcscmp(const TKWCHAR* a, const TKWCHAR* b) {
     return static_cast<int>(*a) - static_cast<int>(*b);
 }
 
-int _wcsicmp(const TKWCHAR* a, const TKWCHAR* b) {
+#if TK_HAVE_SSE2
+namespace {
+
+// Whether 16 bytes from p stay in p's 4 KiB page.
+inline bool BlockFitsPage(const TKWCHAR* p) {
+    return (reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - 16;
+}
+
+// Units 0..7 of x with 'A'..'Z' folded to 'a'..'z' (others unchanged).
+inline __m128i FoldAsciiBlock(__m128i x) {
+    const __m128i upper = _mm_and_si128(_mm_cmpgt_epi16(x, _mm_set1_epi16(u'A' - 1)),
+                                        _mm_cmplt_epi16(x, _mm_set1_epi16(u'Z' + 1)));
+    return _mm_add_epi16(x, _mm_and_si128(upper, _mm_set1_epi16(0x20)));
+}
+
+}  // namespace
+#endif
+
+TK_READS_PAST_END int _wcsicmp(const TKWCHAR* a, const TKWCHAR* b) {
     a = OrEmpty(a);
     b = OrEmpty(b);
+#if TK_HAVE_SSE2
+    // ASCII text, 8 units at a time: blocks that hold no NUL and no unit
+    // above U+007F and are equal once A..Z are folded are skipped; the unit
+    // loop below takes over at the first block that is not, so the result
+    // is the unit loop's.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i nonAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+    while (BlockFitsPage(a) && BlockFitsPage(b)) {
+        const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a));
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b));
+        const __m128i plain = _mm_cmpeq_epi16(_mm_and_si128(_mm_or_si128(x, y), nonAscii), zero);
+        const __m128i ended = _mm_cmpeq_epi16(x, zero);
+        const __m128i same = _mm_cmpeq_epi16(FoldAsciiBlock(x), FoldAsciiBlock(y));
+        if (_mm_movemask_epi8(_mm_andnot_si128(ended, _mm_and_si128(plain, same))) != 0xFFFF) break;
+        a += kBlockUnits;
+        b += kBlockUnits;
+    }
+#endif
     for (;; ++a, ++b) {
         unsigned x = *a, y = *b;
         if (x == y) {

@@ -18,14 +18,14 @@
 //
 // Everything here is thread-safe and keeps no state. The functions are
 // internal to the library.
-#ifndef TAVIKFCU_PLATFORM_WIDE_CRT_H
-#define TAVIKFCU_PLATFORM_WIDE_CRT_H
+#ifndef TAVIKFCU_TEXT_WIDE_CRT_H
+#define TAVIKFCU_TEXT_WIDE_CRT_H
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
-#include "platform/unicode_tables.h"
+#include "text/unicode_tables.h"
 #include "tavikfcu/TKTypes.h"
 
 namespace tk::platform {
@@ -39,6 +39,9 @@ inline int lstrlenW(const TKWCHAR* s) {
     while (*p) ++p;
     return static_cast<int>(p - s);
 }
+
+// lstrlenW for texts that may be long: 64 bytes at a time.
+std::size_t LongTextLength(const TKWCHAR* s);
 
 // Bytes up to the first NUL; 0 for null.
 inline int lstrlenA(const char* s) {
@@ -141,4 +144,4 @@ inline TKWCHAR* wcspbrk(TKWCHAR* s, const TKWCHAR* set) {
 
 }  // namespace tk::platform
 
-#endif  // TAVIKFCU_PLATFORM_WIDE_CRT_H
+#endif  // TAVIKFCU_TEXT_WIDE_CRT_H

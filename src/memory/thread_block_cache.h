@@ -11,20 +11,17 @@
 //     using Cache = ThreadBlockCache<2, 128, 512, &PoolAt>;
 //     void* block = Cache::Alloc(0);
 //     Cache::Free(0, block);
-#ifndef TAVIKFCU_CORE_THREAD_BLOCK_CACHE_H
-#define TAVIKFCU_CORE_THREAD_BLOCK_CACHE_H
+#ifndef TAVIKFCU_MEMORY_THREAD_BLOCK_CACHE_H
+#define TAVIKFCU_MEMORY_THREAD_BLOCK_CACHE_H
 
 #include <atomic>
 #include <cstdint>
 
-#include "core/scratch_pools.h"
+#include "memory/scratch_pools.h"
+#include "platform/features.h"
 #include "tavikfcu/TKCore.h"
 
 namespace tk::detail {
-
-// In the initial TLS block: a thread-relative load instead of a call into
-// the dynamic loader on every access.
-#define TK_INITIAL_EXEC_TLS __attribute__((tls_model("initial-exec")))
 
 template <int Pools, unsigned int Refill, unsigned int Limit, CTKFixedAlloc& (*PoolAt)(int)>
 class ThreadBlockCache {
@@ -102,7 +99,7 @@ class ThreadBlockCache {
     static Slot& CurrentSlot(int pool) {
         Slot& slot = t_slots[pool];
         std::uint32_t generation = s_generation[pool].load(std::memory_order_acquire);
-        if (__builtin_expect(slot.generation != generation, 0)) {
+        if (TK_UNLIKELY(slot.generation != generation)) {
             // A new thread (generations start above 0) or a stale cache.
             slot = Slot{nullptr, 0, generation};
             if (!t_flushRegistered) {
@@ -122,4 +119,4 @@ class ThreadBlockCache {
 
 }  // namespace tk::detail
 
-#endif  // TAVIKFCU_CORE_THREAD_BLOCK_CACHE_H
+#endif  // TAVIKFCU_MEMORY_THREAD_BLOCK_CACHE_H

@@ -1,3 +1,5 @@
+// The thread's last error on POSIX: a thread-local of the library's own (the OS
+// keeps none in Windows' sense).
 #include "platform/last_error.h"
 
 namespace tk::platform {

@@ -14,8 +14,8 @@
 // with no best-fit substitutes. Other code pages go to glibc's iconv, when
 // it knows them. Code page 0 (CP_ACP) means the library's ANSI code page
 // (UTF-8 unless switched).
-#ifndef TAVIKFCU_PLATFORM_CODEPAGE_H
-#define TAVIKFCU_PLATFORM_CODEPAGE_H
+#ifndef TAVIKFCU_TEXT_CODEPAGE_H
+#define TAVIKFCU_TEXT_CODEPAGE_H
 
 #include <cstddef>
 #include <cstdint>
@@ -45,4 +45,4 @@ std::size_t Utf16LengthOfUtf8(const char* src, std::size_t n);
 
 }  // namespace tk::platform
 
-#endif  // TAVIKFCU_PLATFORM_CODEPAGE_H
+#endif  // TAVIKFCU_TEXT_CODEPAGE_H

@@ -2,13 +2,14 @@
 // a fixed order. Nothing depends on the order of static initialisation
 // across files: the steps below run before any other constructor of this
 // library and any exported function.
-#include "core/lifetime.h"
+#include "startup/lifetime.h"
 #include "core/class_records.h"
 #include "core/crash_report.h"
-#include "core/scratch_pools.h"
 #include "geo/ellipsoids.h"
 #include "json/json_blocks.h"
+#include "memory/scratch_pools.h"
 #include "net/handle_map.h"
+#include "platform/library_load.h"
 #include "text/codepage_table_codec.h"
 
 namespace tk::detail {
@@ -40,11 +41,4 @@ void LibraryUnload() {
 
 }  // namespace tk::detail
 
-namespace {
-__attribute__((constructor(101))) void OnLibraryLoad() {
-    tk::detail::LibraryLoad();
-}
-__attribute__((destructor(101))) void OnLibraryUnload() {
-    tk::detail::LibraryUnload();
-}
-}  // namespace
+TK_LIBRARY_LOAD_STEPS(tk::detail::LibraryLoad, tk::detail::LibraryUnload)

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <vector>
 
-#include "core/scratch_pools.h"
+#include "memory/scratch_pools.h"
+#include "string/temp_strings.h"
 #include "tavikfcu/TKCore.h"
 
 TEST(FixedAlloc, FirstChunkIsCarvedInAscendingOrder) {
@@ -46,6 +48,35 @@ TEST(FixedAlloc, FreeAllStartsOver) {
     alloc.FreeAll();
     void* fresh = alloc.Alloc();  // a fresh chunk; ASan sees no leak of the old ones
     EXPECT_NE(fresh, nullptr);
+}
+
+// More allocators than a thread has cache slots, used in turn: some share
+// a slot, and every block is still handed to one holder at a time.
+TEST(FixedAlloc, ManyAllocatorsOnOneThread) {
+    std::vector<std::unique_ptr<CTKFixedAlloc>> allocs;
+    for (int i = 0; i < 20; ++i) allocs.push_back(std::make_unique<CTKFixedAlloc>(32, 8));
+    std::set<void*> held;
+    std::vector<std::pair<CTKFixedAlloc*, void*>> order;
+    for (int round = 0; round < 30; ++round) {
+        for (auto& alloc : allocs) {
+            void* block = alloc->Alloc();
+            ASSERT_TRUE(held.insert(block).second) << "round " << round;
+            order.emplace_back(alloc.get(), block);
+        }
+        if (round % 3 == 2) {  // give back the older half, in turn as well
+            for (std::size_t i = 0; i < order.size() / 2; ++i) {
+                held.erase(order[i].second);
+                order[i].first->Free(order[i].second);
+            }
+            order.erase(order.begin(),
+                        order.begin() + static_cast<std::ptrdiff_t>(order.size() / 2));
+        }
+    }
+    for (auto& [alloc, block] : order) alloc->Free(block);
+    CTKFixedAlloc& last = *allocs.back();
+    void* a = last.Alloc();
+    last.Free(a);
+    EXPECT_EQ(last.Alloc(), a);  // last freed, first reused, whichever path it took
 }
 
 TEST(ScratchPools, AccessorsSharePoolsByBlockSize) {

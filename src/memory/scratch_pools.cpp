@@ -1,21 +1,21 @@
 // The four static scratch pools, their accessors, and scratch buffers.
-#include "core/scratch_pools.h"
+#include "memory/scratch_pools.h"
 
 #include <cstdint>
 #include <new>
 
-#include "core/heap.h"
-#include "core/thread_block_cache.h"
-#include "platform/codepage.h"
-#include "tavikfcu/TKString.h"
+#include "memory/heap.h"
+#include "memory/thread_block_cache.h"
 
 namespace tk::detail {
 
-namespace {
-
 // The pools are built in place at library load and destroyed at unload, so
 // their lifetime follows the load order rather than static initialisation.
-alignas(CTKFixedAlloc) unsigned char g_poolStorage[kScratchPoolCount][sizeof(CTKFixedAlloc)];
+alignas(CTKFixedAlloc) unsigned char g_scratchPoolStorage[kScratchPoolCount][sizeof(CTKFixedAlloc)];
+
+namespace {
+
+auto& g_poolStorage = g_scratchPoolStorage;
 
 CTKFixedAlloc* PoolAt(int index) {
     return std::launder(reinterpret_cast<CTKFixedAlloc*>(g_poolStorage[index]));
@@ -25,13 +25,6 @@ CTKFixedAlloc* PoolAt(int index) {
 
 CTKFixedAlloc& ScratchPool(int index) {
     return *PoolAt(index);
-}
-
-int ScratchPoolIndex(const CTKFixedAlloc* alloc) {
-    auto address = reinterpret_cast<std::uintptr_t>(alloc);
-    auto first = reinterpret_cast<std::uintptr_t>(g_poolStorage[0]);
-    if (address < first || address >= first + sizeof(g_poolStorage)) return -1;
-    return static_cast<int>((address - first) / sizeof(g_poolStorage[0]));
 }
 
 // ---- per-thread caches ---------------------------------------------------------
@@ -89,31 +82,6 @@ void ReleaseScratch(CTempData& data) {
 }
 
 }  // namespace tk::detail
-
-// ---- scratch holders ----------------------------------------------------------
-
-CTempAnsiString::CTempAnsiString(const TKWCHAR* src) {
-    if (!src) return;
-    int bytes =
-        tk::platform::WideCharToMultiByte(tk::platform::kCodePageAnsi, 0, src, -1, nullptr, 0);
-    if (bytes < 1) bytes = 1;
-    m_text = static_cast<char*>(tk::detail::ObtainScratch(m_data, bytes));
-    m_text[0] = 0;
-    TKStringUtils::Unicode2Ansi(src, m_text, bytes);
-}
-
-CTempWideString::CTempWideString(const char* src, bool utf8) {
-    if (!src) return;
-    unsigned int cp = utf8 ? tk::platform::kCodePageUtf8 : tk::platform::kCodePageAnsi;
-    int units = tk::platform::MultiByteToWideChar(cp, 0, src, -1, nullptr, 0);
-    if (units < 1) units = 1;
-    m_text = static_cast<TKWCHAR*>(tk::detail::ObtainScratch(m_data, 2 * units));
-    m_text[0] = 0;
-    if (utf8)
-        TKStringUtils::UTF82Unicode(src, m_text, units);
-    else
-        TKStringUtils::Ansi2Unicode(src, m_text, units);
-}
 
 // ---- exported accessors ---------------------------------------------------------
 

@@ -1,0 +1,2 @@
+// An OS call outside the platform folders.
+#include <unistd.h>

@@ -1,0 +1,1 @@
+// A higher layer's header.

@@ -1,0 +1,1 @@
+// A lower layer's header.

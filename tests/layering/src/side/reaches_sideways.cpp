@@ -1,0 +1,2 @@
+// A sibling subsystem is not beneath this one.
+#include "high/high.h"
