@@ -8,10 +8,10 @@
 // size (the input for reading, this library's output for writing), so the
 // figures of the peers compare as inverse times. nlohmann reads and writes
 // UTF-8, as it is meant to be used. The texts are converted to UTF-16 in
-// memory before any timing.
+// memory before any timing. Every peer case first checks that the peer read
+// the same document as TavikFCU. The size sweep of generated documents is in
+// json_sweep_bench.cpp.
 #include <benchmark/benchmark.h>
-
-#include "common/ratio_main.h"
 #include <iconv.h>
 #include <malloc.h>
 
@@ -24,19 +24,13 @@
 #include <string>
 #include <vector>
 
+#include "json_peers.h"
+#include "json_report.h"
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKJson.h"
 #include "tavikfcu/TKString.h"
 
-#if HAVE_RAPIDJSON
-#include <rapidjson/document.h>
-#include <rapidjson/prettywriter.h>
-#include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
-#endif
-#if HAVE_NLOHMANN
-#include <nlohmann/json.hpp>
-#endif
+using namespace tkjsonbench;
 
 namespace {
 
@@ -64,7 +58,11 @@ bool LoadDocuments() {
     for (const char* name : kDocuments) {
         std::ifstream in(DataFolder() + "/" + name + ".json", std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "missing %s/%s.json\n", DataFolder().c_str(), name);
+            std::fprintf(stderr,
+                         "bench_json: %s.json is missing from %s; the JSON benchmarks need "
+                         "twitter.json, citm_catalog.json and canada.json there (set "
+                         "TK_BENCH_DATA_DIR to the folder that holds them)\n",
+                         name, DataFolder().c_str());
             return false;
         }
         std::stringstream buffer;
@@ -96,12 +94,29 @@ void BM_Load_TK(benchmark::State& state, const char* name) {
     state.SetBytesProcessed(state.iterations() * doc.utf16Bytes());
 }
 
+// Whether a peer read the same document as TavikFCU, checked once per
+// document and peer before the first timing.
+template <typename Check>
+bool SameOnce(const std::string& key, Check check) {
+    static std::map<std::string, bool> known;
+    auto it = known.find(key);
+    if (it == known.end()) it = known.emplace(key, check()).first;
+    return it->second;
+}
+
 #if HAVE_RAPIDJSON
-using RapidUtf16 = rapidjson::UTF16<char16_t>;
-using RapidDocument = rapidjson::GenericDocument<RapidUtf16>;
+bool RapidReadsTheSame(const char* name) {
+    return SameOnce(std::string("rapid/") + name, [name] {
+        CMyJsonObj ours;
+        RapidDocument d;
+        d.Parse(Documents()[name].utf16.c_str());
+        return ours.Load(Text(Documents()[name])) && !d.HasParseError() && RapidView::Same(ours, d);
+    });
+}
 
 void BM_Load_RapidJSON(benchmark::State& state, const char* name) {
     const Document& doc = Documents()[name];
+    if (!RapidReadsTheSame(name)) return state.SkipWithError("RapidJSON read another document");
     for (auto _ : state) {
         RapidDocument d;
         d.Parse(doc.utf16.c_str());
@@ -113,8 +128,17 @@ void BM_Load_RapidJSON(benchmark::State& state, const char* name) {
 #endif
 
 #if HAVE_NLOHMANN
+bool NlohmannReadsTheSame(const char* name) {
+    return SameOnce(std::string("nlohmann/") + name, [name] {
+        CMyJsonObj ours;
+        return ours.Load(Text(Documents()[name])) &&
+               NlohmannView::Same(ours, nlohmann::json::parse(Documents()[name].utf8));
+    });
+}
+
 void BM_Load_nlohmann(benchmark::State& state, const char* name) {
     const Document& doc = Documents()[name];
+    if (!NlohmannReadsTheSame(name)) return state.SkipWithError("nlohmann read another document");
     for (auto _ : state) {
         nlohmann::json j = nlohmann::json::parse(doc.utf8);
         benchmark::DoNotOptimize(j.size());
@@ -159,6 +183,7 @@ std::size_t TKOutputBytes(const char* name, bool formatted) {
 
 #if HAVE_RAPIDJSON
 void BM_Write_RapidJSON(benchmark::State& state, const char* name, bool formatted) {
+    if (!RapidReadsTheSame(name)) return state.SkipWithError("RapidJSON read another document");
     RapidDocument d;
     d.Parse(Documents()[name].utf16.c_str());
     std::size_t bytes = TKOutputBytes(name, formatted);
@@ -183,6 +208,7 @@ void BM_Write_RapidJSON(benchmark::State& state, const char* name, bool formatte
 
 #if HAVE_NLOHMANN
 void BM_Write_nlohmann(benchmark::State& state, const char* name, bool formatted) {
+    if (!NlohmannReadsTheSame(name)) return state.SkipWithError("nlohmann read another document");
     nlohmann::json j = nlohmann::json::parse(Documents()[name].utf8);
     std::size_t bytes = TKOutputBytes(name, formatted);
     for (auto _ : state) {
@@ -227,24 +253,18 @@ void BM_Utf8ToUtf16_iconv(benchmark::State& state, const char* name) {
 
 // ---- memory of a loaded document ----------------------------------------------------
 
-std::size_t HeapInUse() {
-#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
-    return mallinfo2().uordblks;
-#else
-    return static_cast<std::size_t>(mallinfo().uordblks);
-#endif
-}
-
 // Heap bytes held by the three loaded documents, per library. Measured
 // before any benchmark runs and with all three documents alive at once, so
 // that no block freed by an earlier load is reused unseen.
-void ReportMemory() {
+// TavikFCU's documents stay alive in keep: its pools reuse freed blocks
+// without the heap seeing it, so the caller frees them only once every
+// measurement is done.
+void ReportMemory(std::vector<std::unique_ptr<CMyJsonObj>>& keep) {
     std::printf("\nmemory held by a loaded document (heap bytes in use, glibc mallinfo2):\n");
     std::printf("%-14s %12s %12s %12s %10s %10s\n", "document", "TavikFCU", "RapidJSON", "nlohmann",
                 "tk/rapid", "tk/nlohm");
     std::map<std::string, std::size_t> tk, rapid, nlohm;
     {
-        std::vector<std::unique_ptr<CMyJsonObj>> keep;
         for (const char* name : kDocuments) {
             std::size_t before = HeapInUse();
             keep.emplace_back(new CMyJsonObj);
@@ -284,31 +304,18 @@ void ReportMemory() {
 
 // ---- summary ----------------------------------------------------------------------
 
-// Collects bytes per second by benchmark name for the ratio lines.
-class SummaryReporter : public benchmark::ConsoleReporter {
-  public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (!tkbench::IsSummaryRun(run)) continue;
-            auto it = run.counters.find("bytes_per_second");
-            if (it != run.counters.end()) rates[tkbench::SummaryName(run)] = it->second.value;
-        }
-    }
-    std::map<std::string, double> rates;
-};
-
-void PrintRatio(const SummaryReporter& r, const std::string& tk, const std::string& peer,
+void PrintRatio(const MedianCounters& r, const std::string& tk, const std::string& peer,
                 const char* label) {
-    auto a = r.rates.find(tk);
-    auto b = r.rates.find(peer);
-    if (a == r.rates.end() || b == r.rates.end() || b->second == 0) return;
-    std::printf("%-40s tk %8.1f MB/s  peer %8.1f MB/s  ratio tk/peer = %.2f\n", label,
-                a->second / 1e6, b->second / 1e6, a->second / b->second);
+    double a = r.Get(tk, "bytes_per_second");
+    double b = r.Get(peer, "bytes_per_second");
+    if (a <= 0 || b <= 0) return;
+    std::printf("%-40s tk %8.1f MB/s  peer %8.1f MB/s  ratio tk/peer = %.2f\n", label, a / 1e6,
+                b / 1e6, a / b);
 }
 
-void PrintSummary(const SummaryReporter& r) {
-    std::printf("\nsummary (MB/s of the document's UTF-16 size; ratio > 1: TavikFCU faster)\n");
+void PrintSummary(const MedianCounters& r) {
+    std::printf(
+        "\nsummary (medians; MB/s of the document's UTF-16 size; ratio > 1: TavikFCU faster)\n");
     for (const char* name : kDocuments) {
         std::string n = name;
         PrintRatio(r, "Load/TK/" + n, "Load/RapidJSON/" + n,
@@ -360,12 +367,26 @@ void RegisterAll() {
 
 int main(int argc, char** argv) {
     if (!LoadDocuments()) return 1;
-    ReportMemory();
+    // The sweep's memory pass reads every generated size up to 100 MB with
+    // each library: only when the sweep is among the selected benchmarks.
+    bool sweep = true;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg.rfind("--benchmark_filter=", 0) == 0)
+            sweep = arg.find("Sweep") != std::string::npos;
+    }
+    {
+        std::vector<std::unique_ptr<CMyJsonObj>> keep;
+        ReportMemory(keep);
+        if (sweep) MeasureSweepMemory();
+    }
     RegisterAll();
+    RegisterSweep();
     benchmark::Initialize(&argc, argv);
-    SummaryReporter reporter;
+    MedianCounters reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     PrintSummary(reporter);
+    PrintSweepSummary(reporter);
     benchmark::Shutdown();
     return 0;
 }

@@ -35,11 +35,24 @@
 // time. Strings inside a document are CTKStrings, whose shared bodies may be
 // copied out and used on other threads.
 //
-// Reading is lenient: commas between members and elements are optional, a
-// trailing comma is accepted, text after the top-level value is ignored,
-// `null` inside an array reads as 0, escapes other than \t \r \n stand for
-// the character itself (so \u0041 reads as the five units u0041). Writing
-// never uses \u escapes or exponent form and does not escape keys.
+// Reading is lenient in its loops and strict elsewhere (keys need quotes, a
+// number needs a blank, ",", "]" or "}" behind it). What it accepts beyond
+// strict JSON, rule by rule:
+//   optional commas       {"a":1 "b":2} and [1 2] need no comma between entries
+//   trailing comma        {"a":1,} and [1,]
+//   text after the end    {"a":1} junk: text after the top-level value is ignored
+//   missing member value  {"a":} and {"a":,"b":1}: a is an empty value
+//   empty element is 0    [1,,2] is [1,0,2]; [,1] is [0,1]
+//   null element is 0     [null] is [0] (a member's null is an empty value)
+//   number prefix         a number token counts by its longest numeric prefix
+//                         (1e5, .5, +5, 0x1A); a token without one (abc) is 0
+//   literal escapes       \t \r \n decode; any other escaped unit stands for
+//                         itself: \u0041 is the five units u0041, \b is b
+//   raw control units     control units inside strings are taken as they are
+//   duplicate keys        {"a":1,"a":2} keeps both items, in text order
+//   top-level word prefix a top-level value starting with true or false is
+//                         that boolean, whatever follows ("trueish")
+// Writing never uses \u escapes or exponent form and does not escape keys.
 #ifndef TAVIKFCU_TKJSON_H
 #define TAVIKFCU_TKJSON_H
 

@@ -1,9 +1,5 @@
-// The JSON text reader: UTF-16 text into CMyJsonObj / CMyJsonValue.
-//
-// One pass with one cursor over text whose end (its first NUL) is measured
-// up front, so scans can run eight units at a time. The reader is lenient in
-// its loops (optional and trailing commas, text after the top level) and
-// strict elsewhere (numbers need a delimiter, keys need quotes).
+// The document builder: the consumer of the reader's events that turns
+// UTF-16 text into CMyJsonObj / CMyJsonValue, and the two Load entry points.
 //
 // Where the memory goes. Elements and items are gathered on two stacks
 // shared by all nesting levels; when a container closes, its slice moves
@@ -12,53 +8,15 @@
 // per-document cache: a key or text seen before shares the earlier body
 // (copy-on-write keeps that invisible), which spares a pool block and a copy
 // for every repeated key.
-#include <climits>
 #include <cstring>
 #include <memory>
 
-#include "json/json_number.h"
+#include "json/json_reader.h"
 #include "json/json_records.h"
-#include "json/text_scan.h"
 
 namespace tk::detail {
 
 namespace {
-
-// Containers nested deeper than this are refused, so that hostile text
-// cannot exhaust the stack.
-constexpr int kMaxDepth = 512;
-// Messages quote at most this many units of the text.
-constexpr int kExcerptUnits = 50;
-
-const TKWCHAR kInvalidKey[] = TKL("Invalid key: ");
-const TKWCHAR kNoColon[] = TKL("Can't find ':' : ");
-const TKWCHAR kInvalidString[] = TKL("Invalid string : ");
-const TKWCHAR kInvalidNumber[] = TKL("Invalid number : ");
-const TKWCHAR kNoClosingBrace[] = TKL("Can't find '}' : ");
-const TKWCHAR kNoOpeningBrace[] = TKL("Can't find { ");
-const TKWCHAR kNullText[] = TKL("json字符串为NULL");
-const TKWCHAR kBadTopString[] = TKL("无效的字符串");
-const TKWCHAR kBadTopNumber[] = TKL("无效的json字符串");
-const TKWCHAR kTooDeep[] = TKL("Nesting deeper than 512 levels : ");
-
-inline bool IsBlank(TKWCHAR c) {
-    return c == ' ' || c == '\n' || c == '\r' || c == '\t';
-}
-
-// Blank, ",", "]", "}" or the terminating NUL.
-inline bool IsDelimiter(TKWCHAR c) {
-    return c == ',' || c == ']' || c == '}' || IsBlank(c) || c == 0;
-}
-
-inline bool StartsWithTrue(const TKWCHAR* p) {
-    return p[0] == 't' && p[1] == 'r' && p[2] == 'u' && p[3] == 'e';
-}
-inline bool StartsWithFalse(const TKWCHAR* p) {
-    return p[0] == 'f' && p[1] == 'a' && p[2] == 'l' && p[3] == 's' && p[4] == 'e';
-}
-inline bool StartsWithNull(const TKWCHAR* p) {
-    return p[0] == 'n' && p[1] == 'u' && p[2] == 'l' && p[3] == 'l';
-}
 
 // Short strings seen earlier in one document, by a hash of their units.
 // A slot holds the last string that hashed to it.
@@ -77,11 +35,13 @@ class StringCache {
 
     // Gives the empty target the n units at s.
     void Assign(CTKString& target, const TKWCHAR* s, int n) {
+        if (n > kMaxUnits) return Copy(target, s, n);
+        AssignShort(target, s, n);
+    }
+
+    // Assign for n of at most kMaxUnits.
+    void AssignShort(CTKString& target, const TKWCHAR* s, int n) {
         if (n == 0) return;
-        if (n > kMaxUnits) {
-            Copy(target, s, n);
-            return;
-        }
         int i = static_cast<int>(Hash(s, n) & (kSlots - 1));
         if (!IsUsed(i)) {
             Copy(target, s, n);
@@ -125,311 +85,140 @@ class StringCache {
     std::uint32_t m_used[kSlots / 32];
 };
 
-class Reader {
+// Builds the document from the reader's events. Members and elements are
+// gathered on two stacks shared by all nesting levels, one frame per open
+// container; when a container closes, its slice moves into a list of
+// exactly its size and the container goes to its parent as one value.
+class DocumentBuilder {
   public:
-    Reader(const TKWCHAR* text, CTKString& error)
-        : m_p(text), m_end(text + TextLength(text)), m_error(error) {}
-
-    // Only an exception (out of memory) can leave things on the stacks.
-    ~Reader() {
-        DiscardItems(0);
-        DiscardValues(0);
-    }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-
-    void SkipBlanks() {
-        while (IsBlank(*m_p)) ++m_p;
-    }
-    TKWCHAR Peek() const { return *m_p; }
-    const TKWCHAR* Cursor() const { return m_p; }
-    bool AtEnd() const { return m_p == m_end; }
-    void Advance(int units) { m_p += units; }
-
-    // Cursor just behind "{": reads the members into items (empty on entry).
-    [[nodiscard]] bool ReadObjectItems(RelocList<JsonItem>& items, int depth);
-    // Cursor just behind "{": a new heap object in result, or null.
-    [[nodiscard]] bool ReadObject(CMyJsonObj*& result, int depth);
-    // Cursor just behind "[": the elements into list (left empty on failure).
-    [[nodiscard]] bool ReadArray(RelocList<CMyJsonValue*>& list, int depth);
-    // Cursor just behind the opening quote; sets no message.
-    [[nodiscard]] bool ReadQuoted(CTKString& text);
-    // Sets no message.
-    [[nodiscard]] bool ReadNumber(double& number);
-
-    void SetError(const TKWCHAR* message, const TKWCHAR* at) {
-        std::size_t left = static_cast<std::size_t>(m_end - at);
-        int n = left > kExcerptUnits ? kExcerptUnits : static_cast<int>(left);
-        CTKString text(message);
-        text += CTKString(at, n);
-        m_error = text;
-    }
-    void SetError(const TKWCHAR* message) { m_error = message; }
-    bool HasError() const { return !m_error.IsEmpty(); }
-
-  private:
-    [[nodiscard]] bool TooDeep(int depth) {
-        if (depth <= kMaxDepth) return false;
-        SetError(kTooDeep, m_p - 1);
-        return true;
-    }
-    // Reads the value of a member or an element that starts with '{', '['
-    // or a quote; the cursor is on that unit.
-    [[nodiscard]] bool ReadNested(std::unique_ptr<CMyJsonValue>& value, int depth);
-    void DiscardItems(int base) {
-        for (int i = base; i < m_items.Size(); ++i) {
+    // The top-level container or value lands in exactly one of these.
+    DocumentBuilder(CMyJsonObjImp* rootObject, CMyJsonValueImp* rootValue)
+        : m_rootObject(rootObject), m_rootValue(rootValue) {}
+    // Whatever a failed read left on the stacks goes.
+    ~DocumentBuilder() {
+        for (int i = 0; i < m_items.Size(); ++i) {
             delete m_items[i].value;
             m_items[i].~JsonItem();
         }
-        m_items.ForgetFrom(base);
+        m_items.ForgetFrom(0);
+        for (int i = 0; i < m_values.Size(); ++i) delete m_values[i];
+        m_values.ForgetFrom(0);
     }
-    void DiscardValues(int base) {
-        for (int i = base; i < m_values.Size(); ++i) delete m_values[i];
-        m_values.ForgetFrom(base);
-    }
-    static void Decode(CTKString& text, const TKWCHAR* s, int n);
+    DocumentBuilder(const DocumentBuilder&) = delete;
+    DocumentBuilder& operator=(const DocumentBuilder&) = delete;
 
-    const TKWCHAR* m_p;
-    const TKWCHAR* const m_end;
-    CTKString& m_error;
-    RelocList<JsonItem> m_items;        // members of the objects being read
-    RelocList<CMyJsonValue*> m_values;  // elements of the arrays being read
+    void BeginObject() { Push(true, m_items.Size()); }
+    void BeginArray() { Push(false, m_values.Size()); }
+
+    void Key(const TKWCHAR* s, int n, bool escaped) {
+        auto* item = new (m_items.EmplaceSlot()) JsonItem{CTKString(), nullptr};
+        Text(item->key, s, n, escaped);
+    }
+
+    void EndObject() {
+        const int base = m_frames[--m_depth].base;
+        const int n = m_items.Size() - base;
+        if (m_depth == 0 && m_rootObject) {
+            m_rootObject->items.AdoptRelocated(&m_items[base], n);
+            m_items.ForgetFrom(base);
+            return;
+        }
+        std::unique_ptr<CMyJsonObj> object(new CMyJsonObj);
+        TKJsonAccess::Of(*object).items.AdoptRelocated(&m_items[base], n);
+        m_items.ForgetFrom(base);
+        if (m_depth == 0) {
+            m_rootValue->MakeObject(object.release());
+            return;
+        }
+        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
+        TKJsonAccess::Of(*value).MakeObject(object.release());
+        Deliver(value);
+    }
+
+    void EndArray() {
+        const int base = m_frames[--m_depth].base;
+        const int n = m_values.Size() - base;
+        if (m_depth == 0) {
+            m_rootValue->MakeArray().AdoptRelocated(&m_values[base], n);
+            m_values.ForgetFrom(base);
+            return;
+        }
+        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
+        TKJsonAccess::Of(*value).MakeArray().AdoptRelocated(&m_values[base], n);
+        m_values.ForgetFrom(base);
+        Deliver(value);
+    }
+
+    void String(const TKWCHAR* s, int n, bool escaped) {
+        if (m_depth == 0) {
+            m_rootValue->text.Empty();
+            Text(m_rootValue->text, s, n, escaped);
+            m_rootValue->type = CMyJsonValue::eStr;
+            return;
+        }
+        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
+        CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
+        Text(imp.text, s, n, escaped);
+        imp.type = CMyJsonValue::eStr;
+        Deliver(value);
+    }
+
+    void Number(double x) {
+        if (m_depth == 0) return m_rootValue->MakeNumber(x);
+        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue(x));
+        Deliver(value);
+    }
+
+    void Boolean(bool b) {
+        if (m_depth == 0) return m_rootValue->MakeBool(b);
+        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue(b));
+        Deliver(value);
+    }
+
+    // Only members are ever empty, never the top level.
+    void Empty() {
+        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
+        Deliver(value);
+    }
+
+  private:
+    struct Frame {
+        bool object;
+        int base;  // where the container's slice starts on its stack
+    };
+
+    void Push(bool object, int base) { m_frames[m_depth++] = Frame{object, base}; }
+
+    // A finished value goes to the innermost open container: as the value
+    // of the member whose key came last, or as the next element.
+    void Deliver(std::unique_ptr<CMyJsonValue>& value) {
+        if (m_frames[m_depth - 1].object) {
+            m_items.Back().value = value.release();
+        } else {
+            void* slot = m_values.EmplaceSlot();
+            new (slot) CMyJsonValue*(value.release());
+        }
+    }
+
+    // A short escaped text is decoded first, so that it too can share an
+    // earlier body ("http:\/\/..." and quoted words come back often).
+    void Text(CTKString& target, const TKWCHAR* s, int n, bool escaped) {
+        if (!escaped) return m_cache.Assign(target, s, n);
+        if (n <= StringCache::kMaxUnits) {
+            TKWCHAR decoded[StringCache::kMaxUnits];
+            return m_cache.AssignShort(target, decoded, DecodeEscapes(s, n, decoded));
+        }
+        target.ReleaseBuffer(DecodeEscapes(s, n, target.GetBufferSetLength(n)));
+    }
+
+    CMyJsonObjImp* const m_rootObject;
+    CMyJsonValueImp* const m_rootValue;
+    int m_depth = 0;
+    Frame m_frames[kMaxJsonDepth + 1];
+    RelocList<JsonItem> m_items;        // members of the open objects
+    RelocList<CMyJsonValue*> m_values;  // elements of the open arrays
     StringCache m_cache;
 };
-
-void Reader::Decode(CTKString& text, const TKWCHAR* s, int n) {
-    TKWCHAR* out = text.GetBufferSetLength(n);
-    int length = 0;
-    for (int i = 0; i < n; ++i) {
-        TKWCHAR c = s[i];
-        if (c == '\\') {
-            c = s[++i];  // the scan guarantees a unit after every backslash
-            if (c == 't')
-                c = '\t';
-            else if (c == 'r')
-                c = '\r';
-            else if (c == 'n')
-                c = '\n';
-        }
-        out[length++] = c;
-    }
-    text.ReleaseBuffer(length);
-}
-
-bool Reader::ReadQuoted(CTKString& text) {
-    const TKWCHAR* q = m_p;
-    bool escaped = false;
-    for (;;) {
-        q = FindQuoteOrBackslash(q, m_end);
-        if (q == m_end) return false;
-        if (*q == '"') break;
-        if (q + 1 == m_end) return false;  // a backslash as the last unit
-        escaped = true;
-        q += 2;
-    }
-    std::size_t units = static_cast<std::size_t>(q - m_p);
-    if (units > INT_MAX / 2) return false;  // beyond what a string can hold
-    if (escaped)
-        Decode(text, m_p, static_cast<int>(units));
-    else
-        m_cache.Assign(text, m_p, static_cast<int>(units));
-    m_p = q + 1;
-    return true;
-}
-
-bool Reader::ReadNumber(double& number) {
-    SkipBlanks();
-    if (AtEnd()) return false;
-    const TKWCHAR* start = m_p;
-    const TKWCHAR* stop = start;
-    double value = 0;
-    bool exact = ParseDecimalFast(start, &stop, &value);
-    // The number's own units never delimit, so the token goes on from stop.
-    const TKWCHAR* delimiter = stop;
-    while (!IsDelimiter(*delimiter)) ++delimiter;
-    if (delimiter == m_end) return false;  // a number must be followed by something
-    number = exact ? value : ParseNumberPrefix(start, delimiter);
-    m_p = delimiter;
-    return true;
-}
-
-bool Reader::ReadNested(std::unique_ptr<CMyJsonValue>& value, int depth) {
-    TKWCHAR c = *m_p;
-    if (c == '"') {
-        const TKWCHAR* quote = m_p++;
-        value.reset(new CMyJsonValue);
-        CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-        if (!ReadQuoted(imp.text)) {
-            SetError(kInvalidString, quote);
-            return false;
-        }
-        imp.type = CMyJsonValue::eStr;
-        return true;
-    }
-    ++m_p;
-    if (c == '{') {
-        CMyJsonObj* object;
-        if (!ReadObject(object, depth + 1)) return false;
-        value.reset(new CMyJsonValue);
-        CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-        imp.MakeObject(object);
-        return true;
-    }
-    value.reset(new CMyJsonValue);
-    CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-    return ReadArray(imp.MakeArray(), depth + 1);
-}
-
-bool Reader::ReadObjectItems(RelocList<JsonItem>& items, int depth) {
-    if (TooDeep(depth)) return false;
-    SkipBlanks();
-    // Quoted when nothing better is known: from one unit before the first
-    // non-blank, which is the "{" itself when no blank follows it.
-    const TKWCHAR* start = m_p - 1;
-    const int base = m_items.Size();
-    if (*m_p == '}') {
-        ++m_p;
-        return true;
-    }
-    if (*m_p != '"') goto fail;
-    for (;;) {
-        // Key: the cursor is on its opening quote.
-        const TKWCHAR* keyStart = ++m_p;
-        const int slot = m_items.Size();
-        new (m_items.EmplaceSlot()) JsonItem{CTKString(), nullptr};
-        if (!ReadQuoted(m_items[slot].key)) {
-            SetError(kInvalidKey, keyStart);
-            goto fail;
-        }
-        SkipBlanks();
-        if (*m_p != ':') {
-            SetError(kNoColon, m_p);
-            goto fail;
-        }
-        ++m_p;
-        SkipBlanks();
-
-        std::unique_ptr<CMyJsonValue> value;
-        switch (TKWCHAR c = *m_p) {
-            case '{':
-            case '[':
-            case '"':
-                if (!ReadNested(value, depth)) goto fail;
-                break;
-            case ',':
-            case '}':
-                value.reset(new CMyJsonValue);  // "a":, and "a":} give empty values
-                break;
-            default:
-                if (c == 't' && StartsWithTrue(m_p)) {
-                    m_p += 4;
-                    value.reset(new CMyJsonValue(true));
-                } else if (c == 'f' && StartsWithFalse(m_p)) {
-                    m_p += 5;
-                    value.reset(new CMyJsonValue(false));
-                } else if (c == 'n' && StartsWithNull(m_p)) {
-                    m_p += 4;
-                    value.reset(new CMyJsonValue);
-                } else {
-                    const TKWCHAR* numberStart = m_p;
-                    double number;
-                    if (!ReadNumber(number)) {
-                        SetError(kInvalidNumber, numberStart);
-                        goto fail;
-                    }
-                    value.reset(new CMyJsonValue(number));
-                }
-        }
-        m_items[slot].value = value.release();
-
-        SkipBlanks();
-        if (*m_p == ',') {
-            ++m_p;
-            SkipBlanks();
-        }
-        if (*m_p == '}') {
-            ++m_p;
-            items.AdoptRelocated(&m_items[base], m_items.Size() - base);
-            m_items.ForgetFrom(base);
-            return true;
-        }
-        if (*m_p != '"') goto fail;
-    }
-
-fail:
-    if (!HasError()) SetError(kNoClosingBrace, start);
-    DiscardItems(base);
-    return false;
-}
-
-bool Reader::ReadObject(CMyJsonObj*& result, int depth) {
-    result = nullptr;
-    RelocList<JsonItem> items;
-    if (!ReadObjectItems(items, depth)) return false;
-    auto* object = new CMyJsonObj;
-    TKJsonAccess::Of(*object).items.Swap(items);
-    result = object;
-    return true;
-}
-
-bool Reader::ReadArray(RelocList<CMyJsonValue*>& list, int depth) {
-    if (TooDeep(depth)) return false;
-    SkipBlanks();
-    if (*m_p == ']') {
-        ++m_p;
-        return true;
-    }
-    if (AtEnd()) return false;  // no message of its own
-    const int base = m_values.Size();
-    for (;;) {
-        std::unique_ptr<CMyJsonValue> value;
-        switch (TKWCHAR c = *m_p) {
-            case '{':
-            case '[':
-            case '"':
-                if (!ReadNested(value, depth)) goto fail;
-                break;
-            case '}':
-                SetError(kInvalidNumber, m_p);
-                goto fail;
-            default:
-                if (c == 't' && StartsWithTrue(m_p)) {
-                    m_p += 4;
-                    value.reset(new CMyJsonValue(true));
-                } else if (c == 'f' && StartsWithFalse(m_p)) {
-                    m_p += 5;
-                    value.reset(new CMyJsonValue(false));
-                } else {
-                    // null, a comma or a word: a number token reading as 0.
-                    const TKWCHAR* numberStart = m_p;
-                    double number;
-                    if (!ReadNumber(number)) {
-                        SetError(kInvalidNumber, numberStart);
-                        goto fail;
-                    }
-                    value.reset(new CMyJsonValue(number));
-                }
-        }
-        new (m_values.EmplaceSlot()) CMyJsonValue*(value.release());
-
-        SkipBlanks();
-        if (*m_p == ',') {
-            ++m_p;
-            SkipBlanks();
-        }
-        if (*m_p == ']') {
-            ++m_p;
-            list.AdoptRelocated(&m_values[base], m_values.Size() - base);
-            m_values.ForgetFrom(base);
-            return true;
-        }
-        if (AtEnd()) goto fail;  // no message of its own
-    }
-
-fail:
-    DiscardValues(base);
-    return false;
-}
 
 }  // namespace
 
@@ -437,67 +226,27 @@ bool ReadDocumentObject(const TKWCHAR* text, CMyJsonObjImp& obj, CTKString& erro
     obj.ReleaseItems();
     error.Empty();
     if (!text) {
-        error = kNullText;
+        error = MessageText(JsonMessage::kNullText);
         return false;
     }
-    Reader reader(text, error);
-    reader.SkipBlanks();
-    if (reader.Peek() != '{') {
-        reader.SetError(kNoOpeningBrace);
-        return false;
-    }
-    reader.Advance(1);
-    // Text after the closing "}" is ignored.
-    return reader.ReadObjectItems(obj.items, 1);
+    DocumentBuilder builder(&obj, nullptr);
+    JsonEventReader<DocumentBuilder> reader(text, builder, error);
+    return reader.ReadObjectDocument();
 }
 
 bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& error) {
     value.Reset();
     if (!text) {
-        error = kNullText;
+        error = MessageText(JsonMessage::kNullText);
         return false;
     }
-    Reader reader(text, error);
-    reader.SkipBlanks();
-    // Text after the value is ignored.
-    switch (reader.Peek()) {
-        case '{': {
-            reader.Advance(1);
-            CMyJsonObj* object;
-            if (!reader.ReadObject(object, 1)) return false;
-            value.MakeObject(object);
-            return true;
-        }
-        case '"':
-            reader.Advance(1);
-            value.text.Empty();
-            if (!reader.ReadQuoted(value.text)) {
-                value.text.Empty();
-                reader.SetError(kBadTopString);
-                return false;
-            }
-            value.type = CMyJsonValue::eStr;
-            return true;
-        case '[':
-            reader.Advance(1);
-            if (reader.ReadArray(value.MakeArray(), 1)) return true;
-            value.Reset();
-            return false;
-        default:
-            break;
-    }
-    // "true" and "false" need no delimiter at the top: "trueish" is true.
-    if (StartsWithTrue(reader.Cursor()) || StartsWithFalse(reader.Cursor())) {
-        value.MakeBool(reader.Peek() == 't');
-        return true;
-    }
-    double number;
-    if (!reader.ReadNumber(number)) {
-        reader.SetError(kBadTopNumber);
-        return false;
-    }
-    value.MakeNumber(number);
-    return true;
+    // A top-level string replaces the text, and a failed one leaves it empty.
+    const TKWCHAR* first = text;
+    while (IsJsonBlank(*first)) ++first;
+    if (*first == '"') value.text.Empty();
+    DocumentBuilder builder(nullptr, &value);
+    JsonEventReader<DocumentBuilder> reader(text, builder, error);
+    return reader.ReadValueDocument();
 }
 
 }  // namespace tk::detail
