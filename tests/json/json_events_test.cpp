@@ -220,17 +220,27 @@ TEST(JsonEvents, StandardDocumentsAreBuiltAsTold) {
 // Equal texts of one document may share a body, escaped ones included;
 // changing one copy must not show in the others.
 TEST(JsonEvents, SharedTextsStayIndependent) {
-    CMyJsonObj obj;
-    ASSERT_TRUE(obj.Load(TKL("{\"a\":\"x\\\"y\",\"b\":\"x\\\"y\",\"c\":\"x\\\"y\"}")));
-    CTKString a, b;
-    ASSERT_TRUE(obj.ValueEx(TKL("a"), a));
-    a.SetAt(0, 'X');
-    ASSERT_TRUE(obj.ValueEx(TKL("b"), b));
-    EXPECT_EQ(U16(a), u"X\"y");
-    EXPECT_EQ(U16(b), u"x\"y");
-    CMyJsonValue* c;
-    ASSERT_TRUE(obj.Value(TKL("c"), c));
-    EXPECT_EQ(U16(c->ValueStr()), u"x\"y");
+    const struct {
+        const char* name;
+        const TKWCHAR* text;
+        std::u16string value;
+    } rows[] = {
+        {"plain", TKL("{\"a\":\"same\",\"b\":\"same\",\"c\":\"same\"}"), u"same"},
+        {"escaped", TKL("{\"a\":\"x\\\"y\",\"b\":\"x\\\"y\",\"c\":\"x\\\"y\"}"), u"x\"y"},
+    };
+    for (const auto& row : rows) {
+        CMyJsonObj obj;
+        ASSERT_TRUE(obj.Load(row.text)) << row.name;
+        CTKString a, b;
+        ASSERT_TRUE(obj.ValueEx(TKL("a"), a)) << row.name;
+        a.SetAt(0, 'X');
+        ASSERT_TRUE(obj.ValueEx(TKL("b"), b)) << row.name;
+        EXPECT_EQ(U16(a), u"X" + row.value.substr(1)) << row.name;
+        EXPECT_EQ(U16(b), row.value) << row.name;
+        CMyJsonValue* c;
+        ASSERT_TRUE(obj.Value(TKL("c"), c)) << row.name;
+        EXPECT_EQ(U16(c->ValueStr()), row.value) << row.name;
+    }
 }
 
 }  // namespace

@@ -60,18 +60,12 @@ struct LenientCase {
     std::u16string compact;  // the document written back
 };
 
-// What the reader lets through, seen in the document it builds.
+// Each leniency rule has its row in the event tests; these are the object
+// document's own top level and what no rule names: blanks and mixed kinds.
 TEST(JsonReader, Leniencies) {
     const LenientCase cases[] = {
-        {"duplicate keys stay in text order", u"{\"a\":1,\"a\":2}", u"{\"a\":1,\"a\":2}"},
         {"optional and trailing commas, text after the end", u"{\"a\":1 \"b\":2,} trailing [junk",
          u"{\"a\":1,\"b\":2}"},
-        {"null, nothing and a lone comma are empty", u"{\"a\":null,\"b\":,\"c\":}",
-         u"{\"a\":null,\"b\":null,\"c\":null}"},
-        {"array without comma", u"{\"v\":[1 2]}", u"{\"v\":[1,2]}"},
-        {"array trailing comma", u"{\"v\":[1,]}", u"{\"v\":[1]}"},
-        {"empty and leading elements read as 0", u"{\"v\":[,1,,2]}", u"{\"v\":[0,1,0,2]}"},
-        {"null and words in arrays read as 0", u"{\"v\":[null,abc, 5]}", u"{\"v\":[0,0,5]}"},
         {"blanks everywhere", u"{\"v\":[ \t\r\n1 , \n 2 \n]}", u"{\"v\":[1,2]}"},
         {"empty array", u"{\"v\":[ ]}", u"{\"v\":[]}"},
         {"mixed kinds kept as read", u"{\"v\":[1,\"s\",true,[2],{\"k\":false},false]}",
@@ -116,20 +110,6 @@ TEST(JsonReader, Escapes) {
         ASSERT_TRUE(obj.Item(0, s, v));
         EXPECT_EQ(U16(s), c.expected) << c.name;
     }
-}
-
-TEST(JsonReader, RepeatedStringsStayIndependent) {
-    // Equal short strings may share storage; changing one copy must not
-    // show in the others.
-    CMyJsonObj obj;
-    ASSERT_TRUE(obj.Load(TKL("{\"a\":\"same\",\"b\":\"same\",\"a\":\"same\"}")));
-    CTKString first;
-    ASSERT_TRUE(obj.ValueEx(TKL("a"), first));
-    first.SetAt(0, 'S');
-    CTKString second;
-    ASSERT_TRUE(obj.ValueEx(TKL("b"), second));
-    EXPECT_EQ(U16(second), u"same");
-    EXPECT_EQ(U16(first), u"Same");
 }
 
 struct ValueCase {

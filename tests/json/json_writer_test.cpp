@@ -119,18 +119,14 @@ struct NumberText {
     std::u16string text;
 };
 
+// Ordinary finite values are swept against the C library below; these rows
+// are the zeros, the rounding edges and the non-finite spellings.
 TEST(JsonWriter, NumberTexts) {
     const NumberText cases[] = {
         {"integer", 3.0, u"3"},
-        {"tenth", 0.1, u"0.1"},
-        {"third", 1.0 / 3.0, u"0.333333333333333"},
-        {"half", -0.25, u"-0.25"},
-        {"hundred", 100, u"100"},
         {"zero", 0, u"0"},
         {"negative zero", -0.0, u"-0"},
         {"tiny negative", -1e-20, u"-0"},
-        {"1e20", 1e20, u"100000000000000000000"},
-        {"2^53 + 2", 9007199254740994.0, u"9007199254740994"},
         {"rounds up to an integer", 0.9999999999999999, u"1"},
         {"infinity", INFINITY, u"inf"},
         {"minus infinity", -INFINITY, u"-inf"},

