@@ -434,7 +434,9 @@ TEST(Tkfcu, StreamsAMillionPairsInBoundedMemory) {
     EXPECT_EQ(big.err, "1000000") << "output lines";
     EXPECT_EQ(big.out, small.out) << "first line";
     // 20 MB in, 25 MB out: holding either would show; a fixed buffer does not.
-    EXPECT_LT(big.maxRssKiB - small.maxRssKiB, 1024)
+    // The bound leaves room for a sanitizer runtime's own bookkeeping, which
+    // grows by a megabyte or so over a million calls under ThreadSanitizer.
+    EXPECT_LT(big.maxRssKiB - small.maxRssKiB, 4096)
         << "peak memory " << small.maxRssKiB << " KiB for 10^3 pairs, " << big.maxRssKiB
         << " KiB for 10^6";
 }
