@@ -13,6 +13,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "memory/block_chain.h"
 #include "memory/scratch_pools.h"
 #include "platform/features.h"
 #include "platform/lock.h"
@@ -28,14 +29,8 @@ struct ChunkHeader {
 };
 static_assert(sizeof(ChunkHeader) == 8, "a chunk's link word is 8 bytes");
 
-inline void*& NextOf(void* block) {
-    return *static_cast<void**>(block);
-}
-
-inline void* LastOf(void* head) {
-    while (NextOf(head)) head = NextOf(head);
-    return head;
-}
+using tk::detail::block_chain::LastOf;
+using tk::detail::block_chain::NextOf;
 
 // ---- per-thread caches of the allocators a program makes -------------------------
 
@@ -172,12 +167,8 @@ void CTKFixedAlloc::FreeCached(void* p) {
     NextOf(p) = slot.head;
     slot.head = p;
     if (++slot.count <= kOwnLimit) return;
-    // Keep the most recently freed blocks; the older ones go back.
-    void* keepLast = slot.head;
-    for (unsigned int i = 1; i < kOwnRefill; ++i) keepLast = NextOf(keepLast);
-    void* first = NextOf(keepLast);
-    NextOf(keepLast) = nullptr;
-    GiveBatch(first, LastOf(first));
+    void* older = tk::detail::block_chain::DetachAfter(slot.head, kOwnRefill);
+    GiveBatch(older, LastOf(older));
     slot.count = kOwnRefill;
 }
 

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "memory/block_chain.h"
 #include "memory/scratch_pools.h"
 #include "platform/features.h"
 #include "tavikfcu/TKCore.h"
@@ -59,13 +60,8 @@ class ThreadBlockCache {
         NextOf(block) = slot.head;
         slot.head = block;
         if (++slot.count <= Limit) return;
-        // Keep the most recently freed blocks (warm in the cache); the older
-        // ones go back to the shared list.
-        void* keepLast = slot.head;
-        for (unsigned int i = 1; i < Refill; ++i) keepLast = NextOf(keepLast);
-        void* first = NextOf(keepLast);
-        NextOf(keepLast) = nullptr;
-        GiveBatch(PoolAt(pool), first, LastOf(first));
+        void* older = block_chain::DetachAfter(slot.head, Refill);
+        GiveBatch(PoolAt(pool), older, LastOf(older));
         slot.count = Refill;
     }
 
@@ -90,11 +86,8 @@ class ThreadBlockCache {
         }
     };
 
-    static void*& NextOf(void* block) { return *static_cast<void**>(block); }
-    static void* LastOf(void* head) {
-        while (NextOf(head)) head = NextOf(head);
-        return head;
-    }
+    static void*& NextOf(void* block) { return block_chain::NextOf(block); }
+    static void* LastOf(void* head) { return block_chain::LastOf(head); }
 
     static Slot& CurrentSlot(int pool) {
         Slot& slot = t_slots[pool];
