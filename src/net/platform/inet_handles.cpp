@@ -1,10 +1,11 @@
 // Sessions and connections, the handle registry, options and status
 // notifications of the internet layer.
+#include <algorithm>
 #include <cstring>
 #include <mutex>
-#include <unordered_set>
 
 #include "net/platform/inet_handles.h"
+#include "net/pointer_table.h"
 #include "platform/last_error.h"
 
 namespace tk::inet {
@@ -51,11 +52,16 @@ SessionShared::~SessionShared() {
     if (share) curl_share_cleanup(share);
 }
 
+void FreeTransfer(Transfer& t) {
+    if (t.easy) curl_easy_cleanup(t.easy);
+    if (t.multi) curl_multi_cleanup(t.multi);
+    curl_slist_free_all(t.headerList);
+    curl_slist_free_all(t.resolveList);
+    t = Transfer();
+}
+
 Connection::~Connection() {
-    for (auto& pair : idle) {
-        curl_easy_cleanup(pair.first);
-        curl_multi_cleanup(pair.second);
-    }
+    for (Transfer& t : idle) FreeTransfer(t);
 }
 
 // ---- registry ---------------------------------------------------------------------
@@ -64,7 +70,7 @@ namespace {
 
 struct Registry {
     std::mutex lock;
-    std::unordered_set<HandleBase*> live;
+    tk::detail::PointerTable<bool> live;
 };
 Registry& TheRegistry() {
     static Registry* registry = new Registry;  // never destroyed: used until exit
@@ -76,13 +82,13 @@ Registry& TheRegistry() {
 void Register(HandleBase* handle) {
     Registry& r = TheRegistry();
     std::lock_guard<std::mutex> guard(r.lock);
-    r.live.insert(handle);
+    r.live.Set(handle, true);
 }
 
 void Unregister(HandleBase* handle) {
     Registry& r = TheRegistry();
     std::lock_guard<std::mutex> guard(r.lock);
-    r.live.erase(handle);
+    r.live.Remove(handle);
 }
 
 void Adopt(HandleBase* parent, HandleBase* child) {
@@ -104,7 +110,7 @@ HandleBase* Lookup(Handle handle, std::uint32_t kind) {
     {
         Registry& r = TheRegistry();
         std::lock_guard<std::mutex> guard(r.lock);
-        if (!h || !r.live.count(h)) {
+        if (!r.live.Get(h)) {
             Fail(ERROR_INVALID_HANDLE);
             return nullptr;
         }
@@ -128,6 +134,22 @@ const std::u16string* HandleBase::Agent() const {
     for (const HandleBase* h = this; h; h = h->parent)
         if (h->options.agentSet) return &h->options.agent;
     return nullptr;
+}
+
+const std::string* HandleBase::AgentLine() const {
+    for (const HandleBase* h = this; h; h = h->parent)
+        if (h->options.agentSet) return &h->options.agentLine;
+    return nullptr;
+}
+
+void HandleBase::SetAgent(std::u16string agent) {
+    options.agentLine = ToUtf8(agent.data(), agent.size());
+    std::string& line = options.agentLine;
+    line.erase(std::remove_if(line.begin(), line.end(),
+                              [](char c) { return c == '\r' || c == '\n' || c == '\0'; }),
+               line.end());
+    options.agent = std::move(agent);
+    options.agentSet = true;
 }
 
 void HandleBase::Notify(std::uint32_t status, const void* info, std::uint32_t length) {
@@ -260,10 +282,7 @@ Handle InternetOpen(const TKWCHAR* agent, std::uint32_t accessType, const TKWCHA
     // does not read: only an explicit proxy is used.
     if (accessType == INTERNET_OPEN_TYPE_PROXY) session->proxy = ToUtf8(proxy);
     session->flags = flags;
-    if (agent) {
-        session->options.agent = agent;
-        session->options.agentSet = true;
-    }
+    if (agent) session->SetAgent(agent);
     Register(session.get());
     return session.release();
 }
@@ -397,8 +416,7 @@ bool InternetSetOption(Handle handle, std::uint32_t option, const void* buffer,
     }
     switch (option) {
         case INTERNET_OPTION_USER_AGENT:
-            h->options.agent = TextValue(buffer, length);
-            h->options.agentSet = true;
+            h->SetAgent(TextValue(buffer, length));
             return true;
         case INTERNET_OPTION_USERNAME:
             h->options.user = TextValue(buffer, length);
