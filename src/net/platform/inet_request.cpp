@@ -307,18 +307,22 @@ std::vector<Header>& ResponseHeaders(Request& r) {
 
 namespace {
 
-// True when lower (in lower case) appears in text in any case: a quick test
+// True when a line of the head after its first, blanks at its start
+// skipped, begins with lower (a name in lower case) in any case: a quick test
 // that spares splitting a head that cannot hold the header looked for.
-bool ContainsNoCase(std::string_view text, std::string_view lower) {
-    for (std::size_t at = 0; at + lower.size() <= text.size(); ++at) {
-        std::size_t i = 0;
-        while (i < lower.size()) {
-            char c = text[at + i];
+bool MayHoldHeader(std::string_view head, std::string_view lower) {
+    for (std::size_t at = head.find('\n'); at != std::string_view::npos;
+         at = head.find('\n', at + 1)) {
+        std::size_t i = at + 1;
+        while (i < head.size() && (head[i] == ' ' || head[i] == '\t')) ++i;
+        if (head.size() - i < lower.size()) return false;
+        std::size_t k = 0;
+        for (; k < lower.size(); ++k) {
+            char c = head[i + k];
             if (c >= 'A' && c <= 'Z') c = char(c + 32);
-            if (c != lower[i]) break;
-            ++i;
+            if (c != lower[k]) break;
         }
-        if (i == lower.size()) return true;
+        if (k == lower.size()) return true;
     }
     return false;
 }
@@ -356,7 +360,7 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
             r.headersDone = true;
             std::uint32_t bytes = std::uint32_t(r.rawHead.size() + 2);
             r.Notify(INTERNET_STATUS_RESPONSE_RECEIVED, &bytes, sizeof bytes);
-            if (!(r.flags & INTERNET_FLAG_NO_COOKIES) && ContainsNoCase(r.rawHead, "set-cookie"))
+            if (!(r.flags & INTERNET_FLAG_NO_COOKIES) && MayHoldHeader(r.rawHead, "set-cookie"))
                 for (const Header& h : ResponseHeaders(r))
                     if (EqualsNoCase(h.name, "Set-Cookie")) StoreSetCookie(r.url, h.value);
         }
