@@ -167,9 +167,14 @@ void HandleBase::NotifyText(std::uint32_t status, const std::string& text) {
 // ---- text -------------------------------------------------------------------------
 
 std::string ToUtf8(const TKWCHAR* text, std::size_t length) {
-    std::string out;
-    out.reserve(length);
-    for (std::size_t i = 0; i < length; ++i) {
+    // Names, verbs and paths are mostly ASCII: one pass narrows them.
+    std::size_t ascii = 0;
+    while (ascii < length && text[ascii] < 0x80) ++ascii;
+    std::string out(ascii, '\0');
+    for (std::size_t i = 0; i < ascii; ++i) out[i] = char(text[i]);
+    if (ascii == length) return out;
+    out.reserve(length + (length - ascii) * 2);
+    for (std::size_t i = ascii; i < length; ++i) {
         std::uint32_t c = text[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
