@@ -166,17 +166,43 @@ std::uint16_t PortOf(const Request& r) {
     return IsSecure(r) ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
 }
 
+// The host as a URL or a Host header names it: an IPv6 address in brackets.
+std::string& AppendHost(std::string& out, const std::string& host) {
+    if (host.find(':') == std::string::npos) return out.append(host);
+    return out.append("[").append(host).append("]");
+}
+
 std::string HostForUrl(const std::string& host) {
-    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    std::string out;
+    return AppendHost(out, host);
+}
+
+bool NeedsEscape(unsigned char c) {
+    switch (c) {
+        case '"':
+        case '<':
+        case '>':
+        case '\\':
+        case '^':
+        case '`':
+        case '{':
+        case '|':
+        case '}':
+            return true;
+        default:
+            return c <= 0x20 || c >= 0x7F;
+    }
 }
 
 // The object as it goes on the request line: unsafe bytes escaped.
 std::string EscapeObject(const std::string& object) {
     static const char kHex[] = "0123456789ABCDEF";
+    bool slash = object.empty() || (object[0] != '/' && object[0] != '*');
     std::string out;
-    if (object.empty() || (object[0] != '/' && object[0] != '*')) out.push_back('/');
+    out.reserve(object.size() + slash);
+    if (slash) out.push_back('/');
     for (unsigned char c : object) {
-        if (c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c)) {
+        if (NeedsEscape(c)) {
             out.push_back('%');
             out.push_back(kHex[c >> 4]);
             out.push_back(kHex[c & 15]);
@@ -366,7 +392,10 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
         }
         return length;
     }
-    r.rawHead.append(line).append("\r\n");
+    if (line.size() + 2 == length && data[length - 2] == '\r' && data[length - 1] == '\n')
+        r.rawHead.append(data, length);  // the line as it came, CR LF and all
+    else
+        r.rawHead.append(line).append("\r\n");
     return length;
 }
 
@@ -645,11 +674,8 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     if (!TakeTransfer(r, fresh)) return false;
     const std::string escaped = EscapeObject(r.redirected ? r.targetObject : r.object);
     const std::string portText = std::to_string(port);
-    r.url.assign(secure ? "https://" : "http://")
-        .append(HostForUrl(host))
-        .append(":")
-        .append(portText)
-        .append(escaped);
+    r.url.assign(secure ? "https://" : "http://");
+    AppendHost(r.url, host).append(":").append(portText).append(escaped);
 
     bool http10 = r.version == "HTTP/1.0";
     const std::string& verb = r.currentVerb;
@@ -811,7 +837,7 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
         .append((!proxyHost.empty() && !secure) ? r.url : escaped)
         .append(http10 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n");
     if (!has("Host")) {
-        sent.append("Host: ").append(HostForUrl(host));
+        AppendHost(sent.append("Host: "), host);
         if (!defaultPort) sent.append(":").append(portText);
         sent.append("\r\n");
     }
