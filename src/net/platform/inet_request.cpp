@@ -709,11 +709,12 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     settings.clear();
     AddSetting(settings, resolveEntry);
     AddSetting(settings, session ? std::string_view(session->proxy) : std::string_view());
-    AddSetting(settings, std::uint64_t(http10) | std::uint64_t(head) << 1 |
-                             std::uint64_t(custom) << 2 | std::uint64_t(streamed) << 3 |
-                             std::uint64_t(body != nullptr) << 4 |
-                             std::uint64_t(authenticate) << 5);
+    AddSetting(settings,
+               std::uint64_t(http10) | std::uint64_t(head) << 1 | std::uint64_t(custom) << 2 |
+                   std::uint64_t(streamed) << 3 | std::uint64_t(body != nullptr) << 4 |
+                   std::uint64_t(authenticate) << 5 | std::uint64_t(agent != nullptr) << 6);
     AddSetting(settings, custom ? std::string_view(verb) : std::string_view());
+    AddSetting(settings, agent ? std::string_view(*agent) : std::string_view());
     AddSetting(settings, r.referrer);
     AddSetting(settings, userText);
     AddSetting(settings, passwordText);
@@ -745,6 +746,7 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
             curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
             curl_easy_setopt(e, CURLOPT_READFUNCTION, OnUpload);
         }
+        if (agent) curl_easy_setopt(e, CURLOPT_USERAGENT, agent->c_str());  // curl copies it
         if (!r.referrer.empty()) curl_easy_setopt(e, CURLOPT_REFERER, r.referrer.c_str());
         if (authenticate) {
             curl_easy_setopt(e, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
@@ -790,20 +792,16 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
         curl_easy_setopt(e, CURLOPT_POSTFIELDS, r.body.data());
     }
 
-    // Request headers: ours first, then the caller's, which win. The agent
-    // goes with them rather than through curl's own option, which would
-    // format its line anew for every request.
+    // Request headers: ours first, then the caller's, which win.
     std::vector<std::string> lines;
     auto has = [&](const char* name) {
         for (const Header& h : r.requestHeaders)
             if (EqualsNoCase(h.name, name)) return true;
         return false;
     };
-    // (A header line with nothing after its colon tells curl to leave it out.)
-    if (agent && agent->find_first_not_of(" \t") != std::string::npos && !has("User-Agent"))
-        lines.push_back("User-Agent: " + *agent);
     if (http10 && !has("Connection")) lines.push_back("Connection: Keep-Alive");
-    if (!has("Expect")) lines.push_back("Expect:");  // no 100-continue round trip
+    // No 100-continue round trip; curl asks for one only before a body.
+    if ((body || streamed) && !has("Expect")) lines.push_back("Expect:");
     // A body goes out with the type the caller gives, or none.
     if (body && !has("Content-Type")) lines.push_back("Content-Type:");
     if (!r.range.empty()) lines.push_back("Range: " + r.range);
@@ -845,6 +843,9 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
         sent.append("Authorization: Basic ")
             .append(Base64(userText + ":" + passwordText))
             .append("\r\n");
+    // curl sends no agent of its own when it is empty or the caller gave one.
+    if (agent && !agent->empty() && !has("User-Agent"))
+        sent.append("User-Agent: ").append(*agent).append("\r\n");
     if (r.accept.empty() && !has("Accept")) sent.append("Accept: */*\r\n");
     if (!r.referrer.empty()) sent.append("Referer: ").append(r.referrer).append("\r\n");
     for (const std::string& line : lines) {
