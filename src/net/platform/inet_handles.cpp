@@ -1,5 +1,8 @@
 // Sessions and connections, the handle registry, options and status
 // notifications of the internet layer.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -318,6 +321,9 @@ Handle InternetConnect(Handle sessionHandle, const TKWCHAR* server, std::uint16_
             return nullptr;
         }
     }
+    unsigned char address[16];
+    connection->hostIsAddress = inet_pton(AF_INET, connection->host.c_str(), address) == 1 ||
+                                inet_pton(AF_INET6, connection->host.c_str(), address) == 1;
     connection->port = port;
     connection->flags = flags;
     if (user) connection->options.user = user;

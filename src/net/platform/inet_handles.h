@@ -90,7 +90,8 @@ void FreeTransfer(Transfer& transfer);
 
 struct Connection final : HandleBase {
     Connection() : HandleBase(INTERNET_HANDLE_TYPE_CONNECT_HTTP) {}
-    std::string host;  // UTF-8, as given (IPv6 without brackets)
+    std::string host;            // UTF-8, as given (IPv6 without brackets)
+    bool hostIsAddress = false;  // an IPv4 or IPv6 address: nothing to look up
     std::uint16_t port = 0;
     std::uint32_t flags = 0;
     ~Connection() override;

@@ -645,8 +645,7 @@ bool SameLines(const curl_slist* list, const std::vector<std::string>& lines) {
 // its options: only what belongs to this request is set again.
 bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t total) {
     DestroyTransfer(r);
-    EnsureCurl();
-    Connection& c = *r.connection;
+    Connection& c = *r.connection;  // its session started curl
     const std::string& host = r.redirected ? r.targetHost : c.host;
     std::uint16_t port = r.redirected ? r.targetPort : PortOf(r);
     bool secure = r.redirected ? r.targetSecure : IsSecure(r);
@@ -664,7 +663,8 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
         if (colon != std::string::npos) proxyPort = proxy.substr(colon + 1);
     }
     const std::string& lookup = proxyHost.empty() ? host : proxyHost;
-    if (!IsAddressLiteral(lookup) && !Resolve(r, lookup, addresses)) return false;
+    bool literal = &lookup == &c.host ? c.hostIsAddress : IsAddressLiteral(lookup);
+    if (!literal && !Resolve(r, lookup, addresses)) return false;
     std::string resolveEntry;
     if (!addresses.empty())
         resolveEntry =
