@@ -677,6 +677,7 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     if (!TakeTransfer(r, fresh)) return false;
     const std::string escaped = EscapeObject(r.redirected ? r.targetObject : r.object);
     const std::string portText = std::to_string(port);
+    r.url.reserve(16 + host.size() + escaped.size());
     r.url.assign(secure ? "https://" : "http://");
     AppendHost(r.url, host).append(":").append(portText).append(escaped);
 
