@@ -444,8 +444,8 @@ inline CTKString::~CTKString() {
 // Building text unit by unit: in place, without a call, while the body has
 // the room; a body that must grow or be unshared is left to the library.
 // The length is read as unsigned on purpose: each append reads the field the
-// one before it stored, and x86 cores hand a plain load the stored value far
-// sooner than a sign-extending one (which doubled the cost of an append).
+// one before it stored, and the x86 cores measured hand that value to a plain
+// load far sooner than to a sign-extending one (twice the cost per append).
 inline CTKString& CTKString::operator+=(TKWCHAR ch) {
     TKWCHAR* const chars = m_chars;
     Body* const body = Header();
