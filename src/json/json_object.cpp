@@ -91,7 +91,7 @@ CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(RecordFor(this)) {
         tk::detail::CopyItems(*m_imp, *src.m_imp);
     } catch (...) {
         m_imp->ReleaseItems();
-        tk::detail::DeleteRecord(m_imp);
+        tk::detail::DeleteRecord(m_imp, this);
         throw;
     }
 }
@@ -105,7 +105,7 @@ CMyJsonObj& CMyJsonObj::operator=(const CMyJsonObj& src) {
 
 CMyJsonObj::~CMyJsonObj() {
     m_imp->ReleaseItems();
-    tk::detail::DeleteRecord(m_imp);
+    tk::detail::DeleteRecord(m_imp, this);
 }
 
 // ---- appending ------------------------------------------------------------------
@@ -261,7 +261,7 @@ int CMyJsonObj::ValueCount() const {
 
 bool CMyJsonObj::Item(int i, CTKString& key, CMyJsonValue*& value) const {
     if (i < 0 || i >= m_imp->items.Size()) return false;
-    key = m_imp->items[i].key;
+    key = CTKString(m_imp->items[i].key);  // a key read from text is copied out (json_store.h)
     value = m_imp->items[i].value;
     return true;
 }
@@ -315,7 +315,7 @@ bool CMyJsonObj::ValueEx(const TKWCHAR* key, double& out, bool exact) const {
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, CTKString& out, bool exact) const {
     const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eStr);
     if (!imp) return false;
-    out = imp->text;
+    out = CTKString(imp->text);  // a text read from text is copied out (json_store.h)
     return true;
 }
 

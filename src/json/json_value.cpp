@@ -103,7 +103,7 @@ CMyJsonValue::CMyJsonValue(const CMyJsonValue& src) : m_imp(RecordFor(this)) {
     try {
         tk::detail::CopyTree(*m_imp, *src.m_imp);
     } catch (...) {
-        tk::detail::DeleteRecord(m_imp);
+        tk::detail::DeleteRecord(m_imp, this);
         throw;
     }
 }
@@ -114,7 +114,7 @@ CMyJsonValue& CMyJsonValue::operator=(const CMyJsonValue& src) {
 }
 
 CMyJsonValue::~CMyJsonValue() {
-    tk::detail::DeleteRecord(m_imp);
+    tk::detail::DeleteRecord(m_imp, this);
 }
 
 // ---- kind and fields ---------------------------------------------------------------
@@ -273,8 +273,12 @@ bool CMyJsonValue::MoveToArr(CMyJsonValue* v, int pos) {
         for (int k = 0; k < n; ++k)
             if (KindOf(source.elements[k]) != kind || source.elements[k] == this) return false;
         mine.Reserve(mine.Size() + n);  // no allocation failure half way
-        for (int k = n - 1; k >= 0; --k)
+        for (int k = n - 1; k >= 0; --k) {
+            // An element read from text now hangs from this array, and v,
+            // which held it in its store, goes.
+            tk::detail::Escape(*source.elements[k]->m_imp);
             new (mine.InsertSlot(at)) CMyJsonValue*(source.elements[k]);
+        }
         source.elements.ForgetAll();
     }
     delete v;  // an array without elements now
@@ -294,7 +298,10 @@ void CMyJsonValue::RemoveFromArr(int i, bool destroy) {
     if (m_imp->type != eArr || i < 0 || i >= m_imp->elements.Size()) return;
     CMyJsonValue* element = m_imp->elements[i];
     m_imp->elements.Forget(i);
-    if (destroy) delete element;
+    if (destroy)
+        delete element;
+    else
+        tk::detail::Escape(*element->m_imp);  // the caller's now, however long the array lives
 }
 
 // ---- text ------------------------------------------------------------------------------------

@@ -259,10 +259,11 @@ void CopyChildren(CopyJob job) {
             const auto& src = *static_cast<const CMyJsonObjImp*>(job.src);
             while (job.next < src.items.Size()) {
                 const JsonItem& item = src.items[job.next++];
-                // The value exists before its slot; the key copy shares the
-                // body (a model's keys are never locked), so it cannot fail.
+                // The key and the value exist before their slot; copying the
+                // key copy then only shares its body, which cannot fail.
+                const CTKString key(item.key);  // its own body when the source's is fixed
                 CMyJsonValue* placed = new CMyJsonValue;
-                new (dst.items.EmplaceSlot()) JsonItem{item.key, placed};
+                new (dst.items.EmplaceSlot()) JsonItem{key, placed};
                 CMyJsonValueImp& to = TKJsonAccess::Of(*placed);
                 const CMyJsonValueImp& from = TKJsonAccess::Of(*item.value);
                 CopyOwnFields(to, from);
