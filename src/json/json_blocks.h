@@ -83,7 +83,7 @@ void DeleteRecord(Record* record, const void* handle) {
             return;
         case Placement::kEscaped: {
             DocumentStore* store = DocumentStore::Of(record);
-            record->~Record();
+            if (!store->IsUntouched()) record->~Record();
             Pending().stored = handle;
             store->Release();  // may free the handle's block: nothing reads it after
             return;

@@ -76,6 +76,7 @@ CMyJsonValue* FindPath(const CMyJsonObjImp& root, const TKWCHAR* key, bool exact
 }
 
 void AppendItem(CMyJsonObjImp& obj, const TKWCHAR* key, int n, CMyJsonValue* value) {
+    tk::detail::WillChange(obj);
     new (obj.items.EmplaceSlot()) JsonItem{CTKString(key, n), value};
 }
 
@@ -98,13 +99,15 @@ CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(RecordFor(this)) {
 
 CMyJsonObj& CMyJsonObj::operator=(const CMyJsonObj& src) {
     if (this == &src) return *this;
+    tk::detail::WillChange(*m_imp);
     CopyFrom(&src);
     m_imp->error = src.m_imp->error;
     return *this;
 }
 
 CMyJsonObj::~CMyJsonObj() {
-    m_imp->ReleaseItems();
+    // Items read from text go with their store while it is untouched.
+    if (!tk::detail::InUntouchedStore(*m_imp)) m_imp->ReleaseItems();
     tk::detail::DeleteRecord(m_imp, this);
 }
 
@@ -168,6 +171,7 @@ bool CMyJsonObj::SetItem(const TKWCHAR* key, CMyJsonValue* value, bool exact, bo
             CMyJsonValue*& slot = current->items[i].value;
             if (segment.last) {
                 if (slot != value) {
+                    tk::detail::WillChange(*current);
                     CMyJsonValue* old = slot;
                     slot = value;
                     delete old;
@@ -244,6 +248,7 @@ void CMyJsonObj::DelItemEx(const TKWCHAR* key, bool exact) {
     if (!key) return;
     int i = FindKey(*m_imp, key, tk::platform::lstrlenW(key), exact);
     if (i < 0) return;
+    tk::detail::WillChange(*m_imp);
     CMyJsonValue* value = m_imp->items[i].value;
     m_imp->items.Erase(i);
     delete value;
@@ -345,6 +350,7 @@ CMyJsonObj* CMyJsonObj::Clone() const {
 
 void CMyJsonObj::CopyFrom(const CMyJsonObj* src) {
     if (src == this) return;
+    tk::detail::WillChange(*m_imp);
     // Built aside first: src may live inside this object.
     CMyJsonObjImp fresh;
     if (src) {
@@ -362,6 +368,7 @@ void CMyJsonObj::CopyFrom(const CMyJsonObj* src) {
 // ---- text ------------------------------------------------------------------------------
 
 bool CMyJsonObj::Load(const TKWCHAR* text) {
+    tk::detail::WillChange(*m_imp);
     return tk::detail::ReadDocumentObject(text, *m_imp, m_imp->error);
 }
 

@@ -2,8 +2,8 @@
 // UTF-16 text into CMyJsonObj / CMyJsonValue, and the two Load entry points.
 //
 // Where the memory goes. Everything below the top of the document (values
-// with their records, objects, lists, strings of up to a few hundred units)
-// is carved from one document store (json_store.h), in text order. The
+// with their records, objects, lists, strings) is carved from one document
+// store (json_store.h), in text order. The
 // values the top holds escape the store: each holds a reference on it, and
 // the top's own list and keys are ordinary heap memory, so that whatever the
 // caller later does to the top (replace or remove an item) never leaves
@@ -217,7 +217,6 @@ class DocumentBuilder {
             if (length > 0) m_cache.Assign(Store(), target, decoded, length);
             return;
         }
-        if (n > DocumentStore::kLargestFixedText) return OrdinaryText(target, s, n, escaped);
         TKWCHAR* chars = Store().NewFixedText(n);
         if (escaped) {
             DocumentStore::SetFixedLength(chars, DecodeEscapes(s, n, chars));

@@ -89,11 +89,10 @@ class RelocList {
                     static_cast<std::size_t>(n) * sizeof(T));
         m_block->size = n;
     }
-    // AdoptRelocated into a block carved from store when it is small
-    // enough, else from the heap.
+    // AdoptRelocated into a block carved from store.
     void AdoptRelocatedStored(DocumentStore& store, const T* items, int n) {
+        if (n <= 0) return AdoptRelocated(items, n);
         const std::size_t bytes = sizeof(Block) + static_cast<std::size_t>(n) * sizeof(T);
-        if (n <= 0 || bytes > DocumentStore::kLargestStoredBlock) return AdoptRelocated(items, n);
         Clear();
         auto* block = static_cast<Block*>(store.Allocate(bytes));
         block->size = n;
@@ -297,6 +296,25 @@ void Escape(Record& record) {
     if (record.where != Placement::kStored) return;
     record.where = Placement::kEscaped;
     DocumentStore::Of(&record)->AddRef();
+}
+
+template <typename Record>
+bool IsStored(const Record& record) {
+    return record.where == Placement::kStored || record.where == Placement::kEscaped;
+}
+
+// Every change to a record goes through here first: a record read from text
+// marks its store edited, so that it is no longer let go without a walk.
+template <typename Record>
+void WillChange(const Record& record) {
+    if (IsStored(record)) DocumentStore::Of(&record)->MarkEdited();
+}
+
+// Whether record lives in a store that nothing has changed since it was
+// read: then nothing below it needs destroying.
+template <typename Record>
+bool InUntouchedStore(const Record& record) {
+    return IsStored(record) && DocumentStore::Of(&record)->IsUntouched();
 }
 
 }  // namespace tk::detail

@@ -44,6 +44,21 @@ void DocumentStore::NextPage() {
     m_cursor += sizeof(PageHeader);
 }
 
+void* DocumentStore::AllocateLarge(std::size_t bytes) {
+    const std::size_t pages = (sizeof(PageHeader) + bytes + kPageBytes - 1) / kPageBytes;
+    auto* first = static_cast<PageHeader*>(HeapAllocAligned(kPageBytes, pages * kPageBytes));
+    first->store = this;
+    // Behind the newest chunk, so the page being carved stays the current one.
+    if (m_chunks) {
+        first->nextChunk = m_chunks->nextChunk;
+        m_chunks->nextChunk = first;
+    } else {
+        first->nextChunk = nullptr;
+        m_chunks = first;
+    }
+    return first + 1;
+}
+
 void DocumentStore::Destroy() {
     for (PageHeader* chunk = m_chunks; chunk;) {
         PageHeader* next = chunk->nextChunk;

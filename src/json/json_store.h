@@ -19,6 +19,12 @@
 // inside the store are only ever reached through one of those, so the
 // store goes when the last of them is destroyed.
 //
+// Untouched stores. As long as no record of a store has been changed since
+// it was read, everything below its records lives in the store too (lists
+// and strings of any size), so destroying them needs no walk: the records
+// are simply let go with the store. The first change to any of them marks
+// the store edited, and from then on records are destroyed one by one.
+//
 // Strings. A string body carved from a store is fixed: its count says
 // locked and its capacity is 0, so CTKString never counts it, frees it or
 // writes into it, and a copy of such a string gets a body of its own. What a
@@ -50,14 +56,23 @@ class DocumentStore {
         if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1) Destroy();
     }
 
-    // bytes (at most kLargestStoredBlock) of 8-byte aligned room.
+    // bytes of 8-byte aligned room. Blocks above kLargestStoredBlock get
+    // pages of their own, and only the first of those pages knows the
+    // store: Of() works on small blocks only.
     void* Allocate(std::size_t bytes) {
         bytes = (bytes + 7) & ~std::size_t(7);
-        if (static_cast<std::size_t>(m_limit - m_cursor) < bytes) NextPage();
+        if (static_cast<std::size_t>(m_limit - m_cursor) < bytes) {
+            if (bytes > kLargestStoredBlock) return AllocateLarge(bytes);
+            NextPage();
+        }
         void* p = m_cursor;
         m_cursor += bytes;
         return p;
     }
+
+    // Whether no record of the store has changed since it was read.
+    bool IsUntouched() const { return !m_edited.load(std::memory_order_relaxed); }
+    void MarkEdited() { m_edited.store(true, std::memory_order_relaxed); }
 
     // The store a carved block lives in.
     static DocumentStore* Of(const void* block) {
@@ -65,14 +80,6 @@ class DocumentStore {
         return reinterpret_cast<const PageHeader*>(page)->store;
     }
 
-    // A fixed body holding n units of s (n <= kLargestFixedText), for a
-    // string that must be empty; the string then shows those units.
-    static constexpr int kLargestFixedText = static_cast<int>((kLargestStoredBlock - 14) / 2);
-    void AssignFixed(CTKString& empty, const TKWCHAR* s, int n) {
-        TKWCHAR* chars = NewFixedText(n);
-        std::memcpy(chars, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
-        ShowFixed(empty, chars);
-    }
     // Room for a fixed body of up to n units, to be filled and then cut to
     // its length with SetFixedLength.
     TKWCHAR* NewFixedText(int n);
@@ -90,9 +97,11 @@ class DocumentStore {
 
     DocumentStore() = default;
     void NextPage();
+    void* AllocateLarge(std::size_t bytes);
     void Destroy();
 
     std::atomic<std::int32_t> m_refs{1};
+    std::atomic<bool> m_edited{false};
     char* m_cursor = nullptr;
     char* m_limit = nullptr;
     PageHeader* m_chunks = nullptr;  // the newest chunk's first page

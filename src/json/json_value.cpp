@@ -33,6 +33,7 @@ inline bool Accepts(const CMyJsonValueImp& array, CMyJsonValue::EValueType kind)
 // Inserts v before index at; the array owns v once this returns. Room is
 // made first, so when that fails v is still the caller's.
 inline void InsertElement(CMyJsonValueImp& array, int at, std::unique_ptr<CMyJsonValue>&& v) {
+    tk::detail::WillChange(array);
     array.elements.Reserve(array.elements.Size() + 1);
     new (array.elements.InsertSlot(at)) CMyJsonValue*(v.release());
 }
@@ -183,6 +184,7 @@ CMyJsonValue* CMyJsonValue::Clone() const {
 
 void CMyJsonValue::CopyFrom(const CMyJsonValue* src) {
     if (!src || src == this) return;
+    tk::detail::WillChange(*m_imp);
     // Built aside first: src may be one of the elements released below.
     std::unique_ptr<CMyJsonValueImp> fresh(new CMyJsonValueImp);
     tk::detail::CopyTree(*fresh, *src->m_imp);  // on failure fresh releases its part
@@ -255,6 +257,8 @@ bool CMyJsonValue::AddToArr(bool flag, int pos) {
 bool CMyJsonValue::MoveToArr(CMyJsonValue* v, int pos) {
     if (m_imp->type != eArr || !v || v == this) return false;
     CMyJsonValueImp& source = *v->m_imp;
+    tk::detail::WillChange(*m_imp);
+    tk::detail::WillChange(source);  // v's elements leave it
     RelocList<CMyJsonValue*>& mine = m_imp->elements;
     const int at = InsertionIndex(pos, mine.Size());
     if (source.type != eArr) {
@@ -288,6 +292,7 @@ bool CMyJsonValue::MoveToArr(CMyJsonValue* v, int pos) {
 bool CMyJsonValue::MoveToArr(CMyJsonObj* obj, int pos) {
     if (m_imp->type != eArr || !obj || !Accepts(*m_imp, eObj)) return false;
     RelocList<CMyJsonValue*>& mine = m_imp->elements;
+    tk::detail::WillChange(*m_imp);
     mine.Reserve(mine.Size() + 1);  // if this fails the caller still has obj
     auto* value = new CMyJsonValue(obj);
     new (mine.InsertSlot(InsertionIndex(pos, mine.Size()))) CMyJsonValue*(value);
@@ -296,6 +301,7 @@ bool CMyJsonValue::MoveToArr(CMyJsonObj* obj, int pos) {
 
 void CMyJsonValue::RemoveFromArr(int i, bool destroy) {
     if (m_imp->type != eArr || i < 0 || i >= m_imp->elements.Size()) return;
+    tk::detail::WillChange(*m_imp);
     CMyJsonValue* element = m_imp->elements[i];
     m_imp->elements.Forget(i);
     if (destroy)
@@ -307,6 +313,7 @@ void CMyJsonValue::RemoveFromArr(int i, bool destroy) {
 // ---- text ------------------------------------------------------------------------------------
 
 bool CMyJsonValue::Load(const TKWCHAR* text, CTKString& error) {
+    tk::detail::WillChange(*m_imp);
     return tk::detail::ReadDocumentValue(text, *m_imp, error);
 }
 

@@ -64,9 +64,12 @@ inline Link Unpark(CTKString& word) {
     return up;
 }
 
+// What a record read from text holds goes with its store while nothing in
+// that store has changed: such a value counts as a leaf.
 inline bool HasChildren(const CMyJsonValueImp& value) {
-    return (value.type == CMyJsonValue::eArr && !value.elements.Empty()) ||
-           (value.type == CMyJsonValue::eObj && value.object);
+    return ((value.type == CMyJsonValue::eArr && !value.elements.Empty()) ||
+            (value.type == CMyJsonValue::eObj && value.object)) &&
+           !InUntouchedStore(value);
 }
 
 inline bool HoldsOnlyLeaves(const CMyJsonValueImp::ElementList& elements) {
@@ -105,6 +108,11 @@ inline bool EmptyIfShallow(CMyJsonValueImp& value) {
     }
     if (value.type != CMyJsonValue::eObj || !value.object) return true;
     CMyJsonObjImp& object = TKJsonAccess::Of(*value.object);
+    if (InUntouchedStore(object)) {
+        delete value.object;  // the object read from text goes with its store
+        value.object = nullptr;
+        return true;
+    }
     if (!HoldsOnlyLeaves(object.items)) return false;
     DeleteLeaves(object.items);
     delete value.object;

@@ -11,9 +11,9 @@
 
 namespace {
 
-const TKWCHAR* const kDocument = TKL(
-    "{\"list\":[{\"name\":\"first\",\"tags\":[\"a\",\"b\"]},{\"name\":\"second\",\"n\":[1,2]}],"
-    "\"words\":[\"x\",\"y\",\"z\"],\"box\":{\"inner\":{\"k\":\"v\"},\"w\":2}}");
+const TKWCHAR* const kDocument =
+    TKL("{\"list\":[{\"name\":\"first\",\"tags\":[\"a\",\"b\"]},{\"name\":\"second\",\"n\":[1,2]}],"
+        "\"words\":[\"x\",\"y\",\"z\"],\"box\":{\"inner\":{\"k\":\"v\"},\"w\":2}}");
 
 std::u16string Compact(CMyJsonValue& v) {
     return U16(v.CreateJson(false));
