@@ -16,9 +16,9 @@ struct FixedHeader {
 };
 static_assert(sizeof(FixedHeader) == 12, "a string body header is three 32-bit fields");
 
-// Chunks grow from one page to this many, so that a small document takes
-// little and a large one few allocations.
-constexpr int kLargestChunkPages = 32;
+// Chunks grow from one page to this many (4 MB), so that a small document
+// takes little and a large one few allocations.
+constexpr int kLargestChunkPages = 1024;
 
 }  // namespace
 
@@ -31,10 +31,13 @@ void DocumentStore::NextPage() {
         --m_pagesLeft;
         m_cursor = m_limit;  // the page right behind the full one
     } else {
-        const int pages = m_nextChunkPages;
-        if (m_nextChunkPages < kLargestChunkPages) m_nextChunkPages *= 2;
-        m_cursor = static_cast<char*>(HeapAllocAligned(kPageBytes, pages * kPageBytes));
-        auto* first = reinterpret_cast<PageHeader*>(m_cursor);
+        int pages = m_pagesMade / 2;
+        if (pages < 1) pages = 1;
+        if (pages > kLargestChunkPages) pages = kLargestChunkPages;
+        m_pagesMade += pages;
+        PageHeader* first =
+            static_cast<PageHeader*>(HeapAllocAligned(kPageBytes, pages * kPageBytes));
+        m_cursor = reinterpret_cast<char*>(first);
         first->nextChunk = m_chunks;
         m_chunks = first;
         m_pagesLeft = pages - 1;
@@ -46,7 +49,7 @@ void DocumentStore::NextPage() {
 
 void* DocumentStore::AllocateLarge(std::size_t bytes) {
     const std::size_t pages = (sizeof(PageHeader) + bytes + kPageBytes - 1) / kPageBytes;
-    auto* first = static_cast<PageHeader*>(HeapAllocAligned(kPageBytes, pages * kPageBytes));
+    PageHeader* first = static_cast<PageHeader*>(HeapAllocAligned(kPageBytes, pages * kPageBytes));
     first->store = this;
     // Behind the newest chunk, so the page being carved stays the current one.
     if (m_chunks) {

@@ -7,9 +7,9 @@
 // whole of it goes back in a few frees.
 //
 // A chunk is a run of 4 KB pages; each page starts with a pointer to its
-// store, so any block in a store finds its store from its address. Only
-// blocks of up to kLargestStoredBlock bytes are carved; larger lists and
-// strings use the heap as usual.
+// store, so any block in a store finds its store from its address. Each
+// chunk is half as large as all before it together (so at most a third of
+// a store is room not yet used), from one page up to 4 MB.
 //
 // Lifetime. A store is counted: the reader holds it while it builds, and
 // every record that lives in the store but hangs from something outside it
@@ -106,7 +106,7 @@ class DocumentStore {
     char* m_limit = nullptr;
     PageHeader* m_chunks = nullptr;  // the newest chunk's first page
     int m_pagesLeft = 0;             // whole pages after the current one in its chunk
-    int m_nextChunkPages = 1;
+    int m_pagesMade = 0;             // in all chunks of pages so far
 };
 
 }  // namespace tk::detail
