@@ -37,8 +37,7 @@ class StringCache {
     void Assign(DocumentStore& store, CTKString& target, const TKWCHAR* s, int n) {
         const int i = static_cast<int>(Hash(s, n) & (kSlots - 1));
         TKWCHAR* cached = m_chars[i];
-        if (!cached || m_lengths[i] != n ||
-            std::memcmp(cached, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR)) != 0) {
+        if (!cached || m_lengths[i] != n || !SameUnits(cached, s, n)) {
             cached = store.NewFixedText(n);
             std::memcpy(cached, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
             m_chars[i] = cached;
@@ -48,6 +47,19 @@ class StringCache {
     }
 
   private:
+    // n units equal, four at a time (short texts: no library call).
+    static bool SameUnits(const TKWCHAR* a, const TKWCHAR* b, int n) {
+        int i = 0;
+        for (; i + 4 <= n; i += 4) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + i, 8);
+            std::memcpy(&y, b + i, 8);
+            if (x != y) return false;
+        }
+        for (; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
+    }
     // Length, the first and the last four units: cheap, and enough to keep
     // a document's distinct keys apart.
     static std::uint32_t Hash(const TKWCHAR* s, int n) {

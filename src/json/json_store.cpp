@@ -2,6 +2,7 @@
 #include "json/json_store.h"
 
 #include "memory/heap.h"
+#include "platform/large_buffer.h"
 
 namespace tk::detail {
 
@@ -16,9 +17,11 @@ struct FixedHeader {
 };
 static_assert(sizeof(FixedHeader) == 12, "a string body header is three 32-bit fields");
 
-// Chunks grow from one page to this many (4 MB), so that a small document
+// Chunks grow from one page to this many (8 MB), so that a small document
 // takes little and a large one few allocations.
-constexpr int kLargestChunkPages = 1024;
+constexpr int kLargestChunkPages = 2048;
+// Chunks of 4 MB and more take huge pages where the kernel has them.
+constexpr int kHugePageChunkPages = 1024;
 
 }  // namespace
 
@@ -37,6 +40,9 @@ void DocumentStore::NextPage() {
         m_pagesMade += pages;
         PageHeader* first =
             static_cast<PageHeader*>(HeapAllocAligned(kPageBytes, pages * kPageBytes));
+        // A large document is written once through and read in text order:
+        // huge pages spare it most page faults and TLB misses.
+        if (pages >= kHugePageChunkPages) platform::AdviseHugePages(first, pages * kPageBytes);
         m_cursor = reinterpret_cast<char*>(first);
         first->nextChunk = m_chunks;
         m_chunks = first;

@@ -9,7 +9,8 @@
 // A chunk is a run of 4 KB pages; each page starts with a pointer to its
 // store, so any block in a store finds its store from its address. Each
 // chunk is half as large as all before it together (so at most a third of
-// a store is room not yet used), from one page up to 4 MB.
+// a store is room not yet used), from one page up to 8 MB; those of 4 MB
+// and more take huge pages where the kernel has them.
 //
 // Lifetime. A store is counted: the reader holds it while it builds, and
 // every record that lives in the store but hangs from something outside it
