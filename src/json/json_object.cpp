@@ -368,7 +368,6 @@ void CMyJsonObj::CopyFrom(const CMyJsonObj* src) {
 // ---- text ------------------------------------------------------------------------------
 
 bool CMyJsonObj::Load(const TKWCHAR* text) {
-    tk::detail::WillChange(*m_imp);
     return tk::detail::ReadDocumentObject(text, *m_imp, m_imp->error);
 }
 

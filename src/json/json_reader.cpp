@@ -262,6 +262,7 @@ class DocumentBuilder {
 }  // namespace
 
 bool ReadDocumentObject(const TKWCHAR* text, CMyJsonObjImp& obj, CTKString& error) {
+    WillChange(obj);
     obj.ReleaseItems();
     error.Empty();
     if (!text) {
@@ -274,6 +275,7 @@ bool ReadDocumentObject(const TKWCHAR* text, CMyJsonObjImp& obj, CTKString& erro
 }
 
 bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& error) {
+    WillChange(value);
     value.Reset();
     if (!text) {
         error = MessageText(JsonMessage::kNullText);

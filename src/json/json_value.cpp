@@ -313,7 +313,6 @@ void CMyJsonValue::RemoveFromArr(int i, bool destroy) {
 // ---- text ------------------------------------------------------------------------------------
 
 bool CMyJsonValue::Load(const TKWCHAR* text, CTKString& error) {
-    tk::detail::WillChange(*m_imp);
     return tk::detail::ReadDocumentValue(text, *m_imp, error);
 }
 
