@@ -1,6 +1,6 @@
 // Document-owned storage: the memory a document read from text lives in.
 //
-// The reader carves the values, objects, element and item lists and short
+// The reader carves the values, objects, element and item lists and
 // strings of one document from large chunks (bump allocation) instead of
 // one pool block or heap block each, so that reading allocates almost
 // nothing per value, the document lies in memory in text order, and the
@@ -30,7 +30,7 @@
 // locked and its capacity is 0, so CTKString never counts it, frees it or
 // writes into it, and a copy of such a string gets a body of its own. What a
 // caller takes out of a document is therefore always a body of its own,
-// exactly as if the document held ordinary bodies.
+// with the capacity any fresh copy of that text has.
 #ifndef TAVIKFCU_JSON_JSON_STORE_H
 #define TAVIKFCU_JSON_JSON_STORE_H
 
@@ -46,24 +46,24 @@ namespace tk::detail {
 class DocumentStore {
   public:
     static constexpr std::size_t kPageBytes = 4096;
-    static constexpr std::size_t kLargestStoredBlock = 512;
+    static constexpr std::size_t kLargestPageBlock = 512;
 
     // A new store, held once by its creator.
     static DocumentStore* Create();
 
-    void AddRef(int n = 1) { m_refs.fetch_add(n, std::memory_order_relaxed); }
+    void AddRef() { m_refs.fetch_add(1, std::memory_order_relaxed); }
     // Lets go of one reference; the last frees every chunk.
     void Release() {
         if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1) Destroy();
     }
 
-    // bytes of 8-byte aligned room. Blocks above kLargestStoredBlock get
+    // bytes of 8-byte aligned room. Blocks above kLargestPageBlock get
     // pages of their own, and only the first of those pages knows the
     // store: Of() works on small blocks only.
     void* Allocate(std::size_t bytes) {
         bytes = (bytes + 7) & ~std::size_t(7);
         if (static_cast<std::size_t>(m_limit - m_cursor) < bytes) {
-            if (bytes > kLargestStoredBlock) return AllocateLarge(bytes);
+            if (bytes > kLargestPageBlock) return AllocateLarge(bytes);
             NextPage();
         }
         void* p = m_cursor;
