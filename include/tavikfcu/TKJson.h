@@ -24,6 +24,12 @@
 // ValueObj...) stay owned by it and are valid until that item or element is
 // replaced, removed or destroyed.
 //
+// Memory: a document read from text keeps its values, lists and strings in
+// large blocks of its own, given back all at once when the last of it goes.
+// A value taken out of such a document (RemoveFromArr without destroying)
+// keeps those blocks until it is destroyed too. Keys and texts handed out
+// (Item, ValueEx into a CTKString) are always copies of the caller's own.
+//
 // Depth: a document built through this interface may nest as deep as memory
 // allows (a key path of a million segments makes a million levels). Every
 // walk of a whole document (destroying, Clone, CopyFrom, CreateJson, key
