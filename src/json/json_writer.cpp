@@ -1,11 +1,11 @@
 // The JSON text writer: CMyJsonObj / CMyJsonValue into UTF-16 text, compact
 // or laid out over CR LF lines with TAB indents.
 //
-// Output goes to a list of pieces instead of one growing string: the writer
-// appends to the last piece, a full piece (512 units) is closed and a new one
-// opened, and the pieces are joined by one allocation at the end. Nested
-// objects and arrays append to the same list in order, so they need no piece
-// of their own. Layout rules:
+// The text goes to a destination (json_text_out.h) that hands the writer a
+// window to fill: CreateJson writes straight into the result string's body,
+// which grows by doubling and is cut to the text at the end, so the text is
+// written once and never joined or concatenated; a saved file gets it a
+// window at a time, converted to its code page. Layout rules:
 //  - object: "{", then each item on its own line (formatted) as indent + TAB,
 //    "key":value, "," between items; then indent and "}". Keys are written
 //    as they are. An empty value is "null".
@@ -13,6 +13,8 @@
 //    a new line for the first element only, an array element always does;
 //    container elements end their line; an empty element writes nothing
 //    (its comma stays).
+//  - numbers: "%.15f" with the trailing zeros and point dropped
+//    (FormatFixed15); strings: quote, backslash, TAB, CR and LF escaped.
 // Nested containers are written by the same loop as their parent, from a
 // stack of open containers: no recursion, whatever the depth.
 #include <cmath>
@@ -21,107 +23,100 @@
 
 #include "json/json_number.h"
 #include "json/json_records.h"
-#include "json/text_scan.h"
+#include "json/json_text_out.h"
 #include "json/walk_stack.h"
+#include "platform/features.h"
+
+#if TK_HAVE_SSE2
+#include <emmintrin.h>
+#endif
 
 namespace tk::detail {
 
 namespace {
 
-// Pieces are bodies of the largest scratch pool: a write that does not fit
-// the current piece goes on in a new one, so no piece ever regrows and their
-// blocks are reused from the pool's free list.
-constexpr int kPieceUnits = 512;
 // The longest text a CTKString holds.
 constexpr std::size_t kMaxTextUnits = 2147483646;
+// Units of a string value escaped per request for room: every unit may
+// double, and the vector loop stores eight units ahead.
+constexpr std::size_t kStringStep = (JsonTextOut::kMaxRoom - 16) / 2;
 
-class PieceList {
+// Moves n units; below 17 units with overlapping fixed-size moves, which
+// compile to a load and a store each (keys and short strings are the bulk
+// of a document). Never reads past src + n.
+inline void CopyUnits(TKWCHAR* dst, const TKWCHAR* src, std::size_t n) {
+    if (n >= 8) {
+        if (n > 64) {
+            std::memcpy(dst, src, n * sizeof(TKWCHAR));
+            return;
+        }
+        for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(dst + i, src + i, 16);
+        std::memcpy(dst + n - 8, src + n - 8, 16);
+    } else if (n >= 4) {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + n - 4, src + n - 4, 8);
+    } else if (n >= 2) {
+        std::memcpy(dst, src, 4);
+        std::memcpy(dst + n - 2, src + n - 2, 4);
+    } else if (n == 1) {
+        dst[0] = src[0];
+    }
+}
+
+inline bool IsEscaped(TKWCHAR c) {
+    return c == '"' || c == '\\' || c == '\t' || c == '\n' || c == '\r';
+}
+// The letter behind the backslash.
+inline TKWCHAR EscapeLetter(TKWCHAR c) {
+    return c == '\t' ? TKWCHAR('t') : c == '\r' ? TKWCHAR('r') : c == '\n' ? TKWCHAR('n') : c;
+}
+
+constexpr TKWCHAR kTabRun[64] = {
+    '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
+    '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
+    '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
+    '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
+
+// The text goes straight into the result's body, which grows by doubling
+// (a heap body owned alone is reallocated where it lies); at the end the
+// body is cut to the text.
+class StringOut final : public JsonTextOut {
   public:
-    PieceList() { Open(); }
-    PieceList(const PieceList&) = delete;
-    PieceList& operator=(const PieceList&) = delete;
-
-    void Put(TKWCHAR c) {
-        if (m_length == kPieceUnits) Next();
-        m_buffer[m_length++] = c;
-    }
-    void Put(const TKWCHAR* s, int n) {
-        while (n > 0) {
-            if (m_length == kPieceUnits) Next();
-            int k = kPieceUnits - m_length < n ? kPieceUnits - m_length : n;
-            std::memcpy(m_buffer + m_length, s, static_cast<std::size_t>(k) * sizeof(TKWCHAR));
-            m_length += k;
-            s += k;
-            n -= k;
+    StringOut() = default;
+    CTKString Finish() {
+        if (m_begin) {
+            m_text.ReleaseBuffer(static_cast<int>(pos - m_begin));
+            m_text.FreeExtra();
         }
-    }
-    template <std::size_t N>
-    void PutLiteral(const TKWCHAR (&s)[N]) {
-        Put(s, static_cast<int>(N - 1));
-    }
-    // Room for n <= kPieceUnits units at the returned pointer; Commit says
-    // how many were used.
-    TKWCHAR* Reserve(int n) {
-        if (kPieceUnits - m_length < n) Next();
-        return m_buffer + m_length;
-    }
-    void Commit(int n) { m_length += n; }
-
-    // The pieces joined into one string of exactly their total length.
-    CTKString Join() {
-        Close();
-        const std::size_t total = m_total;
-        CTKString result;
-        if (total == 0) return result;
-        TKWCHAR* out = result.GetBufferSetLength(static_cast<int>(total));
-        for (int i = 0; i < m_pieces.Size(); ++i) {
-            int n = m_pieces[i].GetLength();
-            std::memcpy(out, static_cast<const TKWCHAR*>(m_pieces[i]),
-                        static_cast<std::size_t>(n) * sizeof(TKWCHAR));
-            out += n;
-        }
-        m_pieces.Clear();
-        return result;
+        return m_text;
     }
 
   private:
-    void Open() {
-        m_buffer = m_current.GetBuffer(kPieceUnits);
-        m_length = 0;
-    }
-    void Close() {
-        if (m_length == 0) return;
-        // A text no string can hold is refused as soon as it grows past
-        // that, not after gigabytes more of pieces.
-        m_total += static_cast<std::size_t>(m_length);
-        if (m_total > kMaxTextUnits) throw std::bad_alloc();
-        m_current.ReleaseBuffer(m_length);
-        new (m_pieces.EmplaceSlot()) CTKString(m_current);
-        m_current.Empty();
-        m_buffer = nullptr;
-        m_length = 0;
-    }
-    void Next() {
-        Close();
-        Open();
+    void MakeRoom(std::size_t n) override {
+        const std::size_t used = m_begin ? static_cast<std::size_t>(pos - m_begin) : 0;
+        if (n > kMaxTextUnits - used) throw std::bad_alloc();
+        std::size_t capacity = static_cast<std::size_t>(m_end - m_begin);
+        capacity = capacity < 1024 ? 1024 : 2 * capacity;
+        if (capacity < used + n) capacity = used + n;
+        if (capacity > kMaxTextUnits) capacity = kMaxTextUnits;
+        if (m_begin) m_text.ReleaseBuffer(static_cast<int>(used));
+        m_begin = m_text.GetBuffer(static_cast<int>(capacity));
+        pos = m_begin + used;
+        m_end = m_begin + capacity;
     }
 
-    RelocList<CTKString> m_pieces;  // closed pieces, in order
-    std::size_t m_total = 0;        // units in m_pieces
-    CTKString m_current;            // the piece being written
-    TKWCHAR* m_buffer = nullptr;
-    int m_length = 0;
+    CTKString m_text;
+    TKWCHAR* m_begin = nullptr;
 };
 
 class Writer {
   public:
-    explicit Writer(bool formatted) : m_formatted(formatted) {}
+    Writer(bool formatted, JsonTextOut& out) : m_out(out), m_formatted(formatted) {}
 
     // An object, or an array, and everything inside it, written at indent.
     void WriteTree(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent);
     // A scalar as it stands after "key": (nothing for an empty value).
     void WriteScalar(const CMyJsonValueImp& value) { Scalar(value); }
-    CTKString Finish() { return m_out.Join(); }
 
   private:
     // One open object or array of the walk. Its items or elements before
@@ -137,84 +132,158 @@ class Writer {
     };
     // Writes the opening of a container; its frame, with nothing written.
     Frame Open(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent) {
+        TKWCHAR* p = m_out.Room(3);
         if (object) {
-            m_out.Put('{');
-            if (m_formatted) LineBreak();
+            p[0] = '{';
+            int n = 1;
+            if (m_formatted) p[1] = '\r', p[2] = '\n', n = 3;
+            m_out.pos = p + n;
             return {object, nullptr, 0, object->items.Size(), indent, false};
         }
-        m_out.Put('[');
+        p[0] = '[';
+        m_out.pos = p + 1;
         return {nullptr, array, 0, array->elements.Size(), indent, false};
     }
     // The closing of a container whose entries are all written.
     void Close(const Frame& f) {
         if (m_formatted && (f.object || f.lastWasContainer)) Tabs(f.indent);
-        m_out.Put(f.object ? '}' : ']');
+        Put(f.object ? '}' : ']');
     }
     // What follows entry f.next - 1: its comma, its line break.
     void EndEntry(const Frame& f) {
-        if (f.next < f.count) m_out.Put(',');
-        if (m_formatted && (f.object || f.lastWasContainer)) LineBreak();
+        TKWCHAR* p = m_out.Room(3);
+        if (f.next < f.count) *p++ = ',';
+        if (m_formatted && (f.object || f.lastWasContainer)) p[0] = '\r', p[1] = '\n', p += 2;
+        m_out.pos = p;
     }
 
+    void Put(TKWCHAR c) { *m_out.Room(1) = c, ++m_out.pos; }
     void LineBreak() {
-        TKWCHAR* p = m_out.Reserve(2);
+        TKWCHAR* p = m_out.Room(2);
         p[0] = '\r';
         p[1] = '\n';
-        m_out.Commit(2);
+        m_out.pos = p + 2;
     }
-    void Tabs(int n) {
+    void Tabs(std::size_t n) {
         while (n > 0) {
-            int k = n < 64 ? n : 64;
-            TKWCHAR* p = m_out.Reserve(k);
-            for (int i = 0; i < k; ++i) p[i] = '\t';
-            m_out.Commit(k);
+            std::size_t k = n < 64 ? n : 64;
+            CopyUnits(m_out.Room(k), kTabRun, k);
+            m_out.pos += k;
             n -= k;
         }
     }
+    // Units as they are, in steps the destination can take.
+    void Text(const TKWCHAR* s, std::size_t n) {
+        while (n > 0) {
+            std::size_t k = n < JsonTextOut::kMaxRoom ? n : JsonTextOut::kMaxRoom;
+            CopyUnits(m_out.Room(k), s, k);
+            m_out.pos += k;
+            s += k;
+            n -= k;
+        }
+    }
+    // The head of an item: its indent (formatted), "key":.
+    void Key(const CTKString& key, int indent);
     void Number(double x) {
         // Below 2^64 the text has at most a sign, 20 digits, a point and 15
-        // decimals, and is written in place.
-        if (std::fabs(x) < 18446744073709551616.0) {
-            m_out.Commit(FormatFixed15(x, m_out.Reserve(37)));
-            return;
-        }
-        TKWCHAR text[kMaxNumberUnits];
-        m_out.Put(text, FormatFixed15(x, text));
+        // decimals.
+        TKWCHAR* p = m_out.Room(std::fabs(x) < 18446744073709551616.0 ? 37 : kMaxNumberUnits);
+        m_out.pos = p + FormatFixed15(x, p);
     }
-    void Bool(bool flag) {
-        if (flag)
-            m_out.PutLiteral(TKL("true"));
-        else
-            m_out.PutLiteral(TKL("false"));
+    template <std::size_t N>
+    void Literal(const TKWCHAR (&s)[N]) {
+        TKWCHAR* p = m_out.Room(N - 1);
+        CopyUnits(p, s, N - 1);
+        m_out.pos = p + (N - 1);
     }
     void String(const CTKString& text);
     // Numbers, strings and booleans: the same inside objects and arrays.
     void Scalar(const CMyJsonValueImp& value);
 
-    PieceList m_out;
+    JsonTextOut& m_out;
     const bool m_formatted;
 };
 
-void Writer::String(const CTKString& text) {
-    m_out.Put('"');
-    const TKWCHAR* p = text;
-    const TKWCHAR* end = p + text.GetLength();
-    for (;;) {
-        const TKWCHAR* special = FindEscapable(p, end);
-        m_out.Put(p, static_cast<int>(special - p));
-        if (special == end) break;
-        TKWCHAR c = *special;
-        TKWCHAR escaped[2] = {'\\', c};
-        if (c == '\t')
-            escaped[1] = 't';
-        else if (c == '\r')
-            escaped[1] = 'r';
-        else if (c == '\n')
-            escaped[1] = 'n';
-        m_out.Put(escaped, 2);
-        p = special + 1;
+void Writer::Key(const CTKString& key, int indent) {
+    const std::size_t n = static_cast<std::size_t>(key.GetLength());
+    const std::size_t tabs = m_formatted ? static_cast<std::size_t>(indent) + 1 : 0;
+    if (n + tabs + 3 > JsonTextOut::kMaxRoom || tabs > 64) {
+        Tabs(tabs);
+        Put('"');
+        Text(key, n);
+        Literal(TKL("\":"));
+        return;
     }
-    m_out.Put('"');
+    TKWCHAR* p = m_out.Room(n + tabs + 3);
+    CopyUnits(p, kTabRun, tabs);
+    p += tabs;
+    *p++ = '"';
+    CopyUnits(p, key, n);
+    p += n;
+    p[0] = '"';
+    p[1] = ':';
+    m_out.pos = p + 2;
+}
+
+void Writer::String(const CTKString& text) {
+    const TKWCHAR* s = text;
+    const TKWCHAR* const end = s + text.GetLength();
+    TKWCHAR* o = m_out.Room(2 * (end - s < static_cast<std::ptrdiff_t>(kStringStep)
+                                     ? static_cast<std::size_t>(end - s)
+                                     : kStringStep) +
+                            16);
+    *o++ = '"';
+    for (;;) {
+        const TKWCHAR* stop =
+            end - s < static_cast<std::ptrdiff_t>(kStringStep) ? end : s + kStringStep;
+#if TK_HAVE_SSE2
+        // Eight units at a time are stored as they are; at an escaped one
+        // the output stops there, takes its two units and goes on behind
+        // it. TAB, LF and CR are all below 14: "saturating subtract of 13
+        // is 0" finds them with the other control units, which stay as they
+        // are.
+        const __m128i quote = _mm_set1_epi16('"');
+        const __m128i backslash = _mm_set1_epi16('\\');
+        const __m128i thirteen = _mm_set1_epi16(13);
+        const __m128i zero = _mm_setzero_si128();
+        while (stop - s >= 8) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+            __m128i hit =
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
+                             _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero));
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            while (mask && !IsEscaped(s[CountTrailingZeros32(mask) / 2]))
+                mask &= ~(3u << CountTrailingZeros32(mask));
+            if (!mask) {
+                s += 8;
+                o += 8;
+                continue;
+            }
+            const int k = CountTrailingZeros32(mask) / 2;
+            o[k] = '\\';
+            o[k + 1] = EscapeLetter(s[k]);
+            o += k + 2;
+            s += k + 1;
+        }
+#endif
+        for (; s < stop; ++s) {
+            TKWCHAR c = *s;
+            if (IsEscaped(c)) {
+                o[0] = '\\';
+                o[1] = EscapeLetter(c);
+                o += 2;
+            } else {
+                *o++ = c;
+            }
+        }
+        if (s == end) break;
+        m_out.pos = o;
+        std::size_t left = static_cast<std::size_t>(end - s);
+        o = m_out.Room(2 * (left < kStringStep ? left : kStringStep) + 16);
+    }
+    *o++ = '"';
+    m_out.pos = o;
 }
 
 void Writer::Scalar(const CMyJsonValueImp& value) {
@@ -226,7 +295,10 @@ void Writer::Scalar(const CMyJsonValueImp& value) {
             String(value.text);
             break;
         case CMyJsonValue::eBool:
-            Bool(value.flag);
+            if (value.flag)
+                Literal(TKL("true"));
+            else
+                Literal(TKL("false"));
             break;
         default:
             break;
@@ -247,11 +319,7 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
             const RelocList<JsonItem>& items = f.object->items;
             while (f.next < f.count) {
                 const JsonItem& item = items[f.next++];
-                if (m_formatted) Tabs(f.indent + 1);
-                m_out.Put('"');
-                m_out.Put(item.key, item.key.GetLength());
-                m_out.Put('"');
-                m_out.Put(':');
+                Key(item.key, f.indent);
                 const CMyJsonValueImp& value = TKJsonAccess::Of(*item.value);
                 if (CMyJsonObj* held = value.HeldObject()) {
                     innerObject = &TKJsonAccess::Of(*held);
@@ -262,7 +330,7 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
                     break;
                 }
                 if (value.type == CMyJsonValue::eEmpty || value.type == CMyJsonValue::eObj)
-                    m_out.PutLiteral(TKL("null"));
+                    Literal(TKL("null"));
                 else
                     Scalar(value);
                 EndEntry(f);
@@ -277,7 +345,7 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
                     // objects follow the previous element's line break.
                     if (m_formatted) {
                         if (i == 0) LineBreak();
-                        Tabs(f.indent + 1);
+                        Tabs(static_cast<std::size_t>(f.indent) + 1);
                     }
                     f.lastWasContainer = true;
                     innerObject = &TKJsonAccess::Of(*held);
@@ -286,7 +354,7 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
                 if (element.type == CMyJsonValue::eArr) {
                     if (m_formatted) {
                         LineBreak();
-                        Tabs(f.indent);
+                        Tabs(static_cast<std::size_t>(f.indent));
                     }
                     f.lastWasContainer = true;
                     innerArray = &element;
@@ -312,33 +380,42 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
 
 }  // namespace
 
-CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted) {
-    Writer writer(formatted);
-    writer.WriteTree(&obj, nullptr, 0);
-    return writer.Finish();
+void WriteObjectTo(const CMyJsonObjImp& obj, bool formatted, JsonTextOut& out) {
+    Writer(formatted, out).WriteTree(&obj, nullptr, 0);
 }
 
-CTKString WriteValueText(const CMyJsonValue& value, bool formatted) {
+void WriteValueTo(const CMyJsonValue& value, bool formatted, JsonTextOut& out) {
     const CMyJsonValueImp& imp = TKJsonAccess::Of(value);
     switch (imp.type) {
         case CMyJsonValue::eEmpty:
-            return CTKString();
+            return;
         case CMyJsonValue::eObj:
-            return imp.object ? WriteObjectText(TKJsonAccess::Of(*imp.object), formatted)
-                              : CTKString();
+            if (imp.object) WriteObjectTo(TKJsonAccess::Of(*imp.object), formatted, out);
+            return;
         default: {
             // As the value of an item of a top-level object, without the
             // object around it: "{", "tmp": and the closing "}" with its
             // line breaks are never written, which is what stripping them
             // from the object's text would leave.
-            Writer writer(formatted);
+            Writer writer(formatted, out);
             if (imp.type == CMyJsonValue::eArr)
                 writer.WriteTree(nullptr, &imp, 1);
             else
                 writer.WriteScalar(imp);
-            return writer.Finish();
         }
     }
+}
+
+CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted) {
+    StringOut out;
+    WriteObjectTo(obj, formatted, out);
+    return out.Finish();
+}
+
+CTKString WriteValueText(const CMyJsonValue& value, bool formatted) {
+    StringOut out;
+    WriteValueTo(value, formatted, out);
+    return out.Finish();
 }
 
 char* ToUtf8Buffer(const CTKString& text) {
