@@ -128,6 +128,9 @@ TEST(JsonWriter, NumberTexts) {
         {"negative zero", -0.0, u"-0"},
         {"tiny negative", -1e-20, u"-0"},
         {"rounds up to an integer", 0.9999999999999999, u"1"},
+        // Fifteen decimals of the double's exact value, not the shortest
+        // text that reads back: texts are compared by other programs.
+        {"decimal without an exact double", 108.94, u"108.939999999999998"},
         {"infinity", INFINITY, u"inf"},
         {"minus infinity", -INFINITY, u"-inf"},
         // NaNs as the library's "%.15f" writes them, told apart by sign,
