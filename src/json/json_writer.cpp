@@ -77,36 +77,82 @@ constexpr TKWCHAR kTabRun[64] = {
     '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
     '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
 
-// The text goes straight into the result's body, which grows by doubling
-// (a heap body owned alone is reallocated where it lies); at the end the
-// body is cut to the text.
+// The text starts in the result's own body; what does not fit goes on in
+// chunks of the general heap, each twice the last (up to a limit), and at
+// the end the body grows once to the whole length and the chunks are copied
+// behind what it holds. So a short text is written once, in place, and a
+// long one is copied once, in large sequential moves, from chunks that the
+// heap hands out warm again on the next call; no text is ever regrown by
+// repeated concatenation.
 class StringOut final : public JsonTextOut {
   public:
     StringOut() = default;
+    ~StringOut() {
+        for (int i = 0; i < m_chunks.Size(); ++i) HeapFree(m_chunks[i].units);
+    }
+
     CTKString Finish() {
-        if (m_begin) {
-            m_text.ReleaseBuffer(static_cast<int>(pos - m_begin));
+        if (!m_first) return m_text;
+        if (m_chunks.Empty()) {
+            m_text.ReleaseBuffer(static_cast<int>(pos - m_first));
             m_text.FreeExtra();
+            return m_text;
         }
+        m_chunks.Back().used = static_cast<std::size_t>(pos - m_chunks.Back().units);
+        const std::size_t total = m_done + m_chunks.Back().used;
+        m_text.ReleaseBuffer(static_cast<int>(m_firstUsed));
+        TKWCHAR* out = m_text.GetBuffer(static_cast<int>(total)) + m_firstUsed;
+        for (int i = 0; i < m_chunks.Size(); ++i) {
+            std::memcpy(out, m_chunks[i].units, m_chunks[i].used * sizeof(TKWCHAR));
+            out += m_chunks[i].used;
+        }
+        m_text.ReleaseBuffer(static_cast<int>(total));
         return m_text;
     }
 
   private:
+    static constexpr std::size_t kFirstUnits = 2048;
+    static constexpr std::size_t kFirstChunkUnits = 16 * 1024;
+    static constexpr std::size_t kLargestChunkUnits = 1024 * 1024;
+
+    struct Chunk {
+        TKWCHAR* units;
+        std::size_t used;
+        std::size_t capacity;
+    };
+
     void MakeRoom(std::size_t n) override {
-        const std::size_t used = m_begin ? static_cast<std::size_t>(pos - m_begin) : 0;
-        if (n > kMaxTextUnits - used) throw std::bad_alloc();
-        std::size_t capacity = static_cast<std::size_t>(m_end - m_begin);
-        capacity = capacity < 1024 ? 1024 : 2 * capacity;
-        if (capacity < used + n) capacity = used + n;
-        if (capacity > kMaxTextUnits) capacity = kMaxTextUnits;
-        if (m_begin) m_text.ReleaseBuffer(static_cast<int>(used));
-        m_begin = m_text.GetBuffer(static_cast<int>(capacity));
-        pos = m_begin + used;
-        m_end = m_begin + capacity;
+        if (!m_first) {
+            m_first = m_text.GetBuffer(static_cast<int>(kFirstUnits));
+            pos = m_first;
+            m_end = m_first + kFirstUnits;
+            return;
+        }
+        std::size_t capacity = kFirstChunkUnits;
+        if (m_chunks.Empty()) {
+            m_firstUsed = static_cast<std::size_t>(pos - m_first);
+            m_done = m_firstUsed;
+        } else {
+            Chunk& last = m_chunks.Back();
+            last.used = static_cast<std::size_t>(pos - last.units);
+            m_done += last.used;
+            capacity = last.capacity < kLargestChunkUnits ? 2 * last.capacity : last.capacity;
+        }
+        // A text no string can hold is refused as soon as it grows past
+        // that, not after gigabytes more of chunks.
+        if (n > kMaxTextUnits - m_done) throw std::bad_alloc();
+        if (capacity < n) capacity = n;
+        auto* units = static_cast<TKWCHAR*>(HeapAlloc(capacity * sizeof(TKWCHAR)));
+        new (m_chunks.EmplaceSlot()) Chunk{units, 0, capacity};
+        pos = units;
+        m_end = units + capacity;
     }
 
     CTKString m_text;
-    TKWCHAR* m_begin = nullptr;
+    TKWCHAR* m_first = nullptr;  // the body of m_text
+    std::size_t m_firstUsed = 0;
+    std::size_t m_done = 0;  // units before the current chunk
+    RelocList<Chunk> m_chunks;
 };
 
 class Writer {
