@@ -77,13 +77,14 @@ constexpr TKWCHAR kTabRun[64] = {
     '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
     '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
 
-// The text starts in the result's own body; what does not fit goes on in
-// chunks of the general heap, each twice the last (up to a limit), and at
-// the end the body grows once to the whole length and the chunks are copied
-// behind what it holds. So a short text is written once, in place, and a
-// long one is copied once, in large sequential moves, from chunks that the
-// heap hands out warm again on the next call; no text is ever regrown by
-// repeated concatenation.
+// The text starts in the result's own body, which doubles (where the heap
+// can, in place) up to 2 MB; what does not fit then goes on in chunks of
+// the general heap of up to 2 MB each, and at the end the body grows once
+// to the whole length and the chunks are copied behind what it holds. So a
+// text of up to 2 MB is written once, in place, and a longer one is copied
+// once more, in large sequential moves, from chunks the heap hands out warm
+// again on the next call: regrowing a body of many megabytes would copy it
+// at every step and touch fresh pages each time.
 class StringOut final : public JsonTextOut {
   public:
     StringOut() = default;
@@ -126,6 +127,16 @@ class StringOut final : public JsonTextOut {
             m_first = m_text.GetBuffer(static_cast<int>(kFirstUnits));
             pos = m_first;
             m_end = m_first + kFirstUnits;
+            return;
+        }
+        if (m_chunks.Empty() && static_cast<std::size_t>(m_end - m_first) < kLargestChunkUnits) {
+            const std::size_t used = static_cast<std::size_t>(pos - m_first);
+            std::size_t capacity = 2 * static_cast<std::size_t>(m_end - m_first);
+            if (capacity < used + n) capacity = used + n;
+            m_text.ReleaseBuffer(static_cast<int>(used));
+            m_first = m_text.GetBuffer(static_cast<int>(capacity));
+            pos = m_first + used;
+            m_end = m_first + capacity;
             return;
         }
         std::size_t capacity = kFirstChunkUnits;
