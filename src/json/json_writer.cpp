@@ -115,6 +115,8 @@ class StringOut final : public JsonTextOut {
     static constexpr std::size_t kFirstUnits = 2048;
     static constexpr std::size_t kFirstChunkUnits = 16 * 1024;
     static constexpr std::size_t kLargestChunkUnits = 1024 * 1024;
+    static constexpr std::size_t kWholeUnits = 4 * 1024 * 1024;
+    static constexpr std::size_t kMappedUnits = 16 * 1024 * 1024;
 
     struct Chunk {
         TKWCHAR* units;
@@ -129,7 +131,8 @@ class StringOut final : public JsonTextOut {
             m_end = m_first + kFirstUnits;
             return;
         }
-        if (m_chunks.Empty() && static_cast<std::size_t>(m_end - m_first) < kLargestChunkUnits) {
+        if (m_chunks.Empty() &&
+            (m_whole || static_cast<std::size_t>(m_end - m_first) < kLargestChunkUnits)) {
             const std::size_t used = static_cast<std::size_t>(pos - m_first);
             std::size_t capacity = 2 * static_cast<std::size_t>(m_end - m_first);
             if (capacity < used + n) capacity = used + n;
@@ -152,6 +155,10 @@ class StringOut final : public JsonTextOut {
         // A text no string can hold is refused as soon as it grows past
         // that, not after gigabytes more of chunks.
         if (n > kMaxTextUnits - m_done) throw std::bad_alloc();
+        if (m_done >= kWholeUnits) {
+            MakeWhole(n);
+            return;
+        }
         if (capacity < n) capacity = n;
         auto* units = static_cast<TKWCHAR*>(HeapAlloc(capacity * sizeof(TKWCHAR)));
         new (m_chunks.EmplaceSlot()) Chunk{units, 0, capacity};
@@ -159,7 +166,32 @@ class StringOut final : public JsonTextOut {
         m_end = units + capacity;
     }
 
+    // A text past kWholeUnits moves into a body of at least 32 MB and goes
+    // on there: a block that large comes straight from the kernel (glibc
+    // maps every block of 32 MB or more), grows by remapping without a copy
+    // and is cut back the same way, while chunks that large would be handed
+    // back to the kernel and faulted in afresh on every call.
+    void MakeWhole(std::size_t n) {
+        std::size_t capacity = kMappedUnits;
+        if (capacity < 2 * m_done) capacity = 2 * m_done;
+        if (capacity < m_done + n) capacity = m_done + n;
+        if (capacity > kMaxTextUnits) capacity = kMaxTextUnits;
+        m_text.ReleaseBuffer(static_cast<int>(m_firstUsed));
+        m_first = m_text.GetBuffer(static_cast<int>(capacity));
+        TKWCHAR* out = m_first + m_firstUsed;
+        for (int i = 0; i < m_chunks.Size(); ++i) {
+            std::memcpy(out, m_chunks[i].units, m_chunks[i].used * sizeof(TKWCHAR));
+            out += m_chunks[i].used;
+            HeapFree(m_chunks[i].units);
+        }
+        m_chunks.Clear();
+        m_whole = true;
+        pos = out;
+        m_end = m_first + capacity;
+    }
+
     CTKString m_text;
+    bool m_whole = false;        // the text is in the body alone again
     TKWCHAR* m_first = nullptr;  // the body of m_text
     std::size_t m_firstUsed = 0;
     std::size_t m_done = 0;  // units before the current chunk
