@@ -538,13 +538,13 @@ std::vector<std::string> Listing(const std::string& dir) {
 // failure after some blocks went through loses nothing.
 TEST_F(JsonFiles, LargeFilesCrossBlocksWholeAndFailWithoutLoss) {
     // Seven units, thirteen UTF-8 bytes: every offset of the pattern meets
-    // a block end somewhere, and the text (4.5 million units) outgrows the
+    // a block end somewhere, and the text (6.7 million units) outgrows the
     // writer's chunks.
     CTKString pattern(TKL("ab西\U0001F600\U0001F600"));
     CTKString longText;
     for (int i = 0; i < 40000; ++i) longText += pattern;
     CMyJsonValue doc(static_cast<CMyJsonValue* const*>(nullptr), 0);
-    for (int i = 0; i < 16; ++i) ASSERT_TRUE(doc.AddToArr(static_cast<const TKWCHAR*>(longText)));
+    for (int i = 0; i < 24; ++i) ASSERT_TRUE(doc.AddToArr(static_cast<const TKWCHAR*>(longText)));
     ASSERT_TRUE(doc.AddToArr(TKL("end")));
     const std::u16string expected = Wide(doc.CreateJson(false));
 
