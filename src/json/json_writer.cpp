@@ -126,9 +126,10 @@ class StringOut final : public JsonTextOut {
 
     void MakeRoom(std::size_t n) override {
         if (!m_first) {
-            m_first = m_text.GetBuffer(static_cast<int>(kFirstUnits));
+            const std::size_t capacity = n > kFirstUnits ? n : kFirstUnits;
+            m_first = m_text.GetBuffer(static_cast<int>(capacity));
             pos = m_first;
-            m_end = m_first + kFirstUnits;
+            m_end = m_first + capacity;
             return;
         }
         if (m_chunks.Empty() &&

@@ -212,6 +212,14 @@ TEST(JsonWriter, LargeDocumentsJoinSeamlessly) {
     CMyJsonObj back;
     ASSERT_TRUE(back.Load(text));
     EXPECT_EQ(U16(back.CreateJson(true)), U16(obj.CreateJson(true)));
+
+    // A long string value alone: the writer's very first request for room
+    // is its largest one.
+    std::u16string raw(3000, u'q'), escaped = u"\"";
+    for (std::size_t i = 0; i < raw.size(); i += 7) raw[i] = u'"';
+    for (char16_t c : raw) escaped += c == u'"' ? std::u16string(u"\\\"") : std::u16string(1, c);
+    CMyJsonValue alone(W(raw));
+    EXPECT_EQ(U16(alone.CreateJson(false)), escaped + u"\"");
 }
 
 // The layout rules written out plainly, recursively, as the reference for
