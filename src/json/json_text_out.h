@@ -18,7 +18,8 @@ namespace tk::detail {
 class JsonTextOut {
   public:
     // The most units one request for room may ask for; longer texts are
-    // written in steps. Every destination's window holds at least this.
+    // written in steps, so a destination with a fixed window (a file) needs
+    // no more than this.
     static constexpr std::size_t kMaxRoom = 4096;
 
     // Room for n <= kMaxRoom units at the returned pointer (pos); the
