@@ -168,4 +168,64 @@ TEST(JsonStore, LoadedDocumentsEditLikeAnyOther) {
     EXPECT_EQ(U16(copy->CreateJson(false)).substr(0, 22), u"{\"list\":\"replaced\",\"bo");
 }
 
+// Copies of a document read from text, untouched or edited, stand alone:
+// they outlive the source, take edits, hand out values that outlive them,
+// and strings taken out of them are fresh copies.
+TEST(JsonStore, CopiesOfLoadedDocumentsStandAlone) {
+    struct Row {
+        const char* name;
+        // A copy of the array "list" of doc, or of a container holding it.
+        CMyJsonValue* (*copy)(CMyJsonObj& doc);
+    };
+    const Row rows[] = {
+        {"Clone of the value", [](CMyJsonObj& doc) { return At(doc, TKL("list"))->Clone(); }},
+        {"CopyFrom",
+         [](CMyJsonObj& doc) {
+             auto* v = new CMyJsonValue(TKL("old"));
+             v->CopyFrom(At(doc, TKL("list")));
+             return v;
+         }},
+        {"Clone of the document", [](CMyJsonObj& doc) { return new CMyJsonValue(doc.Clone()); }},
+        {"copy of a copy",
+         [](CMyJsonObj& doc) {
+             std::unique_ptr<CMyJsonObj> first(doc.Clone());
+             return new CMyJsonValue(*At(*first, TKL("list")));
+         }},
+    };
+    const std::u16string second = u"{\"name\":\"second\",\"n\":[1,2]}";
+    const std::u16string secondEdited = u"{\"name\":\"second\",\"n\":[1,2],\"p\":\"q\"}";
+    for (const bool edited : {false, true}) {
+        for (const Row& row : rows) {
+            const std::string name = std::string(row.name) + (edited ? ", edited" : "");
+            std::unique_ptr<CMyJsonValue> copy;
+            {
+                CMyJsonObj doc;
+                ASSERT_TRUE(doc.Load(kDocument)) << name;
+                if (edited) {
+                    CMyJsonObj* obj = At(doc, TKL("list"))->ValueArrItem(1)->ValueObj();
+                    ASSERT_TRUE(obj->AddItem(TKL("p"), TKL("q")));
+                }
+                copy.reset(row.copy(doc));
+            }
+            CMyJsonObj other;  // must not reuse the source's memory
+            ASSERT_TRUE(other.Load(kDocument));
+            CMyJsonValue* list = copy->IsObj() ? At(*copy->ValueObj(), TKL("list")) : copy.get();
+            ASSERT_EQ(list->ValueArrLength(), 2) << name;
+            EXPECT_EQ(Compact(*list->ValueArrItem(1)), edited ? secondEdited : second) << name;
+            CTKString text;
+            ASSERT_TRUE(list->ValueArrItem(0)->ValueObj()->ValueEx(TKL("name"), text)) << name;
+            EXPECT_EQ(text.GetAllocLength(), CTKString(TKL("first")).GetAllocLength()) << name;
+            // Edits: the list regrows, an element is handed out, the copy goes.
+            EXPECT_TRUE(list->AddToArr(list->ValueArrItem(0)->ValueObj())) << name;
+            CMyJsonValue* taken = list->ValueArrItem(1);
+            list->RemoveFromArr(1, false);
+            std::unique_ptr<CMyJsonValue> owned(taken);
+            EXPECT_TRUE(list->MoveToArr(owned->Clone(), 0)) << name;
+            EXPECT_EQ(list->ValueArrLength(), 3) << name;
+            copy.reset();
+            EXPECT_EQ(Compact(*owned), edited ? secondEdited : second) << name;
+        }
+    }
+}
+
 }  // namespace
