@@ -150,7 +150,21 @@ class ChunkCache {
 
 ChunkCache g_chunks;
 
+static_assert(kLargestChunkPages < int(DocumentStore::kPageBytes), "pages fit a link's low bits");
+
 }  // namespace
+
+std::uintptr_t DocumentStore::ChunkLink(PageHeader* next, int pages) {
+    return reinterpret_cast<std::uintptr_t>(next) | static_cast<std::uintptr_t>(pages);
+}
+
+DocumentStore::PageHeader* DocumentStore::NextChunk(const PageHeader* chunk) {
+    return reinterpret_cast<PageHeader*>(chunk->nextChunk & ~std::uintptr_t(kPageBytes - 1));
+}
+
+int DocumentStore::ChunkPages(const PageHeader* chunk) {
+    return static_cast<int>(chunk->nextChunk & (kPageBytes - 1));
+}
 
 void DocumentStore::OpenChunkCache() {
     g_chunks.Open();
@@ -181,8 +195,7 @@ void DocumentStore::NextPage() {
             if (pages >= kHugePageChunkPages) platform::AdviseHugePages(first, pages * kPageBytes);
         }
         m_cursor = reinterpret_cast<char*>(first);
-        first->nextChunk = m_chunks;
-        first->chunkPages = pages;
+        first->nextChunk = ChunkLink(m_chunks, pages);
         m_chunks = first;
         m_pagesLeft = pages - 1;
     }
@@ -195,13 +208,13 @@ void* DocumentStore::AllocateLarge(std::size_t bytes) {
     const std::size_t pages = (sizeof(PageHeader) + bytes + kPageBytes - 1) / kPageBytes;
     PageHeader* first = static_cast<PageHeader*>(HeapAllocAligned(kPageBytes, pages * kPageBytes));
     first->store = this;
-    first->chunkPages = 0;  // never kept: sizes of their own
-    // Behind the newest chunk, so the page being carved stays the current one.
+    // Behind the newest chunk, so the page being carved stays the current
+    // one; 0 pages: never kept, its size is its own.
     if (m_chunks) {
-        first->nextChunk = m_chunks->nextChunk;
-        m_chunks->nextChunk = first;
+        first->nextChunk = ChunkLink(NextChunk(m_chunks), 0);
+        m_chunks->nextChunk = ChunkLink(first, ChunkPages(m_chunks));
     } else {
-        first->nextChunk = nullptr;
+        first->nextChunk = ChunkLink(nullptr, 0);
         m_chunks = first;
     }
     return first + 1;
@@ -210,8 +223,8 @@ void* DocumentStore::AllocateLarge(std::size_t bytes) {
 void DocumentStore::Destroy() {
     std::size_t bytes = 0;
     for (PageHeader* chunk = m_chunks; chunk;) {
-        PageHeader* next = chunk->nextChunk;
-        const int pages = chunk->chunkPages;
+        PageHeader* next = NextChunk(chunk);
+        const int pages = ChunkPages(chunk);
         bytes += static_cast<std::size_t>(pages) * kPageBytes;
         if (pages == 0 || !g_chunks.Keep(chunk, pages)) HeapFreeAligned(chunk);
         chunk = next;

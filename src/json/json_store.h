@@ -102,13 +102,15 @@ class DocumentStore {
   private:
     struct PageHeader {
         DocumentStore* store;
-        // In a chunk's first page: the chunk made before it, and its pages
-        // (0 for a large block's pages).
-        PageHeader* nextChunk;
-        std::int32_t chunkPages;
+        // In a chunk's first page: the chunk made before it (page-aligned)
+        // with, in the low bits, the chunk's pages (0 for a large block's).
+        std::uintptr_t nextChunk;
     };
 
     DocumentStore() = default;
+    static std::uintptr_t ChunkLink(PageHeader* next, int pages);
+    static PageHeader* NextChunk(const PageHeader* chunk);
+    static int ChunkPages(const PageHeader* chunk);
     void NextPage();
     void* AllocateLarge(std::size_t bytes);
     void Destroy();
