@@ -59,6 +59,52 @@ inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
     return i;
 }
 
+// The number of ASCII bytes that begin the 16 at s (all readable), 0-16,
+// for a few digits or a newline between other characters. With out, all
+// sixteen bytes are widened into out[0..16) whatever the count (one store,
+// no branch on it): the caller needs room for 16 units and rewrites those
+// past the count.
+inline std::size_t WidenAsciiPrefix16(const unsigned char* s, char16_t* out) {
+#if TK_HAVE_SSE2
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    if (out) {
+        const __m128i zero = _mm_setzero_si128();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+    }
+    unsigned high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
+    return high ? static_cast<std::size_t>(tk::detail::CountTrailingZeros32(high)) : 16;
+#else
+    std::size_t i = 0;
+    for (; i < 16 && s[i] < 0x80; ++i)
+        if (out) out[i] = s[i];
+    return i;
+#endif
+}
+
+// The number of units below 0x80 that begin the 16 at s (all readable),
+// 0-16. With out, all sixteen are narrowed into out[0..16) whatever the
+// count: the caller needs room for 16 bytes and rewrites those past the
+// count.
+inline std::size_t NarrowAsciiPrefix16(const char16_t* s, char* out) {
+#if TK_HAVE_SSE2
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+    if (out) _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i asciiA = _mm_cmpeq_epi16(_mm_and_si128(a, high), zero);
+    __m128i asciiB = _mm_cmpeq_epi16(_mm_and_si128(b, high), zero);
+    unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB)));
+    return static_cast<std::size_t>(tk::detail::CountTrailingZeros32(other | 0x10000u));
+#else
+    std::size_t i = 0;
+    for (; i < 16 && s[i] < 0x80; ++i)
+        if (out) out[i] = static_cast<char>(s[i]);
+    return i;
+#endif
+}
+
 // Whether the 16 bytes at s (all readable) are ASCII: the test by which a
 // character-by-character loop hands a long ASCII stretch to the runs above.
 inline bool IsAsciiBlock(const unsigned char* s) {

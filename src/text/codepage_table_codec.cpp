@@ -1,5 +1,6 @@
 // Table-driven conversion for the Windows code pages: one lookup per
-// character, ASCII runs sixteen at a time.
+// character, double-byte characters four at a time, ASCII runs sixteen at a
+// time.
 #include "text/codepage_table_codec.h"
 
 #include <algorithm>
@@ -93,11 +94,115 @@ const PageCodec& CodecFor(const CodePageTable& table) {
     return *codec;
 }
 
+// ---- four characters in a word ----------------------------------------------------
+// Chinese, Japanese and Korean text is mostly double-byte characters in a
+// row. The loops below take them four at a time: four table loads make one
+// 64-bit word, one test on the word tells whether all four were what the
+// fast path needs, and one store writes them. Anything else (ASCII, a byte
+// that pairs with nothing, the end of the text or of the buffer) leaves
+// the word loop for a character-by-character step.
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kLittleEndian = false;
+#else
+constexpr bool kLittleEndian = true;
+#endif
+
+constexpr std::uint64_t kLaneOnes = 0x0001000100010001u;
+constexpr std::uint64_t kLaneHighBits = 0x8000800080008000u;
+
+// Four 16-bit values laid out so that storing the word writes them in order.
+inline std::uint64_t InMemoryOrder(std::uint64_t a, std::uint64_t b, std::uint64_t c,
+                                   std::uint64_t d) {
+    return kLittleEndian ? a | b << 16 | c << 32 | d << 48 : a << 48 | b << 32 | c << 16 | d;
+}
+
+// The lane of the first flagged value in an InMemoryOrder word (flags: bit
+// 15 of a lane; at least one set).
+inline std::size_t FirstFlaggedLane(std::uint64_t flags) {
+    return static_cast<std::size_t>(kLittleEndian ? tk::detail::CountTrailingZeros64(flags)
+                                                  : tk::detail::CountLeadingZeros64(flags)) /
+           16;
+}
+
+// Whether a lane of w is kNoChar: the classic "has a zero lane" test on ~w,
+// exact as a yes or no.
+inline bool HasNoChar(std::uint64_t w) {
+    return ((~w - kLaneOnes) & w & kLaneHighBits) != 0;
+}
+
+// The lanes of w that are kNoChar, exactly (the test above may also flag a
+// lane above a true one): no carry crosses a lane here.
+inline std::uint64_t NoCharLanes(std::uint64_t w) {
+    const std::uint64_t x = ~w, low = ~kLaneHighBits;
+    return ~(((x & low) + low) | x) & kLaneHighBits;
+}
+
+inline std::uint64_t ByteSwap64(std::uint64_t x) {
+#if TK_COMPILER_GNU_LIKE
+    return __builtin_bswap64(x);
+#else
+    x = (x & 0x00000000FFFFFFFFu) << 32 | x >> 32;
+    x = (x & 0x0000FFFF0000FFFFu) << 16 | (x & 0xFFFF0000FFFF0000u) >> 16;
+    return (x & 0x00FF00FF00FF00FFu) << 8 | (x & 0xFF00FF00FF00FF00u) >> 8;
+#endif
+}
+
 // ---- reading ------------------------------------------------------------------
 
+// The pair at p, as PageCodec::PairIndex numbers it (one 16-bit load).
+inline std::size_t PairAt(const unsigned char* p) {
+    return PageCodec::PairIndex(p[0], p[1]);
+}
+
+// Widens the ASCII run at s[i] as far as the text and the buffer go.
+// Returns false when the buffer ran out in the middle of it (r.full set).
 template <bool kWrite>
-TableConversion Decode(const PageCodec& codec, const unsigned char* s, std::size_t n, char16_t* out,
-                       std::size_t cap) {
+bool WidenRun(const unsigned char* s, std::size_t n, std::size_t& i, char16_t* out,
+              std::size_t limit, std::size_t& pos, TableConversion& r) {
+    std::size_t run =
+        WidenAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
+    i += run;
+    pos += run;
+    if (i < n && s[i] < 0x80) {
+        r.full = true;
+        return false;
+    }
+    return true;
+}
+
+template <bool kWrite>
+TableConversion DecodeSingleByte(const PageCodec& codec, const unsigned char* s, std::size_t n,
+                                 char16_t* out, std::size_t cap) {
+    const char16_t* const single = codec.Single();
+    const std::size_t limit = kWrite ? cap : SIZE_MAX;
+    TableConversion r;
+    std::size_t i = 0, pos = 0;
+    while (i < n) {
+        if (s[i] < 0x80 && !WidenRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+        if (i >= n) break;
+        if (pos == limit) {
+            r.full = true;
+            break;
+        }
+        // Byte by byte, a few ASCII bytes included, until sixteen ASCII
+        // bytes in a row go back to the runs.
+        const unsigned char* p = s + i;
+        const unsigned char* const end = p + std::min(n - i, limit - pos);
+        for (; p < end; ++p, ++pos) {
+            if (p[0] < 0x80 && s + n - p >= 16 && IsAsciiBlock(p)) break;
+            if (kWrite) out[pos] = single[p[0]];
+        }
+        i = static_cast<std::size_t>(p - s);
+    }
+    r.length = pos;
+    r.used = i;
+    return r;
+}
+
+template <bool kWrite>
+TableConversion DecodeDoubleByte(const PageCodec& codec, const unsigned char* s, std::size_t n,
+                                 char16_t* out, std::size_t cap, bool more) {
     const char16_t* const single = codec.Single();
     const char16_t* const pairs = codec.Pairs();
     const std::size_t limit = kWrite ? cap : SIZE_MAX;
@@ -105,62 +210,61 @@ TableConversion Decode(const PageCodec& codec, const unsigned char* s, std::size
     std::size_t i = 0, pos = 0;
     while (i < n) {
         if (s[i] < 0x80) {
-            std::size_t room = std::min(n - i, limit - pos);
-            std::size_t run = WidenAsciiRun(s + i, room, kWrite ? out + pos : nullptr);
-            i += run;
-            pos += run;
-            if (i >= n) break;
-            if (s[i] < 0x80) {  // the run stopped for want of room
-                r.full = true;
+            // A few ASCII bytes between double-byte characters (digits, a
+            // newline) take one step. Its 16 units are stored whole: 32
+            // bytes and more are at least 16 characters, so the characters
+            // read next rewrite those past the run.
+            std::size_t run = 0;
+            if (n - i > 32 && limit - pos >= 16) {
+                run = WidenAsciiPrefix16(s + i, kWrite ? out + pos : nullptr);
+                i += run;
+                pos += run;
+            }
+            if (run == 16 || run == 0) {  // a long stretch, or near the end
+                if (!WidenRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+            }
+        }
+        // Eight bytes are at least four characters, one unit each, and the
+        // buffer has room for four: so the word is stored whole even when
+        // a lane is no pair, as the characters read next rewrite it from
+        // that lane on.
+        while (n - i >= 8 && limit - pos >= 4) {
+            const unsigned char* p = s + i;
+            std::uint64_t w = InMemoryOrder(pairs[PairAt(p)], pairs[PairAt(p + 2)],
+                                            pairs[PairAt(p + 4)], pairs[PairAt(p + 6)]);
+            if (kWrite) std::memcpy(out + pos, &w, sizeof w);
+            if (HasNoChar(w)) {
+                std::size_t k = FirstFlaggedLane(NoCharLanes(w));
+                i += 2 * k;
+                pos += k;
                 break;
             }
+            i += 8;
+            pos += 4;
         }
-        // Each character reads at most two bytes and writes one unit, so for
-        // `steps` characters a lead byte can always look at the byte after
-        // it and the buffer always has room. A few ASCII bytes (digits, a
-        // newline in Chinese text) are read here, a long stretch goes back
-        // to the runs.
-        std::size_t steps = std::min((n - i - 1) / 2, limit - pos);
-        const unsigned char* p = s + i;
-        const std::size_t end = pos + steps;
-        if (pairs) {
-            for (; pos < end; ++pos) {
-                char16_t c = pairs[PageCodec::PairIndex(p[0], p[1])];
-                if (c != kNoChar) {
-                    p += 2;
-                } else {
-                    if (p[0] < 0x80 && s + n - p >= 16 && IsAsciiBlock(p)) break;
-                    c = single[p[0]];  // '?' for a lead byte without a pair: the
-                    ++p;               // byte after it is read afresh
-                }
-                if (kWrite) out[pos] = c;
-            }
-        } else {
-            for (; pos < end; ++pos) {
-                if (p[0] < 0x80 && s + n - p >= 16 && IsAsciiBlock(p)) break;
-                if (kWrite) out[pos] = single[p[0]];
-                ++p;
-            }
-        }
-        steps = end - pos;
-        i = static_cast<std::size_t>(p - s);
-        if (steps > 0 || s[i] < 0x80) continue;
-        // Near the end of the text or of the buffer: one character at a time.
+        if (i >= n || s[i] < 0x80) continue;
+        // One character the words could not take: a byte that pairs with
+        // nothing, or a pair near the end of the text or the buffer.
         if (pos == limit) {
             r.full = true;
             break;
         }
-        char16_t c = pairs && i + 1 < n ? pairs[PageCodec::PairIndex(s[i], s[i + 1])] : kNoChar;
+        char16_t c = kNoChar;
+        if (i + 1 < n)
+            c = pairs[PairAt(s + i)];
+        else if (more)
+            break;  // the byte after it comes with the rest of the text
         if (c != kNoChar) {
             i += 2;
         } else {
-            c = single[s[i]];
-            ++i;
+            c = single[s[i]];  // '?' for a lead byte without a pair: the
+            ++i;               // byte after it is read afresh
         }
         if (kWrite) out[pos] = c;
         ++pos;
     }
     r.length = pos;
+    r.used = i;
     return r;
 }
 
@@ -182,74 +286,141 @@ std::uint16_t Unmapped(const char16_t* s, std::size_t n, std::size_t& i, char de
     return static_cast<unsigned char>(defaultChar);
 }
 
+// Narrows the ASCII run at s[i] as far as the text and the buffer go.
+// Returns false when the buffer ran out in the middle of it (r.full set).
 template <bool kWrite>
-TableConversion Encode(const PageCodec& codec, const char16_t* s, std::size_t n, char* out,
-                       std::size_t cap, char defaultChar) {
+bool NarrowRun(const char16_t* s, std::size_t n, std::size_t& i, char* out, std::size_t limit,
+               std::size_t& pos, TableConversion& r) {
+    std::size_t run =
+        NarrowAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
+    i += run;
+    pos += run;
+    if (i < n && s[i] < 0x80) {
+        r.full = true;
+        return false;
+    }
+    return true;
+}
+
+// Writes the character at s[i] alone, measured against the buffer.
+// Returns false when it does not fit (r.full set; a pair is never split).
+template <bool kWrite>
+bool EncodeOne(const std::uint16_t* codes, const char16_t* s, std::size_t n, std::size_t& i,
+               char* out, std::size_t limit, std::size_t& pos, char defaultChar,
+               TableConversion& r) {
+    std::uint16_t code = codes[s[i]];
+    std::size_t next = i + 1;
+    if (code == PageCodec::kUnmapped) code = Unmapped(s, n, next, defaultChar, r);
+    std::size_t size = code > 0xFF ? 2 : 1;
+    if (limit - pos < size) {
+        r.full = true;
+        return false;
+    }
+    if (kWrite) {
+        if (size == 2) out[pos] = static_cast<char>(code >> 8);
+        out[pos + size - 1] = static_cast<char>(code);
+    }
+    pos += size;
+    i = next;
+    return true;
+}
+
+template <bool kWrite>
+TableConversion EncodeSingleByte(const PageCodec& codec, const char16_t* s, std::size_t n,
+                                 char* out, std::size_t cap, char defaultChar) {
     const std::uint16_t* const codes = codec.Codes();
     const std::size_t limit = kWrite ? cap : SIZE_MAX;
     TableConversion r;
     std::size_t i = 0, pos = 0;
     while (i < n) {
-        if (s[i] < 0x80) {
-            std::size_t room = std::min(n - i, limit - pos);
-            std::size_t run = NarrowAsciiRun(s + i, room, kWrite ? out + pos : nullptr);
-            i += run;
-            pos += run;
-            if (i >= n) break;
-            if (s[i] < 0x80) {  // the run stopped for want of room
-                r.full = true;
-                break;
-            }
-        }
-        // A character takes at most two bytes: for `steps` characters the
-        // buffer has room. A few ASCII units are written here, a long
-        // stretch goes back to the runs.
-        std::size_t steps = std::min(n - i, (limit - pos) / 2);
+        if (s[i] < 0x80 && !NarrowRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+        if (i >= n) break;
+        // Unit by unit, a few ASCII units included, until sixteen ASCII
+        // units in a row go back to the runs. Every character is one byte.
         const char16_t* p = s + i;
-        const char16_t* end = p + steps;
+        const char16_t* const end = p + std::min(n - i, limit - pos);
+        if (p == end) {
+            r.full = true;
+            break;
+        }
         while (p < end) {
             char16_t u = *p;
             if (u < 0x80 && s + n - p >= 16 && IsAsciiBlock(p)) break;
             std::uint16_t code = codes[u];
             ++p;
             if (code == PageCodec::kUnmapped) {
-                i = static_cast<std::size_t>(p - s);
-                code = Unmapped(s, n, i, defaultChar, r);
-                p = s + i;
-                end = std::min(end, s + n);  // a surrogate pair took two units
+                std::size_t next = static_cast<std::size_t>(p - s);
+                code = Unmapped(s, n, next, defaultChar, r);
+                p = s + next;  // a surrogate pair is one character
             }
-            if (code > 0xFF) {
-                if (kWrite) {
-                    const char pair[2] = {static_cast<char>(code >> 8), static_cast<char>(code)};
-                    std::memcpy(out + pos, pair, 2);
-                }
-                pos += 2;
-            } else {
-                if (kWrite) out[pos] = static_cast<char>(code);
-                ++pos;
-            }
+            if (kWrite) out[pos] = static_cast<char>(code);
+            ++pos;
         }
-        steps = p < end ? static_cast<std::size_t>(end - p) : 0;
         i = static_cast<std::size_t>(p - s);
-        if (steps > 0 || i >= n) continue;
-        // Near the end of the buffer: one character, measured.
-        char16_t u = s[i];
-        std::uint16_t code = codes[u];
-        std::size_t next = i + 1;
-        if (code == PageCodec::kUnmapped) code = Unmapped(s, n, next, defaultChar, r);
-        std::size_t size = code > 0xFF ? 2 : 1;
-        if (limit - pos < size) {  // a pair is never split
-            r.full = true;
-            break;
-        }
-        if (kWrite) {
-            if (size == 2) out[pos] = static_cast<char>(code >> 8);
-            out[pos + size - 1] = static_cast<char>(code);
-        }
-        pos += size;
-        i = next;
     }
     r.length = pos;
+    r.used = i;
+    return r;
+}
+
+template <bool kWrite>
+TableConversion EncodeDoubleByte(const PageCodec& codec, const char16_t* s, std::size_t n,
+                                 char* out, std::size_t cap, char defaultChar) {
+    const std::uint16_t* const codes = codec.Codes();
+    const std::size_t limit = kWrite ? cap : SIZE_MAX;
+    // Adding 0x100 to a code sets bit 15 exactly when it is a pair: lead
+    // bytes are 0x81-0xFE, single bytes have a zero high byte, and the one
+    // code that carries into the next lane (kUnmapped) fails its own test.
+    constexpr std::uint64_t kLaneLeadOne = 0x0100010001000100u;
+    TableConversion r;
+    std::size_t i = 0, pos = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            // A few ASCII units between double-byte characters take one
+            // step. Its 16 bytes are stored whole: 32 units and more are at
+            // least 16 bytes, so the characters written next rewrite those
+            // past the run, and the buffer has room for all of them.
+            std::size_t run = 0;
+            if (n - i >= 32 && limit - pos > 16) {
+                run = NarrowAsciiPrefix16(s + i, kWrite ? out + pos : nullptr);
+                i += run;
+                pos += run;
+            }
+            if (run == 16 || run == 0) {  // a long stretch, or near the end
+                if (!NarrowRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+            }
+        }
+        // The word is stored whole even when a lane is no pair: sixteen
+        // units and more are at least eight bytes, so the characters
+        // written next rewrite it from that lane on.
+        while (n - i >= 16 && limit - pos >= 16) {
+            const char16_t* p = s + i;
+            // The codes read as a big-endian word: lead, trail, lead, trail...
+            std::uint64_t w = std::uint64_t{codes[p[0]]} << 48 | std::uint64_t{codes[p[1]]} << 32 |
+                              std::uint64_t{codes[p[2]]} << 16 | codes[p[3]];
+            if (kWrite) {
+                std::uint64_t bytes = kLittleEndian ? ByteSwap64(w) : w;
+                std::memcpy(out + pos, &bytes, sizeof bytes);
+            }
+            std::uint64_t notPairs = ~(w + kLaneLeadOne) & kLaneHighBits;
+            if (notPairs) {
+                // The pairs before the first other character.
+                std::size_t k =
+                    static_cast<std::size_t>(tk::detail::CountLeadingZeros64(notPairs)) / 16;
+                i += k;
+                pos += 2 * k;
+                break;
+            }
+            i += 4;
+            pos += 8;
+        }
+        if (i >= n || s[i] < 0x80) continue;
+        // One character the words could not take: a single byte, one the
+        // page lacks, or a pair near the end of the text or the buffer.
+        if (!EncodeOne<kWrite>(codes, s, n, i, out, limit, pos, defaultChar, r)) break;
+    }
+    r.length = pos;
+    r.used = i;
     return r;
 }
 
@@ -260,16 +431,23 @@ void ReleaseCodePageTables() {
 }
 
 TableConversion DecodeWithTable(const CodePageTable& table, const unsigned char* src, std::size_t n,
-                                char16_t* out, std::size_t cap) {
+                                char16_t* out, std::size_t cap, bool more) {
     const PageCodec& codec = CodecFor(table);
-    return out ? Decode<true>(codec, src, n, out, cap) : Decode<false>(codec, src, n, nullptr, 0);
+    if (!codec.Pairs())
+        return out ? DecodeSingleByte<true>(codec, src, n, out, cap)
+                   : DecodeSingleByte<false>(codec, src, n, nullptr, 0);
+    return out ? DecodeDoubleByte<true>(codec, src, n, out, cap, more)
+               : DecodeDoubleByte<false>(codec, src, n, nullptr, 0, more);
 }
 
 TableConversion EncodeWithTable(const CodePageTable& table, const char16_t* src, std::size_t n,
                                 char* out, std::size_t cap, char defaultChar) {
     const PageCodec& codec = CodecFor(table);
-    return out ? Encode<true>(codec, src, n, out, cap, defaultChar)
-               : Encode<false>(codec, src, n, nullptr, 0, defaultChar);
+    if (!codec.Pairs())
+        return out ? EncodeSingleByte<true>(codec, src, n, out, cap, defaultChar)
+                   : EncodeSingleByte<false>(codec, src, n, nullptr, 0, defaultChar);
+    return out ? EncodeDoubleByte<true>(codec, src, n, out, cap, defaultChar)
+               : EncodeDoubleByte<false>(codec, src, n, nullptr, 0, defaultChar);
 }
 
 }  // namespace tk::platform::detail
