@@ -59,26 +59,29 @@ inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
     return i;
 }
 
-// The number of ASCII bytes that begin the 16 at s (all readable), 0-16,
-// for a few digits or a newline between other characters. With out, all
-// sixteen bytes are widened into out[0..16) whatever the count (one store,
-// no branch on it): the caller needs room for 16 units and rewrites those
-// past the count.
-inline std::size_t WidenAsciiPrefix16(const unsigned char* s, char16_t* out) {
+// Bit k set when s[k] is not ASCII, for the 16 bytes at s (all readable).
+inline unsigned HighByteMask16(const unsigned char* s) {
 #if TK_HAVE_SSE2
-    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-    if (out) {
-        const __m128i zero = _mm_setzero_si128();
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
-    }
-    unsigned high = static_cast<unsigned>(_mm_movemask_epi8(bytes));
-    return high ? static_cast<std::size_t>(tk::detail::CountTrailingZeros32(high)) : 16;
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))));
 #else
-    std::size_t i = 0;
-    for (; i < 16 && s[i] < 0x80; ++i)
-        if (out) out[i] = s[i];
-    return i;
+    unsigned mask = 0;
+    for (int k = 0; k < 16; ++k) mask |= static_cast<unsigned>(s[k] >> 7) << k;
+    return mask;
+#endif
+}
+
+// Widens the 16 bytes at s (all readable) into out[0..16), whatever they
+// are: for a caller that knows how many of them are ASCII and rewrites the
+// rest.
+inline void Widen16(const unsigned char* s, char16_t* out) {
+#if TK_HAVE_SSE2
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+#else
+    for (int k = 0; k < 16; ++k) out[k] = s[k];
 #endif
 }
 

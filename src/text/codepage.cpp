@@ -63,20 +63,19 @@ std::size_t SinkAsciiRun(Sink<Unit>& sink, const Source* s, std::size_t n, Run r
     return done;
 }
 
-// Units before the first NUL of s, or max when there are more, eight at a
-// time. The loads are aligned 16-byte blocks, which never cross a page:
-// they may read past the terminator (and before s) within its block, which
-// the sanitizers would report although no byte outside the text is used.
+// Units before the first NUL of s, eight at a time. The loads are aligned
+// 16-byte blocks, which never cross a page: they may read past the
+// terminator (and before s) within its block, which the sanitizers would
+// report although no byte outside the text is used.
 #if TK_HAVE_SSE2
-TK_READS_PAST_END std::size_t Utf16Length(const char16_t* s, std::size_t max = SIZE_MAX) {
+TK_READS_PAST_END std::size_t Utf16Length(const char16_t* s) {
     auto address = reinterpret_cast<std::uintptr_t>(s);
     if (address & 1) {  // not a valid char16_t pointer; do not guess
         std::size_t n = 0;
-        while (n < max && s[n]) ++n;
+        while (s[n]) ++n;
         return n;
     }
     const char* block = reinterpret_cast<const char*>(address & ~std::uintptr_t{15});
-    const char* const text = reinterpret_cast<const char*>(s);
     const __m128i zero = _mm_setzero_si128();
     unsigned skip = static_cast<unsigned>(address & 15);
     __m128i units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
@@ -84,18 +83,17 @@ TK_READS_PAST_END std::size_t Utf16Length(const char16_t* s, std::size_t max = S
     mask = mask >> skip << skip;
     while (!mask) {
         block += 16;
-        if (static_cast<std::size_t>(block - text) / 2 >= max) return max;
         units = _mm_load_si128(reinterpret_cast<const __m128i*>(block));
         mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(units, zero)));
     }
-    std::size_t n =
-        static_cast<std::size_t>(block + tk::detail::CountTrailingZeros32(mask) - text) / 2;
-    return std::min(n, max);
+    return static_cast<std::size_t>(block + tk::detail::CountTrailingZeros32(mask) -
+                                    reinterpret_cast<const char*>(s)) /
+           2;
 }
 #else
-std::size_t Utf16Length(const char16_t* s, std::size_t max = SIZE_MAX) {
+std::size_t Utf16Length(const char16_t* s) {
     std::size_t n = 0;
-    while (n < max && s[n]) ++n;
+    while (s[n]) ++n;
     return n;
 }
 #endif
@@ -377,52 +375,6 @@ unsigned int Resolve(unsigned int codePage) {
                : codePage;
 }
 
-// ---- NUL-terminated text through the tables ------------------------------------
-// The terminator is looked for one block at a time, just before the block
-// is converted, rather than by a pass over the whole text first: the block
-// is then read again from the cache, not from memory. A block holds 16 KiB
-// of the source.
-constexpr std::size_t kBlockBytes = 16384;
-
-detail::TableConversion DecodeTerminated(const detail::CodePageTable& table, const char* src,
-                                         char16_t* out, std::size_t cap) {
-    detail::TableConversion total;
-    for (;;) {
-        std::size_t n = strnlen(src, kBlockBytes);
-        bool last = n < kBlockBytes;  // the block holds the terminator
-        detail::TableConversion r = detail::DecodeWithTable(
-            table, reinterpret_cast<const unsigned char*>(src), last ? n + 1 : n,
-            out ? out + total.length : nullptr, out ? cap - total.length : 0, !last);
-        total.length += r.length;
-        if (last || r.full) {
-            total.full = r.full;
-            return total;
-        }
-        src += r.used;
-    }
-}
-
-detail::TableConversion EncodeTerminated(const detail::CodePageTable& table, const char16_t* src,
-                                         char* out, std::size_t cap, char defaultChar) {
-    constexpr std::size_t kBlockUnits = kBlockBytes / 2;
-    detail::TableConversion total;
-    for (;;) {
-        std::size_t n = Utf16Length(src, kBlockUnits);
-        bool last = n < kBlockUnits;
-        if (!last && src[n - 1] >= 0xD800 && src[n - 1] <= 0xDBFF) --n;  // keep a pair whole
-        detail::TableConversion r = detail::EncodeWithTable(
-            table, src, last ? n + 1 : n, out ? out + total.length : nullptr,
-            out ? cap - total.length : 0, defaultChar);
-        total.length += r.length;
-        total.usedDefault |= r.usedDefault;
-        if (last || r.full) {
-            total.full = r.full;
-            return total;
-        }
-        src += n;
-    }
-}
-
 // Shared tail of both conversions: the Windows result and last-error rules.
 template <typename SinkT>
 int Finish(const SinkT& sink) {
@@ -460,24 +412,17 @@ int MultiByteToWideChar(unsigned int codePage, std::uint32_t /*flags*/, const ch
         SetLastError(kErrorInvalidParameter);
         return 0;
     }
+    std::size_t n = srcLen == -1 ? std::strlen(src) + 1 : static_cast<std::size_t>(srcLen);
     Sink<char16_t> sink{dstLen > 0 ? reinterpret_cast<char16_t*>(dst) : nullptr,
                         static_cast<std::size_t>(dstLen)};
     unsigned int cp = Resolve(codePage);
-    const detail::CodePageTable* table =
-        cp == kCodePageUtf8 ? nullptr : detail::FindCodePageTable(cp);
     const auto* bytes = reinterpret_cast<const unsigned char*>(src);
-    if (table) {
-        detail::TableConversion r =
-            srcLen == -1 ? DecodeTerminated(*table, src, sink.out, sink.cap)
-                         : detail::DecodeWithTable(*table, bytes, static_cast<std::size_t>(srcLen),
-                                                   sink.out, sink.cap);
-        sink.pos = r.length;
-        sink.full = r.full;
-        return Finish(sink);
-    }
-    std::size_t n = srcLen == -1 ? std::strlen(src) + 1 : static_cast<std::size_t>(srcLen);
     if (cp == kCodePageUtf8) {
         Utf8ToUtf16(bytes, n, sink);
+    } else if (const detail::CodePageTable* table = detail::FindCodePageTable(cp)) {
+        detail::TableConversion r = detail::DecodeWithTable(*table, bytes, n, sink.out, sink.cap);
+        sink.pos = r.length;
+        sink.full = r.full;
     } else if (!IconvToWide(cp, src, n, sink)) {
         SetLastError(kErrorInvalidParameter);
         return 0;
@@ -493,6 +438,7 @@ int WideCharToMultiByte(unsigned int codePage, std::uint32_t /*flags*/, const TK
         return 0;
     }
     const auto* units = reinterpret_cast<const char16_t*>(src);
+    std::size_t n = srcLen == -1 ? Utf16Length(units) + 1 : static_cast<std::size_t>(srcLen);
     unsigned int cp = Resolve(codePage);
     if (cp == kCodePageUtf8 && (defaultChar || usedDefaultChar)) {
         SetLastError(kErrorInvalidParameter);
@@ -501,21 +447,14 @@ int WideCharToMultiByte(unsigned int codePage, std::uint32_t /*flags*/, const TK
     Sink<char> sink{dstLen > 0 ? dst : nullptr, static_cast<std::size_t>(dstLen)};
     char fallback = defaultChar ? *defaultChar : '?';
     bool usedFallback = false;
-    const detail::CodePageTable* table =
-        cp == kCodePageUtf8 ? nullptr : detail::FindCodePageTable(cp);
-    if (table) {
-        detail::TableConversion r =
-            srcLen == -1 ? EncodeTerminated(*table, units, sink.out, sink.cap, fallback)
-                         : detail::EncodeWithTable(*table, units, static_cast<std::size_t>(srcLen),
-                                                   sink.out, sink.cap, fallback);
-        sink.pos = r.length;
-        sink.full = r.full;
-        if (usedDefaultChar) *usedDefaultChar = r.usedDefault ? 1 : 0;
-        return Finish(sink);
-    }
-    std::size_t n = srcLen == -1 ? Utf16Length(units) + 1 : static_cast<std::size_t>(srcLen);
     if (cp == kCodePageUtf8) {
         Utf16ToUtf8(units, n, sink);
+    } else if (const detail::CodePageTable* table = detail::FindCodePageTable(cp)) {
+        detail::TableConversion r =
+            detail::EncodeWithTable(*table, units, n, sink.out, sink.cap, fallback);
+        sink.pos = r.length;
+        sink.full = r.full;
+        usedFallback = r.usedDefault;
     } else if (!IconvFromWide(cp, units, n, sink, fallback, usedFallback)) {
         SetLastError(kErrorInvalidParameter);
         return 0;

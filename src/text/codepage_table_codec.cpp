@@ -109,6 +109,7 @@ constexpr bool kLittleEndian = true;
 #endif
 
 constexpr std::uint64_t kLaneOnes = 0x0001000100010001u;
+constexpr std::uint64_t kByteHighBits = 0x8080808080808080u;
 constexpr std::uint64_t kLaneHighBits = 0x8000800080008000u;
 
 // Four 16-bit values laid out so that storing the word writes them in order.
@@ -117,18 +118,23 @@ inline std::uint64_t InMemoryOrder(std::uint64_t a, std::uint64_t b, std::uint64
     return kLittleEndian ? a | b << 16 | c << 32 | d << 48 : a << 48 | b << 32 | c << 16 | d;
 }
 
-// The lane of the first flagged value in an InMemoryOrder word (flags: bit
-// 15 of a lane; at least one set).
-inline std::size_t FirstFlaggedLane(std::uint64_t flags) {
-    return static_cast<std::size_t>(kLittleEndian ? tk::detail::CountTrailingZeros64(flags)
-                                                  : tk::detail::CountLeadingZeros64(flags)) /
-           16;
+// The lanes 0..k-1 of an InMemoryOrder word (k < 4).
+inline std::uint64_t FirstLanes(std::size_t k) {
+    return kLittleEndian ? (std::uint64_t{1} << 16 * k) - 1
+           : k           ? ~std::uint64_t{0} << (64 - 16 * k)
+                         : 0;
+}
+
+// Whether a 16-bit lane of w is zero: the classic test, exact as a yes or
+// no.
+inline bool HasZeroLane(std::uint64_t w) {
+    return ((w - kLaneOnes) & ~w & kLaneHighBits) != 0;
 }
 
 // Whether a lane of w is kNoChar: the classic "has a zero lane" test on ~w,
 // exact as a yes or no.
 inline bool HasNoChar(std::uint64_t w) {
-    return ((~w - kLaneOnes) & w & kLaneHighBits) != 0;
+    return HasZeroLane(~w);
 }
 
 // The lanes of w that are kNoChar, exactly (the test above may also flag a
@@ -196,51 +202,55 @@ TableConversion DecodeSingleByte(const PageCodec& codec, const unsigned char* s,
         i = static_cast<std::size_t>(p - s);
     }
     r.length = pos;
-    r.used = i;
     return r;
 }
 
 template <bool kWrite>
 TableConversion DecodeDoubleByte(const PageCodec& codec, const unsigned char* s, std::size_t n,
-                                 char16_t* out, std::size_t cap, bool more) {
+                                 char16_t* out, std::size_t cap) {
     const char16_t* const single = codec.Single();
     const char16_t* const pairs = codec.Pairs();
     const std::size_t limit = kWrite ? cap : SIZE_MAX;
     TableConversion r;
     std::size_t i = 0, pos = 0;
     while (i < n) {
-        if (s[i] < 0x80) {
-            // A few ASCII bytes between double-byte characters (digits, a
-            // newline) take one step. Its 16 units are stored whole: 32
-            // bytes and more are at least 16 characters, so the characters
-            // read next rewrite those past the run.
-            std::size_t run = 0;
-            if (n - i > 32 && limit - pos >= 16) {
-                run = WidenAsciiPrefix16(s + i, kWrite ? out + pos : nullptr);
-                i += run;
-                pos += run;
-            }
-            if (run == 16 || run == 0) {  // a long stretch, or near the end
-                if (!WidenRun<kWrite>(s, n, i, out, limit, pos, r)) break;
-            }
-        }
-        // Eight bytes are at least four characters, one unit each, and the
-        // buffer has room for four: so the word is stored whole even when
-        // a lane is no pair, as the characters read next rewrite it from
-        // that lane on.
-        while (n - i >= 8 && limit - pos >= 4) {
+        if (s[i] < 0x80 && !WidenRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+        // Words of four pairs, and the few ASCII bytes between them (digits,
+        // a newline) in one 16-wide step. Both are stored whole, the word
+        // even when a lane is no pair, the step even when the run is
+        // shorter: what follows rewrites them, as 40 bytes and more read as
+        // at least 20 characters of one unit each, and the buffer has room
+        // for 20.
+        while (n - i >= 40 && limit - pos >= 20) {
             const unsigned char* p = s + i;
             std::uint64_t w = InMemoryOrder(pairs[PairAt(p)], pairs[PairAt(p + 2)],
                                             pairs[PairAt(p + 4)], pairs[PairAt(p + 6)]);
             if (kWrite) std::memcpy(out + pos, &w, sizeof w);
-            if (HasNoChar(w)) {
-                std::size_t k = FirstFlaggedLane(NoCharLanes(w));
-                i += 2 * k;
-                pos += k;
-                break;
+            // The bytes themselves answer first: an ASCII byte, the usual
+            // interruption, shows before the table loads do. The table then
+            // says whether all four pairs exist.
+            std::uint64_t bytes;
+            std::memcpy(&bytes, p, sizeof bytes);
+            if ((bytes & kByteHighBits) == kByteHighBits && !HasNoChar(w)) {
+                i += 8;
+                pos += 4;
+                continue;
             }
-            i += 8;
-            pos += 4;
+            // Pairs, then ASCII: both counts come from one look at the bytes,
+            // not from the table, so the next word need not wait for it.
+            unsigned high = HighByteMask16(p);
+            unsigned lead = static_cast<unsigned>(tk::detail::CountTrailingZeros32(~high));
+            if (lead >= 8 || (lead & 1)) break;  // a pair the page lacks, a lone lead byte...
+            std::size_t k = lead / 2;
+            if (NoCharLanes(w) & FirstLanes(k)) break;
+            unsigned ascii = static_cast<unsigned>(
+                tk::detail::CountTrailingZeros32(high >> lead | 1u << (16 - lead)));
+            i += lead;
+            pos += k;
+            if (kWrite) Widen16(s + i, out + pos);
+            i += ascii;
+            pos += ascii;
+            if (lead + ascii == 16) break;  // the ASCII may go on: the runs take it
         }
         if (i >= n || s[i] < 0x80) continue;
         // One character the words could not take: a byte that pairs with
@@ -249,11 +259,7 @@ TableConversion DecodeDoubleByte(const PageCodec& codec, const unsigned char* s,
             r.full = true;
             break;
         }
-        char16_t c = kNoChar;
-        if (i + 1 < n)
-            c = pairs[PairAt(s + i)];
-        else if (more)
-            break;  // the byte after it comes with the rest of the text
+        char16_t c = i + 1 < n ? pairs[PairAt(s + i)] : kNoChar;
         if (c != kNoChar) {
             i += 2;
         } else {
@@ -264,7 +270,6 @@ TableConversion DecodeDoubleByte(const PageCodec& codec, const unsigned char* s,
         ++pos;
     }
     r.length = pos;
-    r.used = i;
     return r;
 }
 
@@ -359,7 +364,6 @@ TableConversion EncodeSingleByte(const PageCodec& codec, const char16_t* s, std:
         i = static_cast<std::size_t>(p - s);
     }
     r.length = pos;
-    r.used = i;
     return r;
 }
 
@@ -420,7 +424,6 @@ TableConversion EncodeDoubleByte(const PageCodec& codec, const char16_t* s, std:
         if (!EncodeOne<kWrite>(codes, s, n, i, out, limit, pos, defaultChar, r)) break;
     }
     r.length = pos;
-    r.used = i;
     return r;
 }
 
@@ -431,13 +434,13 @@ void ReleaseCodePageTables() {
 }
 
 TableConversion DecodeWithTable(const CodePageTable& table, const unsigned char* src, std::size_t n,
-                                char16_t* out, std::size_t cap, bool more) {
+                                char16_t* out, std::size_t cap) {
     const PageCodec& codec = CodecFor(table);
     if (!codec.Pairs())
         return out ? DecodeSingleByte<true>(codec, src, n, out, cap)
                    : DecodeSingleByte<false>(codec, src, n, nullptr, 0);
-    return out ? DecodeDoubleByte<true>(codec, src, n, out, cap, more)
-               : DecodeDoubleByte<false>(codec, src, n, nullptr, 0, more);
+    return out ? DecodeDoubleByte<true>(codec, src, n, out, cap)
+               : DecodeDoubleByte<false>(codec, src, n, nullptr, 0);
 }
 
 TableConversion EncodeWithTable(const CodePageTable& table, const char16_t* src, std::size_t n,

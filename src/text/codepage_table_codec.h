@@ -28,21 +28,15 @@ namespace tk::platform::detail {
 
 struct TableConversion {
     std::size_t length = 0;    // units or bytes written; with no buffer, needed
-    std::size_t used = 0;      // bytes or units of the source read
     bool full = false;         // the buffer was too small: length is what fits
     bool usedDefault = false;  // writing bytes: a character became the default
 };
 
 // Decodes n bytes of src into out[0..cap); with out null, counts only.
-// With `more`, the text goes on after src[n) (a long text read in blocks):
-// a byte at the end that is not ASCII (it may lead a pair) is left unread, and `used`
-// says where the next block starts.
 TableConversion DecodeWithTable(const CodePageTable& table, const unsigned char* src, std::size_t n,
-                                char16_t* out, std::size_t cap, bool more = false);
+                                char16_t* out, std::size_t cap);
 
-// Encodes n units of src into out[0..cap); with out null, counts only. A
-// surrogate pair cut at n reads as a lone surrogate, so text read in blocks
-// is cut elsewhere.
+// Encodes n units of src into out[0..cap); with out null, counts only.
 TableConversion EncodeWithTable(const CodePageTable& table, const char16_t* src, std::size_t n,
                                 char* out, std::size_t cap, char defaultChar);
 
