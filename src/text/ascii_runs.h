@@ -85,26 +85,34 @@ inline void Widen16(const unsigned char* s, char16_t* out) {
 #endif
 }
 
-// The number of units below 0x80 that begin the 16 at s (all readable),
-// 0-16. With out, all sixteen are narrowed into out[0..16) whatever the
-// count: the caller needs room for 16 bytes and rewrites those past the
-// count.
-inline std::size_t NarrowAsciiPrefix16(const char16_t* s, char* out) {
+// Bit k set when s[k] is not below 0x80, for the 16 units at s (all
+// readable).
+inline unsigned NonAsciiUnitMask16(const char16_t* s) {
+#if TK_HAVE_SSE2
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+    __m128i asciiA = _mm_cmpeq_epi16(_mm_and_si128(a, high), zero);
+    __m128i asciiB = _mm_cmpeq_epi16(_mm_and_si128(b, high), zero);
+    return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB))) & 0xFFFFu;
+#else
+    unsigned mask = 0;
+    for (int k = 0; k < 16; ++k) mask |= static_cast<unsigned>(s[k] >= 0x80) << k;
+    return mask;
+#endif
+}
+
+// Narrows the 16 units at s (all readable) into out[0..16), whatever they
+// are: for a caller that knows how many of them are ASCII and rewrites the
+// rest.
+inline void Narrow16(const char16_t* s, char* out) {
 #if TK_HAVE_SSE2
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
-    if (out) _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
-    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
-    const __m128i zero = _mm_setzero_si128();
-    __m128i asciiA = _mm_cmpeq_epi16(_mm_and_si128(a, high), zero);
-    __m128i asciiB = _mm_cmpeq_epi16(_mm_and_si128(b, high), zero);
-    unsigned other = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB)));
-    return static_cast<std::size_t>(tk::detail::CountTrailingZeros32(other | 0x10000u));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
 #else
-    std::size_t i = 0;
-    for (; i < 16 && s[i] < 0x80; ++i)
-        if (out) out[i] = static_cast<char>(s[i]);
-    return i;
+    for (int k = 0; k < 16; ++k) out[k] = static_cast<char>(s[k]);
 #endif
 }
 

@@ -161,22 +161,6 @@ inline std::size_t PairAt(const unsigned char* p) {
     return PageCodec::PairIndex(p[0], p[1]);
 }
 
-// Widens the ASCII run at s[i] as far as the text and the buffer go.
-// Returns false when the buffer ran out in the middle of it (r.full set).
-template <bool kWrite>
-bool WidenRun(const unsigned char* s, std::size_t n, std::size_t& i, char16_t* out,
-              std::size_t limit, std::size_t& pos, TableConversion& r) {
-    std::size_t run =
-        WidenAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
-    i += run;
-    pos += run;
-    if (i < n && s[i] < 0x80) {
-        r.full = true;
-        return false;
-    }
-    return true;
-}
-
 template <bool kWrite>
 TableConversion DecodeSingleByte(const PageCodec& codec, const unsigned char* s, std::size_t n,
                                  char16_t* out, std::size_t cap) {
@@ -185,7 +169,16 @@ TableConversion DecodeSingleByte(const PageCodec& codec, const unsigned char* s,
     TableConversion r;
     std::size_t i = 0, pos = 0;
     while (i < n) {
-        if (s[i] < 0x80 && !WidenRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+        if (s[i] < 0x80) {
+            std::size_t run =
+                WidenAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
+            i += run;
+            pos += run;
+            if (i < n && s[i] < 0x80) {  // the buffer ran out within the run
+                r.full = true;
+                break;
+            }
+        }
         if (i >= n) break;
         if (pos == limit) {
             r.full = true;
@@ -214,7 +207,16 @@ TableConversion DecodeDoubleByte(const PageCodec& codec, const unsigned char* s,
     TableConversion r;
     std::size_t i = 0, pos = 0;
     while (i < n) {
-        if (s[i] < 0x80 && !WidenRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+        if (s[i] < 0x80) {
+            std::size_t run =
+                WidenAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
+            i += run;
+            pos += run;
+            if (i < n && s[i] < 0x80) {  // the buffer ran out within the run
+                r.full = true;
+                break;
+            }
+        }
         // Words of four pairs, and the few ASCII bytes between them (digits,
         // a newline) in one 16-wide step. Both are stored whole, the word
         // even when a lane is no pair, the step even when the run is
@@ -291,22 +293,6 @@ std::uint16_t Unmapped(const char16_t* s, std::size_t n, std::size_t& i, char de
     return static_cast<unsigned char>(defaultChar);
 }
 
-// Narrows the ASCII run at s[i] as far as the text and the buffer go.
-// Returns false when the buffer ran out in the middle of it (r.full set).
-template <bool kWrite>
-bool NarrowRun(const char16_t* s, std::size_t n, std::size_t& i, char* out, std::size_t limit,
-               std::size_t& pos, TableConversion& r) {
-    std::size_t run =
-        NarrowAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
-    i += run;
-    pos += run;
-    if (i < n && s[i] < 0x80) {
-        r.full = true;
-        return false;
-    }
-    return true;
-}
-
 // Writes the character at s[i] alone, measured against the buffer.
 // Returns false when it does not fit (r.full set; a pair is never split).
 template <bool kWrite>
@@ -338,7 +324,16 @@ TableConversion EncodeSingleByte(const PageCodec& codec, const char16_t* s, std:
     TableConversion r;
     std::size_t i = 0, pos = 0;
     while (i < n) {
-        if (s[i] < 0x80 && !NarrowRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+        if (s[i] < 0x80) {
+            std::size_t run =
+                NarrowAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
+            i += run;
+            pos += run;
+            if (i < n && s[i] < 0x80) {  // the buffer ran out within the run
+                r.full = true;
+                break;
+            }
+        }
         if (i >= n) break;
         // Unit by unit, a few ASCII units included, until sixteen ASCII
         // units in a row go back to the runs. Every character is one byte.
@@ -380,24 +375,22 @@ TableConversion EncodeDoubleByte(const PageCodec& codec, const char16_t* s, std:
     std::size_t i = 0, pos = 0;
     while (i < n) {
         if (s[i] < 0x80) {
-            // A few ASCII units between double-byte characters take one
-            // step. Its 16 bytes are stored whole: 32 units and more are at
-            // least 16 bytes, so the characters written next rewrite those
-            // past the run, and the buffer has room for all of them.
-            std::size_t run = 0;
-            if (n - i >= 32 && limit - pos > 16) {
-                run = NarrowAsciiPrefix16(s + i, kWrite ? out + pos : nullptr);
-                i += run;
-                pos += run;
-            }
-            if (run == 16 || run == 0) {  // a long stretch, or near the end
-                if (!NarrowRun<kWrite>(s, n, i, out, limit, pos, r)) break;
+            std::size_t run =
+                NarrowAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
+            i += run;
+            pos += run;
+            if (i < n && s[i] < 0x80) {  // the buffer ran out within the run
+                r.full = true;
+                break;
             }
         }
-        // The word is stored whole even when a lane is no pair: sixteen
-        // units and more are at least eight bytes, so the characters
-        // written next rewrite it from that lane on.
-        while (n - i >= 16 && limit - pos >= 16) {
+        // Words of four pairs, and the few ASCII units between them in one
+        // 16-wide step. Both are stored whole, the word even when a lane is
+        // no pair, the step even when the run is shorter: what follows
+        // rewrites them, as 48 units and more write at least 24 bytes (a
+        // surrogate pair may write one), and the buffer has room for all
+        // the characters that begin in those 24.
+        while (n - i >= 48 && limit - pos >= 32) {
             const char16_t* p = s + i;
             // The codes read as a big-endian word: lead, trail, lead, trail...
             std::uint64_t w = std::uint64_t{codes[p[0]]} << 48 | std::uint64_t{codes[p[1]]} << 32 |
@@ -407,16 +400,27 @@ TableConversion EncodeDoubleByte(const PageCodec& codec, const char16_t* s, std:
                 std::memcpy(out + pos, &bytes, sizeof bytes);
             }
             std::uint64_t notPairs = ~(w + kLaneLeadOne) & kLaneHighBits;
-            if (notPairs) {
-                // The pairs before the first other character.
-                std::size_t k =
-                    static_cast<std::size_t>(tk::detail::CountLeadingZeros64(notPairs)) / 16;
-                i += k;
-                pos += 2 * k;
-                break;
+            if (!notPairs) {
+                i += 4;
+                pos += 8;
+                continue;
             }
-            i += 4;
-            pos += 8;
+            // Pairs, then ASCII: both counts come from one look at the
+            // units, not from the table, so the next word need not wait
+            // for it.
+            unsigned other = NonAsciiUnitMask16(p);
+            unsigned lead = static_cast<unsigned>(tk::detail::CountTrailingZeros32(~other));
+            if (lead >= 4) break;  // a single byte, a character the page lacks...
+            // The pairs before the ASCII (lane 0 on top of the word).
+            if (lead && (notPairs >> (64 - 16 * lead))) break;
+            unsigned ascii = static_cast<unsigned>(
+                tk::detail::CountTrailingZeros32(other >> lead | 1u << (16 - lead)));
+            i += lead;
+            pos += 2 * lead;
+            if (kWrite) Narrow16(s + i, out + pos);
+            i += ascii;
+            pos += ascii;
+            if (lead + ascii == 16) break;  // the ASCII may go on: the runs take it
         }
         if (i >= n || s[i] < 0x80) continue;
         // One character the words could not take: a single byte, one the
