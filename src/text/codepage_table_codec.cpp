@@ -110,7 +110,9 @@ constexpr bool kLittleEndian = true;
 #endif
 
 constexpr std::uint64_t kLaneOnes = 0x0001000100010001u;
-constexpr std::uint64_t kByteHighBits = 0x8080808080808080u;
+// The high bits of bytes 0, 2, 4 and 6 of a word loaded from memory: where
+// its lead bytes are.
+constexpr std::uint64_t kLeadHighBits = kLittleEndian ? 0x0080008000800080u : 0x8000800080008000u;
 constexpr std::uint64_t kLaneHighBits = 0x8000800080008000u;
 
 // Four 16-bit values laid out so that storing the word writes them in order.
@@ -234,12 +236,13 @@ TableConversion DecodeDoubleByte(const PageCodec& codec, const unsigned char* s,
             std::uint64_t w = InMemoryOrder(pairs[PairAt(p)], pairs[PairAt(p + 2)],
                                             pairs[PairAt(p + 4)], pairs[PairAt(p + 6)]);
             if (kWrite) std::memcpy(out + pos, &w, sizeof w);
-            // The bytes themselves answer first: an ASCII byte, the usual
-            // interruption, shows before the table loads do. The table then
-            // says whether all four pairs exist.
+            // The bytes themselves answer first: an ASCII byte where a lead
+            // byte should be, the usual interruption, shows before the
+            // table loads do. The table then says whether all four pairs
+            // exist (trail bytes may be ASCII, as in Shift-JIS).
             std::uint64_t bytes;
             std::memcpy(&bytes, p, sizeof bytes);
-            if ((bytes & kByteHighBits) == kByteHighBits && !HasNoChar(w)) {
+            if ((bytes & kLeadHighBits) == kLeadHighBits && !HasNoChar(w)) {
                 i += 8;
                 pos += 4;
                 continue;
@@ -247,18 +250,18 @@ TableConversion DecodeDoubleByte(const PageCodec& codec, const unsigned char* s,
             // Pairs, then ASCII: both counts come from one look at the bytes,
             // not from the table, so the next word need not wait for it.
             unsigned high = HighByteMask16(p);
-            unsigned lead = static_cast<unsigned>(tk::detail::CountTrailingZeros32(~high));
-            if (lead >= 8 || (lead & 1)) break;  // a pair the page lacks, a lone lead byte...
-            std::size_t k = lead / 2;
-            if (NoCharLanes(w) & FirstLanes(k)) break;
+            unsigned k =
+                static_cast<unsigned>(tk::detail::CountTrailingZeros32((~high & 0x55u) | 0x100u)) /
+                2;
+            if (k == 4 || (NoCharLanes(w) & FirstLanes(k))) break;  // a pair the page lacks...
             unsigned ascii = static_cast<unsigned>(
-                tk::detail::CountTrailingZeros32(high >> lead | 1u << (16 - lead)));
-            i += lead;
+                tk::detail::CountTrailingZeros32(high >> 2 * k | 1u << (16 - 2 * k)));
+            i += 2 * k;
             pos += k;
             if (kWrite) Widen16(s + i, out + pos);
             i += ascii;
             pos += ascii;
-            if (lead + ascii == 16) break;  // the ASCII may go on: the runs take it
+            if (2 * k + ascii == 16) break;  // the ASCII may go on: the runs take it
         }
         if (i >= n || s[i] < 0x80) continue;
         // One character the words could not take: a byte that pairs with
