@@ -120,16 +120,6 @@ inline int CountLeadingZeros64(std::uint64_t x) {
 #endif
 }
 
-inline int CountTrailingZeros64(std::uint64_t x) {
-#if TK_COMPILER_GNU_LIKE
-    return __builtin_ctzll(x);
-#else
-    int n = 0;
-    while (!(x & 1)) x >>= 1, ++n;
-    return n;
-#endif
-}
-
 inline int CountTrailingZeros32(std::uint32_t x) {
 #if TK_COMPILER_GNU_LIKE
     return __builtin_ctz(x);

@@ -128,16 +128,10 @@ inline std::uint64_t FirstLanes(std::size_t k) {
                          : 0;
 }
 
-// Whether a 16-bit lane of w is zero: the classic test, exact as a yes or
-// no.
-inline bool HasZeroLane(std::uint64_t w) {
-    return ((w - kLaneOnes) & ~w & kLaneHighBits) != 0;
-}
-
 // Whether a lane of w is kNoChar: the classic "has a zero lane" test on ~w,
 // exact as a yes or no.
 inline bool HasNoChar(std::uint64_t w) {
-    return HasZeroLane(~w);
+    return ((~w - kLaneOnes) & w & kLaneHighBits) != 0;
 }
 
 // The lanes of w that are kNoChar, exactly (the test above may also flag a
