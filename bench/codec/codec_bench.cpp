@@ -4,11 +4,11 @@
 // "/portable", "/sse", "/avx2", "/avx512" suffix caps the kernels), so the
 // portable code is measured too. At the end a table prints, for each job,
 // the throughput of TavikFCU's path over the peer's: "ratio tk/peer = 2.31"
-// means 2.31 times the peer's speed. Ratios use CPU time: the machines these
-// run on are shared, and wall time there measures the neighbours.
+// means 2.31 times the peer's speed. Ratios come from the medians of the
+// repetitions, in CPU time: the machines these run on are shared, and wall
+// time there measures the neighbours.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "codec/codec_kernels.h"
+#include "common/ratio_main.h"
 #include "tavikfcu/TKCodec.h"
 #include "tavikfcu/TKCore.h"
 
@@ -178,12 +179,8 @@ void IsalCrc64(benchmark::State& state) {
 
 // ---- registration and the ratio table ----------------------------------------
 
-// Registers a benchmark that also reports the fastest of its repetitions.
 benchmark::internal::Benchmark* Reg(const std::string& name, void (*fn)(benchmark::State&)) {
-    return benchmark::RegisterBenchmark(name.c_str(), fn)
-        ->ComputeStatistics("min", [](const std::vector<double>& v) {
-            return *std::min_element(v.begin(), v.end());
-        });
+    return benchmark::RegisterBenchmark(name.c_str(), fn);
 }
 
 struct Pair {
@@ -216,18 +213,9 @@ void RegisterPaths(const char* job, void (*fn)(benchmark::State&), const char* p
 class RatioReporter : public benchmark::ConsoleReporter {
   public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        // The fastest repetition stands for each benchmark: slower ones
-        // measured a neighbour's load, not the code.
-        for (const Run& r : runs) {
-            const bool single = r.run_type == Run::RT_Iteration && r.iterations > 0;
-            const bool min = r.run_type == Run::RT_Aggregate && r.aggregate_name == "min";
-            if (!single && !min) continue;
-            std::string key = r.run_name.function_name;
-            if (!r.run_name.args.empty()) key += "/" + r.run_name.args;
-            const double t = r.GetAdjustedCPUTime();
-            auto [it, fresh] = m_seconds.emplace(key, t);
-            if (!fresh && t < it->second) it->second = t;
-        }
+        for (const Run& r : runs)
+            if (tkbench::IsSummaryRun(r))
+                m_seconds[tkbench::SummaryName(r)] = r.GetAdjustedCPUTime();
         ConsoleReporter::ReportRuns(runs);
     }
     void PrintRatios() const {
@@ -268,7 +256,7 @@ void CheckPeersAgree() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Five repetitions by default (the fastest counts, see RatioReporter).
+    // Five repetitions by default; their medians make the ratios.
     std::vector<char*> args(argv, argv + argc);
     bool repetitionsGiven = false;
     for (int i = 1; i < argc; ++i)

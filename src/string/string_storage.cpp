@@ -186,6 +186,11 @@ void CTKString::AppendText(const TKWCHAR* text, int count) {
     m_chars[total] = 0;
 }
 
+CTKString& CTKString::AppendUnit(TKWCHAR ch) {
+    AppendText(&ch, 1);
+    return *this;
+}
+
 void CTKString::AssignAnsi(const char* text) {
     int bytes = lstrlenA(text);
     if (bytes == 0) {

@@ -188,9 +188,31 @@ TEST(StringAppend, CapacityIsReportedExactlyAsTheTextGrows) {
             const int step = length <= 64 ? 64 : length <= 128 ? 128 : length <= 256 ? 256 : 512;
             ASSERT_EQ(s.GetAllocLength(), length <= 512 ? step : length)
                 << row.name << ", append " << t;
+            ASSERT_EQ(Ptr(s)[length], 0) << row.name << ", append " << t;
         }
         EXPECT_EQ(Text(s), expected) << row.name;
     }
+}
+
+// A unit that fits is written where the text ends, whatever the body: a
+// locked one keeps its lock, and a NUL unit is text like any other.
+TEST(StringAppend, OneUnitInPlace) {
+    CTKString s(TKL("ab"));
+    const TKWCHAR* chars = s.LockBuffer();
+    s += TKL('c');
+    s += static_cast<TKWCHAR>(0);
+    s += TKL('d');
+    EXPECT_EQ(Ptr(s), chars);
+    EXPECT_EQ(RefCount(s), -1);
+    EXPECT_EQ(Text(s), std::u16string(u"abc\0d", 5));
+    EXPECT_EQ(chars[5], 0);
+    s.UnlockBuffer();
+
+    CTKString fromEmpty;
+    fromEmpty += TKL('x');
+    EXPECT_EQ(Text(fromEmpty), u"x");
+    EXPECT_EQ(fromEmpty.GetAllocLength(), 64);
+    EXPECT_EQ(Ptr(CTKString())[0], 0);  // the empty record was not written
 }
 
 // Every other way of growing a body with spare room reports what it asked
