@@ -361,7 +361,7 @@ namespace {
 // second test reads only the page's last aligned block. Without it a text
 // that crosses a page would be compared unit by unit from the crossing on:
 // for a short ASCII text, two to three times slower.
-inline bool BlockReadable(const TKWCHAR* p) {
+TK_READS_PAST_END inline bool BlockReadable(const TKWCHAR* p) {
     if ((reinterpret_cast<std::uintptr_t>(p) & 4095) <= 4096 - 16) return true;
     unsigned keep;
     const char* last = BlockOf(p, keep);
