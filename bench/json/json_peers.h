@@ -41,9 +41,12 @@ using RapidValue = rapidjson::GenericValue<RapidUtf16>;
 
 inline std::size_t HeapInUse() {
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
-    return mallinfo2().uordblks;
+    // Blocks in use, those the allocator mapped on its own included.
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
 #else
-    return static_cast<std::size_t>(mallinfo().uordblks);
+    const struct mallinfo info = mallinfo();
+    return static_cast<std::size_t>(info.uordblks) + static_cast<std::size_t>(info.hblkhd);
 #endif
 }
 

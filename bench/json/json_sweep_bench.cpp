@@ -1,7 +1,8 @@
 // The size sweep: generated documents from 1 KB to 100 MB, read by this
 // library, RapidJSON's UTF-16 DOM and nlohmann::json, in nanoseconds and
 // heap bytes per value (measured once before any timing, see
-// MeasureSweepMemory).
+// MeasureSweepMemory); and written back, compact and formatted, by this
+// library and RapidJSON's UTF-16 writers into UTF-16 text in memory.
 //
 // A document is {"records":[...]} with records of 14 small values counting
 // the record itself: an id, a short id string, a name, a Chinese city, a
@@ -142,6 +143,47 @@ void BM_Sweep_nlohmann(benchmark::State& state, std::size_t bytes) {
 }
 #endif
 
+// ---- writing ----------------------------------------------------------------
+
+void BM_SweepWrite_TK(benchmark::State& state, std::size_t bytes, bool formatted) {
+    const Generated& doc = Document(bytes);
+    CMyJsonObj obj;
+    if (!obj.Load(Text(doc))) return state.SkipWithError("load failed");
+    for (auto _ : state) {
+        CTKString text = obj.CreateJson(formatted);
+        benchmark::DoNotOptimize(text.GetLength());
+    }
+    SetCounters(state, doc, "");
+}
+
+#if HAVE_RAPIDJSON
+void BM_SweepWrite_RapidJSON(benchmark::State& state, std::size_t bytes, bool formatted) {
+    const Generated& doc = Document(bytes);
+    RapidDocument d;
+    {
+        CMyJsonObj ours;
+        if (!ours.Load(Text(doc))) return state.SkipWithError("TavikFCU load failed");
+        d.Parse(doc.utf16.c_str());
+        if (d.HasParseError() || !RapidView::Same(ours, d))
+            return state.SkipWithError("RapidJSON read another document");
+    }
+    using Buffer = rapidjson::GenericStringBuffer<RapidUtf16>;
+    for (auto _ : state) {
+        Buffer out;
+        if (formatted) {
+            rapidjson::PrettyWriter<Buffer, RapidUtf16, RapidUtf16> writer(out);
+            writer.SetIndent('\t', 1);
+            d.Accept(writer);
+        } else {
+            rapidjson::Writer<Buffer, RapidUtf16, RapidUtf16> writer(out);
+            d.Accept(writer);
+        }
+        benchmark::DoNotOptimize(out.GetSize());
+    }
+    SetCounters(state, doc, "");
+}
+#endif
+
 const std::size_t kSizes[] = {1u << 10, 16u << 10, 64u << 10, 1u << 20, 16u << 20, 100u << 20};
 
 // Keeps every document of one library alive while the next is read, so that
@@ -223,6 +265,15 @@ void RegisterSweep() {
 #if HAVE_NLOHMANN
         benchmark::RegisterBenchmark(("Sweep/nlohmann/" + size).c_str(), BM_Sweep_nlohmann, bytes);
 #endif
+        for (bool formatted : {false, true}) {
+            std::string form = formatted ? "/formatted" : "/compact";
+            benchmark::RegisterBenchmark(("SweepWrite/TK/" + size + form).c_str(), BM_SweepWrite_TK,
+                                         bytes, formatted);
+#if HAVE_RAPIDJSON
+            benchmark::RegisterBenchmark(("SweepWrite/RapidJSON/" + size + form).c_str(),
+                                         BM_SweepWrite_RapidJSON, bytes, formatted);
+#endif
+        }
     }
 }
 
@@ -247,6 +298,27 @@ void PrintSweepSummary(const MedianCounters& r) {
     if (first[0] > 0 && first[1] > 0)
         std::printf("time per value, largest size / 64KB: TavikFCU %.2fx, RapidJSON %.2fx\n",
                     last[0] / first[0], last[1] / first[1]);
+
+    bool header = false;
+    for (std::size_t bytes : kSizes) {
+        std::string size = SizeName(bytes);
+        double v[4];  // TavikFCU and RapidJSON ns/value, compact then formatted
+        int i = 0;
+        for (const char* form : {"/compact", "/formatted"})
+            for (const char* impl : {"TK/", "RapidJSON/"})
+                v[i++] = r.Get("SweepWrite/" + std::string(impl) + size + form, "ns/value");
+        if (v[0] <= 0 && v[2] <= 0) continue;
+        if (!header) {
+            std::printf(
+                "\nwriting, size sweep (medians; ratio = TavikFCU speed / RapidJSON speed)\n");
+            std::printf("%-7s %9s %9s %9s %9s %9s %9s\n", "size", "compact", "rapid", "ratio",
+                        "formatd", "rapid", "ratio");
+            header = true;
+        }
+        std::printf("%-7s %9.1f %9.1f %9.2f %9.1f %9.1f %9.2f\n", size.c_str(), v[0], v[1],
+                    v[0] > 0 && v[1] > 0 ? v[1] / v[0] : 0, v[2], v[3],
+                    v[2] > 0 && v[3] > 0 ? v[3] / v[2] : 0);
+    }
 }
 
 }  // namespace tkjsonbench

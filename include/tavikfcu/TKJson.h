@@ -24,6 +24,12 @@
 // ValueObj...) stay owned by it and are valid until that item or element is
 // replaced, removed or destroyed.
 //
+// Memory: a document read from text keeps its values, lists and strings in
+// large blocks of its own, given back all at once when the last of it goes.
+// A value taken out of such a document (RemoveFromArr without destroying)
+// keeps those blocks until it is destroyed too. Keys and texts handed out
+// (Item, ValueEx into a CTKString) are always copies of the caller's own.
+//
 // Depth: a document built through this interface may nest as deep as memory
 // allows (a key path of a million segments makes a million levels). Every
 // walk of a whole document (destroying, Clone, CopyFrom, CreateJson, key
@@ -52,7 +58,9 @@
 //   duplicate keys        {"a":1,"a":2} keeps both items, in text order
 //   top-level word prefix a top-level value starting with true or false is
 //                         that boolean, whatever follows ("trueish")
-// Writing never uses \u escapes or exponent form and does not escape keys.
+// Writing never uses \u escapes or exponent form and does not escape keys;
+// numbers are "%.15f" less trailing zeros (108.94 is written
+// 108.939999999999998: the 15 decimals of the double nearest to 108.94).
 #ifndef TAVIKFCU_TKJSON_H
 #define TAVIKFCU_TKJSON_H
 
@@ -195,8 +203,11 @@ class TK_API CMyJsonValue {
     // leaves error as the caller passed it.
     bool Load(const TKWCHAR* text, CTKString& error);
     // The value as JSON text: an empty value gives "", an object its object
-    // text, a string its quoted escaped text, a number its shortest fixed
-    // form, an array its array text. formatted lays containers out over
+    // text, a string its quoted escaped text, a number its fixed form with
+    // 15 decimals ("%.15f" of its exact binary value, correctly rounded)
+    // less trailing zeros and point, an array its array text. So 2 is "2",
+    // 0.5 "0.5", but 108.94, which no double holds exactly, is
+    // "108.939999999999998", and 1e-20 is "0". formatted lays containers out over
     // CR LF lines with TAB indents. A text longer than a string can hold
     // (2^31 - 2 units; the TAB indents of a formatted document grow with the
     // square of its depth) throws std::bad_alloc.

@@ -63,8 +63,8 @@ class TK_API CTKString {
   public:
     // -- construction --
     CTKString();
-    // Shares the source's body; a locked source (or the empty record) is
-    // copied up to its first NUL instead.
+    // Shares the source's body; a locked source is copied up to its first
+    // NUL instead, a fixed one (see Body) whole.
     CTKString(const CTKString& src);
     // ch repeated count times; count below 1 gives an empty string.
     CTKString(TKWCHAR ch, int count);
@@ -298,23 +298,29 @@ class TK_API CTKString {
     //    shared.
     //  - The last reference frees the body: to the scratch pool of its
     //    capacity (64, 128, 256, 512) or, for any other capacity, to the heap.
+    //  - A body of capacity 0 is fixed: it lives in memory that something
+    //    else owns and is never counted, freed or written. The static empty
+    //    record is one; a JSON document read from text keeps its strings in
+    //    fixed bodies of its own storage. Like a locked body, a fixed body is
+    //    never shared: a copy gets its own text (all `length` units of it),
+    //    and a change first moves the string to a body of its own.
     // The layout below (three 32-bit fields before the units, a heap block's
     // room in the word before them) is compiled into programs: copying,
     // destroying, assigning, GetLength and appending a unit are inline and
     // read and write it. Changing it changes the library's ABI and its SONAME.
     struct Body {
-        std::int32_t refs;      // sharers; -1: locked, or the empty record
+        std::int32_t refs;      // sharers; -1: locked, or fixed
         std::int32_t length;    // units before the terminator
-        std::int32_t capacity;  // units of room; 0 only for the empty record
+        std::int32_t capacity;  // units of room; 0: fixed
 
         TKWCHAR* Chars() { return reinterpret_cast<TKWCHAR*>(this + 1); }
 
         // The count, read atomically: another string holding this body may be
         // copied or dropped on another thread meanwhile.
         std::int32_t Refs() const { return tkAtomicLoad(&refs); }
-        bool IsEmptyRecord() const { return capacity == 0; }
-        bool IsLocked() const { return !IsEmptyRecord() && Refs() < 0; }
-        // Whether copies may share it: neither locked nor the empty record.
+        bool IsFixed() const { return capacity == 0; }
+        bool IsLocked() const { return !IsFixed() && Refs() < 0; }
+        // Whether copies may share it: neither locked nor fixed.
         bool IsShareable() const { return Refs() >= 0; }
         // Whether more than one string holds it.
         bool IsShared() const { return Refs() >= 2; }
@@ -322,8 +328,11 @@ class TK_API CTKString {
         bool IsOwnedAlone() const { return Refs() == 1; }
         // Whether the string holding it may write units of text in place:
         // nobody else holds it and it has the room. True of the empty record
-        // for 0 units only (its terminator is already there).
-        bool CanWriteInPlace(int units) const { return Refs() < 2 && units <= capacity; }
+        // for 0 units only (its terminator is already there), never of
+        // another fixed body (its length exceeds its capacity).
+        bool CanWriteInPlace(int units) const {
+            return Refs() < 2 && units <= capacity && length <= capacity;
+        }
 
         // Bodies above 512 units live on the heap, and their block keeps, in
         // one word just before the header, its room: the units of text it can
@@ -332,9 +341,11 @@ class TK_API CTKString {
         std::int32_t& Room() {
             return *reinterpret_cast<std::int32_t*>(reinterpret_cast<std::uintptr_t>(this) - 4);
         }
-        // CanWriteInPlace, or else a heap body owned alone whose block has the
-        // room: then the capacity moves up to `units` and the body stays. A
-        // locked body never grows in place (growing ends the lock).
+        // Refs() < 2 and the room for units, or else a heap body owned alone
+        // whose block has the room: then the capacity moves up to `units` and
+        // the body stays. A locked body never grows in place (growing ends the
+        // lock). A fixed body holding text passes for 0 units only, which
+        // PrepareToWrite rules out; appending a unit always needs room.
         bool MakeRoomInPlace(int units) {
             const std::int32_t sharers = Refs();
             if (sharers < 2 && units <= capacity) return true;
@@ -383,7 +394,7 @@ class TK_API CTKString {
     };
 
     Body* Header() const { return reinterpret_cast<Body*>(m_chars) - 1; }
-    bool IsEmptyRecord() const { return Header()->IsEmptyRecord(); }
+    bool IsFixed() const { return Header()->IsFixed(); }
 
     // The one step before every change: makes this string's body one that
     // nobody else holds, with room for at least minLength units. A body that
@@ -397,7 +408,8 @@ class TK_API CTKString {
     // capacity moves), else where the heap can extend the block, leaving
     // spare room again; nothing comes back then.
     FormerBody PrepareToWrite(int minLength, Keep keep) {
-        if (Header()->MakeRoomInPlace(minLength)) return FormerBody();
+        Body* body = Header();
+        if (body->length <= body->capacity && body->MakeRoomInPlace(minLength)) return FormerBody();
         return MoveToWritableBody(minLength, keep);
     }
     FormerBody MoveToWritableBody(int minLength, Keep keep);
@@ -430,11 +442,11 @@ inline CTKString::CTKString(const CTKString& src) : m_chars(src.m_chars) {
     if (body->IsShareable())
         body->AddRef();
     else
-        CopyUnshareable(src);  // locked, or the empty record
+        CopyUnshareable(src);  // locked, or fixed
 }
 
 inline void CTKString::DropBody(Body* body) {
-    if (body->IsEmptyRecord()) return;
+    if (body->IsFixed()) return;
     if (body->DropRef()) FreeBody(body);
 }
 

@@ -85,6 +85,10 @@ void* CMyJsonValue::operator new(std::size_t size) {
 
 void CMyJsonValue::operator delete(void* p, std::size_t size) {
     if (!p) return;
+    if (p == Pending().stored) {
+        Pending().stored = nullptr;  // its store owns the block
+        return;
+    }
     if (size != sizeof(CMyJsonValue)) return ::operator delete(p);
     tk::detail::Release(0, Pending().value, p);
 }
@@ -96,6 +100,10 @@ void* CMyJsonObj::operator new(std::size_t size) {
 
 void CMyJsonObj::operator delete(void* p, std::size_t size) {
     if (!p) return;
+    if (p == Pending().stored) {
+        Pending().stored = nullptr;  // its store owns the block
+        return;
+    }
     if (size != sizeof(CMyJsonObj)) return ::operator delete(p);
     tk::detail::Release(1, Pending().object, p);
 }

@@ -9,12 +9,17 @@
 // handle made any other way (on the stack, inside another object, nested
 // `new` in constructor arguments) finds no match and gets a heap record.
 // The record says which it is, so the destructor frees it the right way.
+//
+// Handles read from text live with their record in a document store
+// (json_store.h). Their destructor tells the class's operator delete, which
+// runs right after it, to leave that block alone.
 #ifndef TAVIKFCU_JSON_JSON_BLOCKS_H
 #define TAVIKFCU_JSON_JSON_BLOCKS_H
 
 #include <cstddef>
 #include <new>
 
+#include "json/json_records.h"
 #include "tavikfcu/TKCore.h"
 
 namespace tk::detail {
@@ -31,6 +36,9 @@ void TeardownJsonPools();
 struct PendingBlocks {
     void* value = nullptr;
     void* object = nullptr;
+    // The handle just destroyed whose block belongs to a store: its
+    // operator delete frees nothing.
+    const void* stored = nullptr;
 };
 PendingBlocks& Pending();
 
@@ -47,24 +55,50 @@ struct BlockLayout {
 };
 
 // A record for handle: in its block when the block is the pending one of
-// slot, else from the heap. Record has a bool `embedded`.
+// slot, else from the heap. Record has a Placement `where`.
 template <typename Handle, typename Record>
 Record* NewRecord(const Handle* handle, void*& slot) {
     if (slot == handle) {
         slot = nullptr;
         Record* record = new (BlockLayout<Handle, Record>::RecordRoom(handle)) Record;
-        record->embedded = true;
+        record->where = Placement::kBlock;
         return record;
     }
     return new Record;
 }
 
+// Destroys handle's record, the last step of the handle's destructor.
 template <typename Record>
-void DeleteRecord(Record* record) {
-    if (record->embedded)
-        record->~Record();
-    else
-        delete record;
+void DeleteRecord(Record* record, const void* handle) {
+    switch (record->where) {
+        case Placement::kHeap:
+            delete record;
+            return;
+        case Placement::kBlock:
+            record->~Record();
+            return;
+        case Placement::kStored:
+            record->~Record();
+            Pending().stored = handle;
+            return;
+        case Placement::kEscaped: {
+            DocumentStore* store = DocumentStore::Of(record);
+            if (!store->IsUntouched()) record->~Record();
+            Pending().stored = handle;
+            store->Release();  // may free the handle's block: nothing reads it after
+            return;
+        }
+    }
+}
+
+// A handle and its record carved from a document store, read from text.
+template <typename Handle, typename Record>
+Handle* NewStoredHandle(DocumentStore& store, void*& slot) {
+    void* block = store.Allocate(BlockLayout<Handle, Record>::kBlockSize);
+    slot = block;
+    auto* handle = new (block) Handle;
+    TKJsonAccess::Of(*handle).where = Placement::kStored;
+    return handle;
 }
 
 }  // namespace tk::detail

@@ -268,20 +268,55 @@ inline void PutPair(unsigned v, TKWCHAR* out) {
     std::memcpy(out, &kDigitPairs.units[2 * v], 2 * sizeof(TKWCHAR));
 }
 
-// Writes the decimal digits of v (at least one) and returns the count.
+constexpr std::uint64_t kPowersOf10[20] = {1ull,
+                                           10ull,
+                                           100ull,
+                                           1000ull,
+                                           10000ull,
+                                           100000ull,
+                                           1000000ull,
+                                           10000000ull,
+                                           100000000ull,
+                                           1000000000ull,
+                                           10000000000ull,
+                                           100000000000ull,
+                                           1000000000000ull,
+                                           10000000000000ull,
+                                           100000000000000ull,
+                                           1000000000000000ull,
+                                           10000000000000000ull,
+                                           100000000000000000ull,
+                                           1000000000000000000ull,
+                                           10000000000000000000ull};
+
+// The number of decimal digits of v (1 for 0): log10 from the bit length
+// (1233 / 4096 is just above log10(2)), corrected by one comparison.
+inline int DigitCount(std::uint64_t v) {
+    const int t = ((64 - CountLeadingZeros64(v | 1)) * 1233) >> 12;
+    const int n = t + (v >= kPowersOf10[t]);
+    return n > 0 ? n : 1;
+}
+
+// Writes the decimal digits of v (at least one) and returns the count. Two
+// digits a step from the end; values that fit 32 bits divide in 32 bits.
 int PutUnsigned(std::uint64_t v, TKWCHAR* out) {
-    int n = 1;
-    for (std::uint64_t limit = 10; n < 20 && v >= limit; limit *= 10) ++n;
+    const int n = DigitCount(v);
     int i = n;
-    while (v >= 100) {
+    while (v > 0xFFFFFFFFu) {
         i -= 2;
         PutPair(static_cast<unsigned>(v % 100), out + i);
         v /= 100;
     }
-    if (v >= 10)
-        PutPair(static_cast<unsigned>(v), out);
+    auto w = static_cast<std::uint32_t>(v);
+    while (w >= 100) {
+        i -= 2;
+        PutPair(w % 100, out + i);
+        w /= 100;
+    }
+    if (w >= 10)
+        PutPair(w, out);
     else
-        out[0] = static_cast<TKWCHAR>('0' + v);
+        out[0] = static_cast<TKWCHAR>('0' + w);
     return n;
 }
 

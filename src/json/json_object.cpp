@@ -76,6 +76,7 @@ CMyJsonValue* FindPath(const CMyJsonObjImp& root, const TKWCHAR* key, bool exact
 }
 
 void AppendItem(CMyJsonObjImp& obj, const TKWCHAR* key, int n, CMyJsonValue* value) {
+    tk::detail::WillChange(obj);
     new (obj.items.EmplaceSlot()) JsonItem{CTKString(key, n), value};
 }
 
@@ -91,21 +92,23 @@ CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(RecordFor(this)) {
         tk::detail::CopyItems(*m_imp, *src.m_imp);
     } catch (...) {
         m_imp->ReleaseItems();
-        tk::detail::DeleteRecord(m_imp);
+        tk::detail::DeleteRecord(m_imp, this);
         throw;
     }
 }
 
 CMyJsonObj& CMyJsonObj::operator=(const CMyJsonObj& src) {
     if (this == &src) return *this;
+    tk::detail::WillChange(*m_imp);
     CopyFrom(&src);
     m_imp->error = src.m_imp->error;
     return *this;
 }
 
 CMyJsonObj::~CMyJsonObj() {
-    m_imp->ReleaseItems();
-    tk::detail::DeleteRecord(m_imp);
+    // Items read from text go with their store while it is untouched.
+    if (!tk::detail::InUntouchedStore(*m_imp)) m_imp->ReleaseItems();
+    tk::detail::DeleteRecord(m_imp, this);
 }
 
 // ---- appending ------------------------------------------------------------------
@@ -168,6 +171,7 @@ bool CMyJsonObj::SetItem(const TKWCHAR* key, CMyJsonValue* value, bool exact, bo
             CMyJsonValue*& slot = current->items[i].value;
             if (segment.last) {
                 if (slot != value) {
+                    tk::detail::WillChange(*current);
                     CMyJsonValue* old = slot;
                     slot = value;
                     delete old;
@@ -244,6 +248,7 @@ void CMyJsonObj::DelItemEx(const TKWCHAR* key, bool exact) {
     if (!key) return;
     int i = FindKey(*m_imp, key, tk::platform::lstrlenW(key), exact);
     if (i < 0) return;
+    tk::detail::WillChange(*m_imp);
     CMyJsonValue* value = m_imp->items[i].value;
     m_imp->items.Erase(i);
     delete value;
@@ -261,7 +266,7 @@ int CMyJsonObj::ValueCount() const {
 
 bool CMyJsonObj::Item(int i, CTKString& key, CMyJsonValue*& value) const {
     if (i < 0 || i >= m_imp->items.Size()) return false;
-    key = m_imp->items[i].key;
+    key = CTKString(m_imp->items[i].key);  // a key read from text is copied out (json_store.h)
     value = m_imp->items[i].value;
     return true;
 }
@@ -315,7 +320,7 @@ bool CMyJsonObj::ValueEx(const TKWCHAR* key, double& out, bool exact) const {
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, CTKString& out, bool exact) const {
     const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eStr);
     if (!imp) return false;
-    out = imp->text;
+    out = CTKString(imp->text);  // a text read from text is copied out (json_store.h)
     return true;
 }
 
@@ -345,6 +350,7 @@ CMyJsonObj* CMyJsonObj::Clone() const {
 
 void CMyJsonObj::CopyFrom(const CMyJsonObj* src) {
     if (src == this) return;
+    tk::detail::WillChange(*m_imp);
     // Built aside first: src may live inside this object.
     CMyJsonObjImp fresh;
     if (src) {

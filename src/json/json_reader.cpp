@@ -1,16 +1,24 @@
 // The document builder: the consumer of the reader's events that turns
 // UTF-16 text into CMyJsonObj / CMyJsonValue, and the two Load entry points.
 //
-// Where the memory goes. Elements and items are gathered on two stacks
-// shared by all nesting levels; when a container closes, its slice moves
-// (memcpy) into a list of exactly its size, so no container keeps slack or
-// regrows while it is read. Strings of up to 64 units go through a small
-// per-document cache: a key or text seen before shares the earlier body
-// (copy-on-write keeps that invisible), which spares a pool block and a copy
-// for every repeated key.
+// Where the memory goes. Everything below the top of the document (values
+// with their records, objects, lists, strings) is carved from one document
+// store (json_store.h), in text order. The
+// values the top holds escape the store: each holds a reference on it, and
+// the top's own list and keys are ordinary heap memory, so that whatever the
+// caller later does to the top (replace or remove an item) never leaves
+// anything pointing into a store that has gone.
+//
+// Elements and items are gathered on two stacks shared by all nesting
+// levels; when a container closes, its slice moves (memcpy) into a list of
+// exactly its size, so no container keeps slack or regrows while it is
+// read. Strings of up to 64 units go through a small per-document cache: a
+// key or text seen before shows the earlier fixed body, which spares room
+// and a copy for every repeated key.
 #include <cstring>
 #include <memory>
 
+#include "json/json_blocks.h"
 #include "json/json_reader.h"
 #include "json/json_records.h"
 
@@ -19,49 +27,38 @@ namespace tk::detail {
 namespace {
 
 // Short strings seen earlier in one document, by a hash of their units.
-// A slot holds the last string that hashed to it.
+// A slot holds the last fixed body that hashed to it.
 class StringCache {
   public:
     static constexpr int kSlots = 256;
-    static constexpr int kMaxUnits = 64;  // one smallest pool body
+    static constexpr int kMaxUnits = 64;
 
-    StringCache() { std::memset(m_used, 0, sizeof m_used); }
-    ~StringCache() {
-        for (int i = 0; i < kSlots; ++i)
-            if (IsUsed(i)) Slot(i).~CTKString();
-    }
-    StringCache(const StringCache&) = delete;
-    StringCache& operator=(const StringCache&) = delete;
-
-    // Gives the empty target the n units at s.
-    void Assign(CTKString& target, const TKWCHAR* s, int n) {
-        if (n > kMaxUnits) return Copy(target, s, n);
-        AssignShort(target, s, n);
-    }
-
-    // Assign for n of at most kMaxUnits.
-    void AssignShort(CTKString& target, const TKWCHAR* s, int n) {
-        if (n == 0) return;
-        int i = static_cast<int>(Hash(s, n) & (kSlots - 1));
-        if (!IsUsed(i)) {
-            Copy(target, s, n);
-            new (m_slots[i]) CTKString(target);
-            m_used[i / 32] |= 1u << (i % 32);
-            return;
+    // Shows n units (1 <= n <= kMaxUnits) at s in the empty target.
+    void Assign(DocumentStore& store, CTKString& target, const TKWCHAR* s, int n) {
+        const int i = static_cast<int>(Hash(s, n) & (kSlots - 1));
+        TKWCHAR* cached = m_chars[i];
+        if (!cached || m_lengths[i] != n || !SameUnits(cached, s, n)) {
+            cached = store.NewFixedText(n);
+            std::memcpy(cached, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
+            m_chars[i] = cached;
+            m_lengths[i] = n;
         }
-        CTKString& cached = Slot(i);
-        if (cached.GetLength() == n &&
-            std::memcmp(static_cast<const TKWCHAR*>(cached), s, n * sizeof(TKWCHAR)) == 0) {
-            target = cached;
-            return;
-        }
-        Copy(target, s, n);
-        cached = target;
+        DocumentStore::ShowFixed(target, cached);
     }
 
   private:
-    static void Copy(CTKString& target, const TKWCHAR* s, int n) {
-        std::memcpy(target.GetBufferSetLength(n), s, n * sizeof(TKWCHAR));
+    // n units equal, four at a time (short texts: no library call).
+    static bool SameUnits(const TKWCHAR* a, const TKWCHAR* b, int n) {
+        int i = 0;
+        for (; i + 4 <= n; i += 4) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + i, 8);
+            std::memcpy(&y, b + i, 8);
+            if (x != y) return false;
+        }
+        for (; i < n; ++i)
+            if (a[i] != b[i]) return false;
+        return true;
     }
     // Length, the first and the last four units: cheap, and enough to keep
     // a document's distinct keys apart.
@@ -78,11 +75,9 @@ class StringCache {
             (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full) ^ std::uint64_t(n);
         return static_cast<std::uint32_t>(h >> 32) ^ static_cast<std::uint32_t>(h >> 13);
     }
-    bool IsUsed(int i) const { return m_used[i / 32] & (1u << (i % 32)); }
-    CTKString& Slot(int i) { return *std::launder(reinterpret_cast<CTKString*>(m_slots[i])); }
 
-    alignas(CTKString) unsigned char m_slots[kSlots][sizeof(CTKString)];
-    std::uint32_t m_used[kSlots / 32];
+    TKWCHAR* m_chars[kSlots] = {};
+    int m_lengths[kSlots] = {};
 };
 
 // Builds the document from the reader's events. Members and elements are
@@ -94,7 +89,8 @@ class DocumentBuilder {
     // The top-level container or value lands in exactly one of these.
     DocumentBuilder(CMyJsonObjImp* rootObject, CMyJsonValueImp* rootValue)
         : m_rootObject(rootObject), m_rootValue(rootValue) {}
-    // Whatever a failed read left on the stacks goes.
+    // Whatever a failed read left on the stacks goes, then the store unless
+    // the document holds it.
     ~DocumentBuilder() {
         for (int i = 0; i < m_items.Size(); ++i) {
             delete m_items[i].value;
@@ -103,6 +99,7 @@ class DocumentBuilder {
         m_items.ForgetFrom(0);
         for (int i = 0; i < m_values.Size(); ++i) delete m_values[i];
         m_values.ForgetFrom(0);
+        if (m_store) m_store->Release();
     }
     DocumentBuilder(const DocumentBuilder&) = delete;
     DocumentBuilder& operator=(const DocumentBuilder&) = delete;
@@ -112,7 +109,10 @@ class DocumentBuilder {
 
     void Key(const TKWCHAR* s, int n, bool escaped) {
         auto* item = new (m_items.EmplaceSlot()) JsonItem{CTKString(), nullptr};
-        Text(item->key, s, n, escaped);
+        if (m_depth == 1 && m_rootObject)
+            OrdinaryText(item->key, s, n, escaped);  // the top's keys outlive its values
+        else
+            StoredText(item->key, s, n, escaped);
     }
 
     void EndObject() {
@@ -121,16 +121,20 @@ class DocumentBuilder {
         if (m_depth == 0 && m_rootObject) {
             m_rootObject->items.AdoptRelocated(&m_items[base], n);
             m_items.ForgetFrom(base);
+            RelocList<JsonItem>& items = m_rootObject->items;
+            for (int i = 0; i < items.Size(); ++i) Escape(TKJsonAccess::Of(*items[i].value));
             return;
         }
-        std::unique_ptr<CMyJsonObj> object(new CMyJsonObj);
-        TKJsonAccess::Of(*object).items.AdoptRelocated(&m_items[base], n);
+        std::unique_ptr<CMyJsonObj> object(
+            NewStoredHandle<CMyJsonObj, CMyJsonObjImp>(Store(), Pending().object));
+        TKJsonAccess::Of(*object).items.AdoptRelocatedStored(Store(), &m_items[base], n);
         m_items.ForgetFrom(base);
         if (m_depth == 0) {
+            Escape(TKJsonAccess::Of(*object));
             m_rootValue->MakeObject(object.release());
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
+        std::unique_ptr<CMyJsonValue> value(NewValue());
         TKJsonAccess::Of(*value).MakeObject(object.release());
         Deliver(value);
     }
@@ -139,12 +143,14 @@ class DocumentBuilder {
         const int base = m_frames[--m_depth].base;
         const int n = m_values.Size() - base;
         if (m_depth == 0) {
-            m_rootValue->MakeArray().AdoptRelocated(&m_values[base], n);
+            CMyJsonValueImp::ElementList& elements = m_rootValue->MakeArray();
+            elements.AdoptRelocated(&m_values[base], n);
             m_values.ForgetFrom(base);
+            for (int i = 0; i < elements.Size(); ++i) Escape(TKJsonAccess::Of(*elements[i]));
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
-        TKJsonAccess::Of(*value).MakeArray().AdoptRelocated(&m_values[base], n);
+        std::unique_ptr<CMyJsonValue> value(NewValue());
+        TKJsonAccess::Of(*value).MakeArray().AdoptRelocatedStored(Store(), &m_values[base], n);
         m_values.ForgetFrom(base);
         Deliver(value);
     }
@@ -152,32 +158,34 @@ class DocumentBuilder {
     void String(const TKWCHAR* s, int n, bool escaped) {
         if (m_depth == 0) {
             m_rootValue->text.Empty();
-            Text(m_rootValue->text, s, n, escaped);
+            OrdinaryText(m_rootValue->text, s, n, escaped);
             m_rootValue->type = CMyJsonValue::eStr;
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
+        std::unique_ptr<CMyJsonValue> value(NewValue());
         CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-        Text(imp.text, s, n, escaped);
+        StoredText(imp.text, s, n, escaped);
         imp.type = CMyJsonValue::eStr;
         Deliver(value);
     }
 
     void Number(double x) {
         if (m_depth == 0) return m_rootValue->MakeNumber(x);
-        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue(x));
+        std::unique_ptr<CMyJsonValue> value(NewValue());
+        TKJsonAccess::Of(*value).MakeNumber(x);
         Deliver(value);
     }
 
     void Boolean(bool b) {
         if (m_depth == 0) return m_rootValue->MakeBool(b);
-        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue(b));
+        std::unique_ptr<CMyJsonValue> value(NewValue());
+        TKJsonAccess::Of(*value).MakeBool(b);
         Deliver(value);
     }
 
     // Only members are ever empty, never the top level.
     void Empty() {
-        std::unique_ptr<CMyJsonValue> value(new CMyJsonValue);
+        std::unique_ptr<CMyJsonValue> value(NewValue());
         Deliver(value);
     }
 
@@ -188,6 +196,15 @@ class DocumentBuilder {
     };
 
     void Push(bool object, int base) { m_frames[m_depth++] = Frame{object, base}; }
+
+    DocumentStore& Store() {
+        if (!m_store) m_store = DocumentStore::Create();
+        return *m_store;
+    }
+
+    CMyJsonValue* NewValue() {
+        return NewStoredHandle<CMyJsonValue, CMyJsonValueImp>(Store(), Pending().value);
+    }
 
     // A finished value goes to the innermost open container: as the value
     // of the member whose key came last, or as the next element.
@@ -200,19 +217,41 @@ class DocumentBuilder {
         }
     }
 
-    // A short escaped text is decoded first, so that it too can share an
-    // earlier body ("http:\/\/..." and quoted words come back often).
-    void Text(CTKString& target, const TKWCHAR* s, int n, bool escaped) {
-        if (!escaped) return m_cache.Assign(target, s, n);
+    // Text for the empty target in a fixed body of the store. A short
+    // escaped text is decoded first, so that it too can show an earlier
+    // body ("http:\/\/..." and quoted words come back often).
+    void StoredText(CTKString& target, const TKWCHAR* s, int n, bool escaped) {
+        if (n == 0) return;
         if (n <= StringCache::kMaxUnits) {
+            if (!escaped) return m_cache.Assign(Store(), target, s, n);
             TKWCHAR decoded[StringCache::kMaxUnits];
-            return m_cache.AssignShort(target, decoded, DecodeEscapes(s, n, decoded));
+            const int length = DecodeEscapes(s, n, decoded);
+            if (length > 0) m_cache.Assign(Store(), target, decoded, length);
+            return;
+        }
+        TKWCHAR* chars = Store().NewFixedText(n);
+        if (escaped) {
+            DocumentStore::SetFixedLength(chars, DecodeEscapes(s, n, chars));
+        } else {
+            std::memcpy(chars, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
+        }
+        DocumentStore::ShowFixed(target, chars);
+    }
+
+    // Text for the empty target in a body of its own.
+    static void OrdinaryText(CTKString& target, const TKWCHAR* s, int n, bool escaped) {
+        if (n == 0) return;
+        if (!escaped) {
+            std::memcpy(target.GetBufferSetLength(n), s,
+                        static_cast<std::size_t>(n) * sizeof(TKWCHAR));
+            return;
         }
         target.ReleaseBuffer(DecodeEscapes(s, n, target.GetBufferSetLength(n)));
     }
 
     CMyJsonObjImp* const m_rootObject;
     CMyJsonValueImp* const m_rootValue;
+    DocumentStore* m_store = nullptr;  // made at the first value below the top
     int m_depth = 0;
     Frame m_frames[kMaxJsonDepth + 1];
     RelocList<JsonItem> m_items;        // members of the open objects
@@ -223,6 +262,7 @@ class DocumentBuilder {
 }  // namespace
 
 bool ReadDocumentObject(const TKWCHAR* text, CMyJsonObjImp& obj, CTKString& error) {
+    WillChange(obj);
     obj.ReleaseItems();
     error.Empty();
     if (!text) {
@@ -235,6 +275,7 @@ bool ReadDocumentObject(const TKWCHAR* text, CMyJsonObjImp& obj, CTKString& erro
 }
 
 bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& error) {
+    WillChange(value);
     value.Reset();
     if (!text) {
         error = MessageText(JsonMessage::kNullText);

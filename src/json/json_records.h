@@ -10,6 +10,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "json/json_store.h"
 #include "memory/heap.h"
 #include "tavikfcu/TKJson.h"
 #include "tavikfcu/TKString.h"
@@ -23,14 +24,20 @@ namespace tk::detail {
 // block. So a value or object record stays within three words. Items are
 // constructed in place by the caller through EmplaceSlot/InsertSlot and
 // destroyed by Clear/the destructor.
+//
+// The block of a list read from text may lie in a document store
+// (json_store.h): it is never freed or grown in place, and a list that
+// grows moves to a heap block.
 template <typename T>
 class RelocList {
     static_assert(sizeof(T) % sizeof(void*) == 0, "items are whole words");
 
     struct Block {
         std::int32_t size;
-        std::int32_t capacity;
+        std::int32_t capacity;  // negative: -capacity, in a document store
         // the items follow, word-aligned
+        std::int32_t Capacity() const { return capacity < 0 ? -capacity : capacity; }
+        bool IsStored() const { return capacity < 0; }
     };
     static_assert(sizeof(Block) == sizeof(void*), "the items start one word in");
 
@@ -48,12 +55,12 @@ class RelocList {
 
     // Raw room for one more item at the end; the caller constructs it.
     void* EmplaceSlot() {
-        if (!m_block || m_block->size == m_block->capacity) Grow(Size() + 1);
+        if (!m_block || m_block->size == m_block->Capacity()) Grow(Size() + 1);
         return &Items(m_block)[m_block->size++];
     }
     // Raw room for one item before index pos (0 <= pos <= size).
     void* InsertSlot(int pos) {
-        if (!m_block || m_block->size == m_block->capacity) Grow(Size() + 1);
+        if (!m_block || m_block->size == m_block->Capacity()) Grow(Size() + 1);
         T* items = Items(m_block);
         std::memmove(static_cast<void*>(&items[pos + 1]), &items[pos],
                      static_cast<std::size_t>(m_block->size - pos) * sizeof(T));
@@ -82,17 +89,29 @@ class RelocList {
                     static_cast<std::size_t>(n) * sizeof(T));
         m_block->size = n;
     }
+    // AdoptRelocated into a block carved from store.
+    void AdoptRelocatedStored(DocumentStore& store, const T* items, int n) {
+        if (n <= 0) return AdoptRelocated(items, n);
+        const std::size_t bytes = sizeof(Block) + static_cast<std::size_t>(n) * sizeof(T);
+        Clear();
+        auto* block = static_cast<Block*>(store.Allocate(bytes));
+        block->size = n;
+        block->capacity = -n;
+        std::memcpy(static_cast<void*>(Items(block)), items,
+                    static_cast<std::size_t>(n) * sizeof(T));
+        m_block = block;
+    }
     // Drops the items from index n on without destroying them.
     void ForgetFrom(int n) {
         if (m_block) m_block->size = n;
     }
     // Lets go of every item without destroying them (they were relocated).
     void ForgetAll() {
-        HeapFree(m_block);
+        if (m_block && !m_block->IsStored()) HeapFree(m_block);
         m_block = nullptr;
     }
     void Reserve(int n) {
-        if (n > (m_block ? m_block->capacity : 0)) Reallocate(n);
+        if (n > (m_block ? m_block->Capacity() : 0)) Reallocate(n);
     }
     // Destroys every item and frees the storage.
     void Clear() {
@@ -110,14 +129,22 @@ class RelocList {
     static T* Items(Block* block) { return reinterpret_cast<T*>(block + 1); }
 
     void Grow(int minimum) {
-        int capacity = m_block ? m_block->capacity : 0;
+        int capacity = m_block ? m_block->Capacity() : 0;
         int next = capacity < 4 ? 4 : capacity + capacity / 2;
         Reallocate(next < minimum ? minimum : next);
     }
     void Reallocate(int capacity) {
         int size = Size();
-        auto* block = static_cast<Block*>(
-            HeapRealloc(m_block, sizeof(Block) + static_cast<std::size_t>(capacity) * sizeof(T)));
+        const std::size_t bytes = sizeof(Block) + static_cast<std::size_t>(capacity) * sizeof(T);
+        Block* block;
+        if (m_block && m_block->IsStored()) {
+            // The store keeps its block; the items move to the heap.
+            block = static_cast<Block*>(HeapAlloc(bytes));
+            std::memcpy(static_cast<void*>(Items(block)), Items(m_block),
+                        static_cast<std::size_t>(size) * sizeof(T));
+        } else {
+            block = static_cast<Block*>(HeapRealloc(m_block, bytes));
+        }
         block->size = size;
         block->capacity = capacity;
         m_block = block;
@@ -127,6 +154,17 @@ class RelocList {
 };
 
 static_assert(sizeof(RelocList<void*>) == sizeof(void*), "a list is one pointer");
+
+// Where a value's or an object's record lives, and so what destroying it
+// must do. Records read from text live with their handle in a document
+// store (json_store.h); only a delete of such a handle frees nothing.
+enum class Placement : std::uint8_t {
+    kHeap,     // a heap block of its own
+    kBlock,    // in its handle's pool block (json_blocks.h)
+    kStored,   // with its handle in a store, held by a record of that store
+    kEscaped,  // with its handle in a store, held from outside it: the record
+               // holds one reference on the store
+};
 
 // One item of an object.
 struct JsonItem {
@@ -166,7 +204,7 @@ class CMyJsonValueImp {
 
     CMyJsonValue::EValueType type = CMyJsonValue::eEmpty;
     bool flag = false;
-    bool embedded = false;  // lives in its handle's block (json_blocks.h)
+    tk::detail::Placement where = tk::detail::Placement::kHeap;
     CTKString text;
     union {
         double number;
@@ -210,17 +248,22 @@ class CMyJsonValueImp {
     int ElementCount() const { return type == CMyJsonValue::eArr ? elements.Size() : 0; }
     CMyJsonObj* HeldObject() const { return type == CMyJsonValue::eObj ? object : nullptr; }
 
-    // Exchanges everything but where the records live.
+    // Exchanges everything but where the records live. The text and the
+    // shared word move as bytes (a string is one pointer that nothing points
+    // back to).
     void SwapContents(CMyJsonValueImp& other) {
         std::swap(type, other.type);
         std::swap(flag, other.flag);
-        CTKString held = text;
-        text = other.text;
-        other.text = held;
-        unsigned char mine[sizeof(void*)];
-        std::memcpy(mine, static_cast<void*>(&number), sizeof mine);
-        std::memcpy(static_cast<void*>(&number), static_cast<void*>(&other.number), sizeof mine);
-        std::memcpy(static_cast<void*>(&other.number), mine, sizeof mine);
+        SwapWords(&text, &other.text);
+        SwapWords(&number, &other.number);
+    }
+
+  private:
+    static void SwapWords(void* a, void* b) {
+        unsigned char held[sizeof(void*)];
+        std::memcpy(held, a, sizeof held);
+        std::memcpy(a, b, sizeof held);
+        std::memcpy(b, held, sizeof held);
     }
 };
 static_assert(sizeof(CMyJsonValueImp) == 3 * sizeof(void*), "a value record is three words");
@@ -231,7 +274,7 @@ class CMyJsonObjImp {
   public:
     CTKString error;
     tk::detail::RelocList<tk::detail::JsonItem> items;
-    bool embedded = false;  // lives in its handle's block (json_blocks.h)
+    tk::detail::Placement where = tk::detail::Placement::kHeap;
 
     // Destroys every item value and key.
     void ReleaseItems();
@@ -242,6 +285,39 @@ struct TKJsonAccess {
     static CMyJsonValueImp& Of(const CMyJsonValue& v) { return *v.m_imp; }
     static CMyJsonObjImp& Of(const CMyJsonObj& o) { return *o.m_imp; }
 };
+
+namespace tk::detail {
+
+// A stored record that is about to be held from outside its store (handed
+// to the caller, or spliced into another container) takes a reference on
+// the store, so the store outlives the document it was read for.
+template <typename Record>
+void Escape(Record& record) {
+    if (record.where != Placement::kStored) return;
+    record.where = Placement::kEscaped;
+    DocumentStore::Of(&record)->AddRef();
+}
+
+template <typename Record>
+bool IsStored(const Record& record) {
+    return record.where == Placement::kStored || record.where == Placement::kEscaped;
+}
+
+// Every change to a record goes through here first: a record read from text
+// marks its store edited, so that it is no longer let go without a walk.
+template <typename Record>
+void WillChange(const Record& record) {
+    if (IsStored(record)) DocumentStore::Of(&record)->MarkEdited();
+}
+
+// Whether record lives in a store that nothing has changed since it was
+// read: then nothing below it needs destroying.
+template <typename Record>
+bool InUntouchedStore(const Record& record) {
+    return IsStored(record) && DocumentStore::Of(&record)->IsUntouched();
+}
+
+}  // namespace tk::detail
 
 namespace tk::detail {
 

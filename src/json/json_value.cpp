@@ -33,6 +33,7 @@ inline bool Accepts(const CMyJsonValueImp& array, CMyJsonValue::EValueType kind)
 // Inserts v before index at; the array owns v once this returns. Room is
 // made first, so when that fails v is still the caller's.
 inline void InsertElement(CMyJsonValueImp& array, int at, std::unique_ptr<CMyJsonValue>&& v) {
+    tk::detail::WillChange(array);
     array.elements.Reserve(array.elements.Size() + 1);
     new (array.elements.InsertSlot(at)) CMyJsonValue*(v.release());
 }
@@ -103,7 +104,7 @@ CMyJsonValue::CMyJsonValue(const CMyJsonValue& src) : m_imp(RecordFor(this)) {
     try {
         tk::detail::CopyTree(*m_imp, *src.m_imp);
     } catch (...) {
-        tk::detail::DeleteRecord(m_imp);
+        tk::detail::DeleteRecord(m_imp, this);
         throw;
     }
 }
@@ -114,7 +115,7 @@ CMyJsonValue& CMyJsonValue::operator=(const CMyJsonValue& src) {
 }
 
 CMyJsonValue::~CMyJsonValue() {
-    tk::detail::DeleteRecord(m_imp);
+    tk::detail::DeleteRecord(m_imp, this);
 }
 
 // ---- kind and fields ---------------------------------------------------------------
@@ -183,6 +184,7 @@ CMyJsonValue* CMyJsonValue::Clone() const {
 
 void CMyJsonValue::CopyFrom(const CMyJsonValue* src) {
     if (!src || src == this) return;
+    tk::detail::WillChange(*m_imp);
     // Built aside first: src may be one of the elements released below.
     std::unique_ptr<CMyJsonValueImp> fresh(new CMyJsonValueImp);
     tk::detail::CopyTree(*fresh, *src->m_imp);  // on failure fresh releases its part
@@ -255,6 +257,8 @@ bool CMyJsonValue::AddToArr(bool flag, int pos) {
 bool CMyJsonValue::MoveToArr(CMyJsonValue* v, int pos) {
     if (m_imp->type != eArr || !v || v == this) return false;
     CMyJsonValueImp& source = *v->m_imp;
+    tk::detail::WillChange(*m_imp);
+    tk::detail::WillChange(source);  // v's elements leave it
     RelocList<CMyJsonValue*>& mine = m_imp->elements;
     const int at = InsertionIndex(pos, mine.Size());
     if (source.type != eArr) {
@@ -273,8 +277,12 @@ bool CMyJsonValue::MoveToArr(CMyJsonValue* v, int pos) {
         for (int k = 0; k < n; ++k)
             if (KindOf(source.elements[k]) != kind || source.elements[k] == this) return false;
         mine.Reserve(mine.Size() + n);  // no allocation failure half way
-        for (int k = n - 1; k >= 0; --k)
+        for (int k = n - 1; k >= 0; --k) {
+            // An element read from text now hangs from this array, and v,
+            // which held it in its store, goes.
+            tk::detail::Escape(*source.elements[k]->m_imp);
             new (mine.InsertSlot(at)) CMyJsonValue*(source.elements[k]);
+        }
         source.elements.ForgetAll();
     }
     delete v;  // an array without elements now
@@ -284,6 +292,7 @@ bool CMyJsonValue::MoveToArr(CMyJsonValue* v, int pos) {
 bool CMyJsonValue::MoveToArr(CMyJsonObj* obj, int pos) {
     if (m_imp->type != eArr || !obj || !Accepts(*m_imp, eObj)) return false;
     RelocList<CMyJsonValue*>& mine = m_imp->elements;
+    tk::detail::WillChange(*m_imp);
     mine.Reserve(mine.Size() + 1);  // if this fails the caller still has obj
     auto* value = new CMyJsonValue(obj);
     new (mine.InsertSlot(InsertionIndex(pos, mine.Size()))) CMyJsonValue*(value);
@@ -292,9 +301,13 @@ bool CMyJsonValue::MoveToArr(CMyJsonObj* obj, int pos) {
 
 void CMyJsonValue::RemoveFromArr(int i, bool destroy) {
     if (m_imp->type != eArr || i < 0 || i >= m_imp->elements.Size()) return;
+    tk::detail::WillChange(*m_imp);
     CMyJsonValue* element = m_imp->elements[i];
     m_imp->elements.Forget(i);
-    if (destroy) delete element;
+    if (destroy)
+        delete element;
+    else
+        tk::detail::Escape(*element->m_imp);  // the caller's now, however long the array lives
 }
 
 // ---- text ------------------------------------------------------------------------------------

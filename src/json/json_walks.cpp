@@ -64,9 +64,12 @@ inline Link Unpark(CTKString& word) {
     return up;
 }
 
+// What a record read from text holds goes with its store while nothing in
+// that store has changed: such a value counts as a leaf.
 inline bool HasChildren(const CMyJsonValueImp& value) {
-    return (value.type == CMyJsonValue::eArr && !value.elements.Empty()) ||
-           (value.type == CMyJsonValue::eObj && value.object);
+    return ((value.type == CMyJsonValue::eArr && !value.elements.Empty()) ||
+            (value.type == CMyJsonValue::eObj && value.object)) &&
+           !InUntouchedStore(value);
 }
 
 inline bool HoldsOnlyLeaves(const CMyJsonValueImp::ElementList& elements) {
@@ -105,6 +108,11 @@ inline bool EmptyIfShallow(CMyJsonValueImp& value) {
     }
     if (value.type != CMyJsonValue::eObj || !value.object) return true;
     CMyJsonObjImp& object = TKJsonAccess::Of(*value.object);
+    if (InUntouchedStore(object)) {
+        delete value.object;  // the object read from text goes with its store
+        value.object = nullptr;
+        return true;
+    }
     if (!HoldsOnlyLeaves(object.items)) return false;
     DeleteLeaves(object.items);
     delete value.object;
@@ -212,10 +220,37 @@ inline bool IsFlat(const CMyJsonValueImp& value) {
            TKJsonAccess::Of(*value.object).items.Empty();
 }
 
+// The texts of one copy. A text read from text sits in a fixed body that a
+// copy cannot share, and a document read from text shows one fixed body for
+// all its equal short texts (every repeated key): the copy of each such body
+// is made once per copy and shared by its copies, as the counted bodies of
+// any other document are.
+class TextCopies {
+  public:
+    const CTKString& Of(const CTKString& src) {
+        if (src.GetAllocLength() != 0 || src.IsEmpty()) return src;  // counted: shared as is
+        const TKWCHAR* chars = src;
+        Slot& slot = m_slots[(reinterpret_cast<std::uintptr_t>(chars) >> 3) % kSlots];
+        if (slot.source != chars) {
+            slot.copy = CTKString(src);
+            slot.source = chars;
+        }
+        return slot.copy;
+    }
+
+  private:
+    static constexpr int kSlots = 128;
+    struct Slot {
+        const TKWCHAR* source = nullptr;
+        CTKString copy;
+    };
+    Slot m_slots[kSlots];
+};
+
 // The value's own fields: its kind, text, flag and number; for an object,
 // a new empty one with the message of src's.
-void CopyOwnFields(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    dst.text = src.text;
+void CopyOwnFields(CMyJsonValueImp& dst, const CMyJsonValueImp& src, TextCopies& texts) {
+    dst.text = texts.Of(src.text);
     dst.flag = src.flag;
     switch (src.type) {
         case CMyJsonValue::eNumber:
@@ -249,7 +284,7 @@ CopyJob JobFor(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
 // Copies depth first and in order, as a recursive copy would, each node
 // allocated right before its own children. The container being copied is
 // the local job; the ones it is nested in wait on the stack.
-void CopyChildren(CopyJob job) {
+void CopyChildren(CopyJob job, TextCopies& texts) {
     WalkStack<CopyJob> jobs;
     for (;;) {
         CMyJsonValueImp* innerDst = nullptr;
@@ -259,13 +294,14 @@ void CopyChildren(CopyJob job) {
             const auto& src = *static_cast<const CMyJsonObjImp*>(job.src);
             while (job.next < src.items.Size()) {
                 const JsonItem& item = src.items[job.next++];
-                // The value exists before its slot; the key copy shares the
-                // body (a model's keys are never locked), so it cannot fail.
+                // The key and the value exist before their slot; copying the
+                // key then only shares a counted body, which cannot fail.
+                const CTKString& key = texts.Of(item.key);
                 CMyJsonValue* placed = new CMyJsonValue;
-                new (dst.items.EmplaceSlot()) JsonItem{item.key, placed};
+                new (dst.items.EmplaceSlot()) JsonItem{key, placed};
                 CMyJsonValueImp& to = TKJsonAccess::Of(*placed);
                 const CMyJsonValueImp& from = TKJsonAccess::Of(*item.value);
-                CopyOwnFields(to, from);
+                CopyOwnFields(to, from, texts);
                 if (!IsFlat(from)) {
                     innerDst = &to;
                     innerSrc = &from;
@@ -280,7 +316,7 @@ void CopyChildren(CopyJob job) {
                 CMyJsonValue* element = new CMyJsonValue;  // before its slot exists
                 new (dst.elements.EmplaceSlot()) CMyJsonValue*(element);
                 CMyJsonValueImp& to = TKJsonAccess::Of(*element);
-                CopyOwnFields(to, from);
+                CopyOwnFields(to, from, texts);
                 if (!IsFlat(from)) {
                     innerDst = &to;
                     innerSrc = &from;
@@ -313,14 +349,16 @@ void DestroyDescendants(CMyJsonObjImp& object) {
 }
 
 void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    CopyOwnFields(dst, src);
-    if (!IsFlat(src)) CopyChildren(JobFor(dst, src));
+    TextCopies texts;
+    CopyOwnFields(dst, src, texts);
+    if (!IsFlat(src)) CopyChildren(JobFor(dst, src), texts);
 }
 
 void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
     if (src.items.Empty()) return;
     dst.items.Reserve(dst.items.Size() + src.items.Size());
-    CopyChildren({&dst, &src, 0, true});
+    TextCopies texts;
+    CopyChildren({&dst, &src, 0, true}, texts);
 }
 
 }  // namespace tk::detail

@@ -1,11 +1,11 @@
 // The JSON text writer: CMyJsonObj / CMyJsonValue into UTF-16 text, compact
 // or laid out over CR LF lines with TAB indents.
 //
-// Output goes to a list of pieces instead of one growing string: the writer
-// appends to the last piece, a full piece (512 units) is closed and a new one
-// opened, and the pieces are joined by one allocation at the end. Nested
-// objects and arrays append to the same list in order, so they need no piece
-// of their own. Layout rules:
+// The text goes to a destination (json_text_out.h) that hands the writer a
+// window to fill: CreateJson writes straight into the result string's body,
+// which grows by doubling and is cut to the text at the end, so the text is
+// written once and never joined or concatenated; a saved file gets it a
+// window at a time, converted to its code page. Layout rules:
 //  - object: "{", then each item on its own line (formatted) as indent + TAB,
 //    "key":value, "," between items; then indent and "}". Keys are written
 //    as they are. An empty value is "null".
@@ -13,6 +13,8 @@
 //    a new line for the first element only, an array element always does;
 //    container elements end their line; an empty element writes nothing
 //    (its comma stays).
+//  - numbers: "%.15f" with the trailing zeros and point dropped
+//    (FormatFixed15); strings: quote, backslash, TAB, CR and LF escaped.
 // Nested containers are written by the same loop as their parent, from a
 // stack of open containers: no recursion, whatever the depth.
 #include <cmath>
@@ -21,107 +23,235 @@
 
 #include "json/json_number.h"
 #include "json/json_records.h"
-#include "json/text_scan.h"
+#include "json/json_text_out.h"
 #include "json/walk_stack.h"
+#include "platform/features.h"
+
+#if TK_HAVE_SSE2
+#include <emmintrin.h>
+#endif
 
 namespace tk::detail {
 
 namespace {
 
-// Pieces are bodies of the largest scratch pool: a write that does not fit
-// the current piece goes on in a new one, so no piece ever regrows and their
-// blocks are reused from the pool's free list.
-constexpr int kPieceUnits = 512;
 // The longest text a CTKString holds.
 constexpr std::size_t kMaxTextUnits = 2147483646;
+// Units of a string value escaped per request for room: every unit may
+// double, and the vector loop stores eight units ahead.
+constexpr std::size_t kStringStep = (JsonTextOut::kMaxRoom - 16) / 2;
 
-class PieceList {
+// Moves n units; below 17 units with overlapping fixed-size moves, which
+// compile to a load and a store each (keys and short strings are the bulk
+// of a document). Never reads past src + n.
+inline void CopyUnits(TKWCHAR* dst, const TKWCHAR* src, std::size_t n) {
+    if (n >= 8) {
+        if (n > 64) {
+            std::memcpy(dst, src, n * sizeof(TKWCHAR));
+            return;
+        }
+        for (std::size_t i = 0; i + 8 < n; i += 8) std::memcpy(dst + i, src + i, 16);
+        std::memcpy(dst + n - 8, src + n - 8, 16);
+    } else if (n >= 4) {
+        std::memcpy(dst, src, 8);
+        std::memcpy(dst + n - 4, src + n - 4, 8);
+    } else if (n >= 2) {
+        std::memcpy(dst, src, 4);
+        std::memcpy(dst + n - 2, src + n - 2, 4);
+    } else if (n == 1) {
+        dst[0] = src[0];
+    }
+}
+
+inline bool IsEscaped(TKWCHAR c) {
+    return c == '"' || c == '\\' || c == '\t' || c == '\n' || c == '\r';
+}
+// The letter behind the backslash.
+inline TKWCHAR EscapeLetter(TKWCHAR c) {
+    return c == '\t' ? TKWCHAR('t') : c == '\r' ? TKWCHAR('r') : c == '\n' ? TKWCHAR('n') : c;
+}
+
+constexpr TKWCHAR kTabRun[64] = {
+    '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
+    '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
+    '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
+    '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
+
+// The text starts in the result's own body, which doubles (where the heap
+// can, in place) up to 2 MB; what does not fit then goes on in chunks of
+// the general heap of up to 2 MB each, and at the end the body grows once
+// to the whole length and the chunks are copied behind what it holds. So a
+// text of up to 2 MB is written once, in place, and a longer one is copied
+// once more, in large sequential moves, from chunks the heap hands out warm
+// again on the next call: regrowing a body of many megabytes would copy it
+// at every step and touch fresh pages each time.
+class StringOut final : public JsonTextOut {
   public:
-    PieceList() { Open(); }
-    PieceList(const PieceList&) = delete;
-    PieceList& operator=(const PieceList&) = delete;
+    StringOut() = default;
+    ~StringOut() {
+        for (int i = 0; i < m_chunks.Size(); ++i) HeapFree(m_chunks[i].units);
+    }
 
-    void Put(TKWCHAR c) {
-        if (m_length == kPieceUnits) Next();
-        m_buffer[m_length++] = c;
-    }
-    void Put(const TKWCHAR* s, int n) {
-        while (n > 0) {
-            if (m_length == kPieceUnits) Next();
-            int k = kPieceUnits - m_length < n ? kPieceUnits - m_length : n;
-            std::memcpy(m_buffer + m_length, s, static_cast<std::size_t>(k) * sizeof(TKWCHAR));
-            m_length += k;
-            s += k;
-            n -= k;
+    CTKString Finish() {
+        if (!m_first) return m_text;
+        if (m_chunks.Empty()) {
+            m_text.ReleaseBuffer(static_cast<int>(pos - m_first));
+            m_text.FreeExtra();
+            return m_text;
         }
-    }
-    template <std::size_t N>
-    void PutLiteral(const TKWCHAR (&s)[N]) {
-        Put(s, static_cast<int>(N - 1));
-    }
-    // Room for n <= kPieceUnits units at the returned pointer; Commit says
-    // how many were used.
-    TKWCHAR* Reserve(int n) {
-        if (kPieceUnits - m_length < n) Next();
-        return m_buffer + m_length;
-    }
-    void Commit(int n) { m_length += n; }
-
-    // The pieces joined into one string of exactly their total length.
-    CTKString Join() {
-        Close();
-        const std::size_t total = m_total;
-        CTKString result;
-        if (total == 0) return result;
-        TKWCHAR* out = result.GetBufferSetLength(static_cast<int>(total));
-        for (int i = 0; i < m_pieces.Size(); ++i) {
-            int n = m_pieces[i].GetLength();
-            std::memcpy(out, static_cast<const TKWCHAR*>(m_pieces[i]),
-                        static_cast<std::size_t>(n) * sizeof(TKWCHAR));
-            out += n;
+        m_chunks.Back().used = static_cast<std::size_t>(pos - m_chunks.Back().units);
+        const std::size_t total = m_done + m_chunks.Back().used;
+        m_text.ReleaseBuffer(static_cast<int>(m_firstUsed));
+        TKWCHAR* out = m_text.GetBuffer(static_cast<int>(total)) + m_firstUsed;
+        for (int i = 0; i < m_chunks.Size(); ++i) {
+            std::memcpy(out, m_chunks[i].units, m_chunks[i].used * sizeof(TKWCHAR));
+            out += m_chunks[i].used;
         }
-        m_pieces.Clear();
-        return result;
+        m_text.ReleaseBuffer(static_cast<int>(total));
+        return m_text;
     }
 
   private:
-    void Open() {
-        m_buffer = m_current.GetBuffer(kPieceUnits);
-        m_length = 0;
-    }
-    void Close() {
-        if (m_length == 0) return;
+    static constexpr std::size_t kFirstUnits = 2048;
+    static constexpr std::size_t kFirstChunkUnits = 16 * 1024;
+    static constexpr std::size_t kLargestChunkUnits = 1024 * 1024;
+    static constexpr std::size_t kWholeUnits = 4 * 1024 * 1024;
+    static constexpr std::size_t kMappedUnits = 16 * 1024 * 1024;
+
+    struct Chunk {
+        TKWCHAR* units;
+        std::size_t used;
+        std::size_t capacity;
+    };
+
+    void MakeRoom(std::size_t n) override {
+        if (!m_first) {
+            const std::size_t capacity = n > kFirstUnits ? n : kFirstUnits;
+            m_first = m_text.GetBuffer(static_cast<int>(capacity));
+            pos = m_first;
+            m_end = m_first + capacity;
+            return;
+        }
+        if (m_chunks.Empty() &&
+            (m_whole || static_cast<std::size_t>(m_end - m_first) < kLargestChunkUnits)) {
+            const std::size_t used = static_cast<std::size_t>(pos - m_first);
+            std::size_t capacity = 2 * static_cast<std::size_t>(m_end - m_first);
+            if (capacity < used + n) capacity = used + n;
+            m_text.ReleaseBuffer(static_cast<int>(used));
+            m_first = m_text.GetBuffer(static_cast<int>(capacity));
+            pos = m_first + used;
+            m_end = m_first + capacity;
+            return;
+        }
+        std::size_t capacity = kFirstChunkUnits;
+        if (m_chunks.Empty()) {
+            m_firstUsed = static_cast<std::size_t>(pos - m_first);
+            m_done = m_firstUsed;
+        } else {
+            Chunk& last = m_chunks.Back();
+            last.used = static_cast<std::size_t>(pos - last.units);
+            m_done += last.used;
+            capacity = last.capacity < kLargestChunkUnits ? 2 * last.capacity : last.capacity;
+        }
         // A text no string can hold is refused as soon as it grows past
-        // that, not after gigabytes more of pieces.
-        m_total += static_cast<std::size_t>(m_length);
-        if (m_total > kMaxTextUnits) throw std::bad_alloc();
-        m_current.ReleaseBuffer(m_length);
-        new (m_pieces.EmplaceSlot()) CTKString(m_current);
-        m_current.Empty();
-        m_buffer = nullptr;
-        m_length = 0;
-    }
-    void Next() {
-        Close();
-        Open();
+        // that, not after gigabytes more of chunks.
+        if (n > kMaxTextUnits - m_done) throw std::bad_alloc();
+        if (m_done >= kWholeUnits) {
+            MakeWhole(n);
+            return;
+        }
+        if (capacity < n) capacity = n;
+        auto* units = static_cast<TKWCHAR*>(HeapAlloc(capacity * sizeof(TKWCHAR)));
+        new (m_chunks.EmplaceSlot()) Chunk{units, 0, capacity};
+        pos = units;
+        m_end = units + capacity;
     }
 
-    RelocList<CTKString> m_pieces;  // closed pieces, in order
-    std::size_t m_total = 0;        // units in m_pieces
-    CTKString m_current;            // the piece being written
-    TKWCHAR* m_buffer = nullptr;
-    int m_length = 0;
+    // A text past kWholeUnits moves into a body of at least 32 MB and goes
+    // on there: a block that large comes straight from the kernel (glibc
+    // maps every block of 32 MB or more), grows by remapping without a copy
+    // and is cut back the same way, while chunks that large would be handed
+    // back to the kernel and faulted in afresh on every call.
+    void MakeWhole(std::size_t n) {
+        std::size_t capacity = kMappedUnits;
+        if (capacity < 2 * m_done) capacity = 2 * m_done;
+        if (capacity < m_done + n) capacity = m_done + n;
+        if (capacity > kMaxTextUnits) capacity = kMaxTextUnits;
+        m_text.ReleaseBuffer(static_cast<int>(m_firstUsed));
+        m_first = m_text.GetBuffer(static_cast<int>(capacity));
+        TKWCHAR* out = m_first + m_firstUsed;
+        for (int i = 0; i < m_chunks.Size(); ++i) {
+            std::memcpy(out, m_chunks[i].units, m_chunks[i].used * sizeof(TKWCHAR));
+            out += m_chunks[i].used;
+            HeapFree(m_chunks[i].units);
+        }
+        m_chunks.Clear();
+        m_whole = true;
+        pos = out;
+        m_end = m_first + capacity;
+    }
+
+    CTKString m_text;
+    bool m_whole = false;        // the text is in the body alone again
+    TKWCHAR* m_first = nullptr;  // the body of m_text
+    std::size_t m_firstUsed = 0;
+    std::size_t m_done = 0;  // units before the current chunk
+    RelocList<Chunk> m_chunks;
 };
+
+// ---- reading ahead --------------------------------------------------------------
+// A document lies scattered over more memory than the caches hold, and each
+// entry is a chain of records (the value's handle and record, a string's
+// body, a held object's record and its items). The walk asks for the
+// entries ahead of the one it writes, one link further the nearer they are,
+// so that their cache misses overlap instead of following one another.
+
+inline void Touch(const void* p) {
+#if TK_COMPILER_GNU_LIKE
+    __builtin_prefetch(p);
+#else
+    (void)p;
+#endif
+}
+inline void TouchText(const CTKString& text) {
+    Touch(static_cast<const TKWCHAR*>(text) - 4);  // the body's header and first units
+}
+// The record of a value whose handle is in the cache by now.
+inline void TouchRecord(const CMyJsonValue* value) {
+    Touch(&TKJsonAccess::Of(*value));
+}
+// What the record of a value points at.
+inline void TouchContents(const CMyJsonValue* value) {
+    const CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
+    if (imp.type == CMyJsonValue::eStr)
+        TouchText(imp.text);
+    else if (CMyJsonObj* held = imp.HeldObject())
+        Touch(&TKJsonAccess::Of(*held));
+    else if (imp.type == CMyJsonValue::eArr)
+        Touch(imp.elements.Data());
+}
+// The items of an object value whose record is in the cache by now.
+inline void TouchItems(const CMyJsonValue* value) {
+    if (CMyJsonObj* held = TKJsonAccess::Of(*value).HeldObject())
+        Touch(TKJsonAccess::Of(*held).items.Data());
+}
+// An object just opened: the keys and values of its first items at once.
+inline void TouchFirstItems(const CMyJsonObjImp& object) {
+    const int n = object.items.Size() < 8 ? object.items.Size() : 8;
+    for (int i = 0; i < n; ++i) {
+        TouchText(object.items[i].key);
+        Touch(object.items[i].value);
+    }
+}
 
 class Writer {
   public:
-    explicit Writer(bool formatted) : m_formatted(formatted) {}
+    Writer(bool formatted, JsonTextOut& out) : m_out(out), m_formatted(formatted) {}
 
     // An object, or an array, and everything inside it, written at indent.
     void WriteTree(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent);
     // A scalar as it stands after "key": (nothing for an empty value).
     void WriteScalar(const CMyJsonValueImp& value) { Scalar(value); }
-    CTKString Finish() { return m_out.Join(); }
 
   private:
     // One open object or array of the walk. Its items or elements before
@@ -137,84 +267,159 @@ class Writer {
     };
     // Writes the opening of a container; its frame, with nothing written.
     Frame Open(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent) {
+        TKWCHAR* p = m_out.Room(3);
         if (object) {
-            m_out.Put('{');
-            if (m_formatted) LineBreak();
+            TouchFirstItems(*object);
+            p[0] = '{';
+            int n = 1;
+            if (m_formatted) p[1] = '\r', p[2] = '\n', n = 3;
+            m_out.pos = p + n;
             return {object, nullptr, 0, object->items.Size(), indent, false};
         }
-        m_out.Put('[');
+        p[0] = '[';
+        m_out.pos = p + 1;
         return {nullptr, array, 0, array->elements.Size(), indent, false};
     }
     // The closing of a container whose entries are all written.
     void Close(const Frame& f) {
         if (m_formatted && (f.object || f.lastWasContainer)) Tabs(f.indent);
-        m_out.Put(f.object ? '}' : ']');
+        Put(f.object ? '}' : ']');
     }
     // What follows entry f.next - 1: its comma, its line break.
     void EndEntry(const Frame& f) {
-        if (f.next < f.count) m_out.Put(',');
-        if (m_formatted && (f.object || f.lastWasContainer)) LineBreak();
+        TKWCHAR* p = m_out.Room(3);
+        if (f.next < f.count) *p++ = ',';
+        if (m_formatted && (f.object || f.lastWasContainer)) p[0] = '\r', p[1] = '\n', p += 2;
+        m_out.pos = p;
     }
 
+    void Put(TKWCHAR c) { *m_out.Room(1) = c, ++m_out.pos; }
     void LineBreak() {
-        TKWCHAR* p = m_out.Reserve(2);
+        TKWCHAR* p = m_out.Room(2);
         p[0] = '\r';
         p[1] = '\n';
-        m_out.Commit(2);
+        m_out.pos = p + 2;
     }
-    void Tabs(int n) {
+    void Tabs(std::size_t n) {
         while (n > 0) {
-            int k = n < 64 ? n : 64;
-            TKWCHAR* p = m_out.Reserve(k);
-            for (int i = 0; i < k; ++i) p[i] = '\t';
-            m_out.Commit(k);
+            std::size_t k = n < 64 ? n : 64;
+            CopyUnits(m_out.Room(k), kTabRun, k);
+            m_out.pos += k;
             n -= k;
         }
     }
+    // Units as they are, in steps the destination can take.
+    void Text(const TKWCHAR* s, std::size_t n) {
+        while (n > 0) {
+            std::size_t k = n < JsonTextOut::kMaxRoom ? n : JsonTextOut::kMaxRoom;
+            CopyUnits(m_out.Room(k), s, k);
+            m_out.pos += k;
+            s += k;
+            n -= k;
+        }
+    }
+    // The head of an item: its indent (formatted), "key":.
+    void Key(const CTKString& key, int indent);
     void Number(double x) {
         // Below 2^64 the text has at most a sign, 20 digits, a point and 15
-        // decimals, and is written in place.
-        if (std::fabs(x) < 18446744073709551616.0) {
-            m_out.Commit(FormatFixed15(x, m_out.Reserve(37)));
-            return;
-        }
-        TKWCHAR text[kMaxNumberUnits];
-        m_out.Put(text, FormatFixed15(x, text));
+        // decimals.
+        TKWCHAR* p = m_out.Room(std::fabs(x) < 18446744073709551616.0 ? 37 : kMaxNumberUnits);
+        m_out.pos = p + FormatFixed15(x, p);
     }
-    void Bool(bool flag) {
-        if (flag)
-            m_out.PutLiteral(TKL("true"));
-        else
-            m_out.PutLiteral(TKL("false"));
+    template <std::size_t N>
+    void Literal(const TKWCHAR (&s)[N]) {
+        TKWCHAR* p = m_out.Room(N - 1);
+        CopyUnits(p, s, N - 1);
+        m_out.pos = p + (N - 1);
     }
     void String(const CTKString& text);
     // Numbers, strings and booleans: the same inside objects and arrays.
     void Scalar(const CMyJsonValueImp& value);
 
-    PieceList m_out;
+    JsonTextOut& m_out;
     const bool m_formatted;
 };
 
-void Writer::String(const CTKString& text) {
-    m_out.Put('"');
-    const TKWCHAR* p = text;
-    const TKWCHAR* end = p + text.GetLength();
-    for (;;) {
-        const TKWCHAR* special = FindEscapable(p, end);
-        m_out.Put(p, static_cast<int>(special - p));
-        if (special == end) break;
-        TKWCHAR c = *special;
-        TKWCHAR escaped[2] = {'\\', c};
-        if (c == '\t')
-            escaped[1] = 't';
-        else if (c == '\r')
-            escaped[1] = 'r';
-        else if (c == '\n')
-            escaped[1] = 'n';
-        m_out.Put(escaped, 2);
-        p = special + 1;
+void Writer::Key(const CTKString& key, int indent) {
+    const std::size_t n = static_cast<std::size_t>(key.GetLength());
+    const std::size_t tabs = m_formatted ? static_cast<std::size_t>(indent) + 1 : 0;
+    if (n + tabs + 3 > JsonTextOut::kMaxRoom || tabs > 64) {
+        Tabs(tabs);
+        Put('"');
+        Text(key, n);
+        Literal(TKL("\":"));
+        return;
     }
-    m_out.Put('"');
+    TKWCHAR* p = m_out.Room(n + tabs + 3);
+    CopyUnits(p, kTabRun, tabs);
+    p += tabs;
+    *p++ = '"';
+    CopyUnits(p, key, n);
+    p += n;
+    p[0] = '"';
+    p[1] = ':';
+    m_out.pos = p + 2;
+}
+
+void Writer::String(const CTKString& text) {
+    const TKWCHAR* s = text;
+    const TKWCHAR* const end = s + text.GetLength();
+    TKWCHAR* o = m_out.Room(2 * (end - s < static_cast<std::ptrdiff_t>(kStringStep)
+                                     ? static_cast<std::size_t>(end - s)
+                                     : kStringStep) +
+                            16);
+    *o++ = '"';
+    for (;;) {
+        const TKWCHAR* stop =
+            end - s < static_cast<std::ptrdiff_t>(kStringStep) ? end : s + kStringStep;
+#if TK_HAVE_SSE2
+        // Eight units at a time are stored as they are; at an escaped one
+        // the output stops there, takes its two units and goes on behind
+        // it. TAB, LF and CR are all below 14: "saturating subtract of 13
+        // is 0" finds them with the other control units, which stay as they
+        // are.
+        const __m128i quote = _mm_set1_epi16('"');
+        const __m128i backslash = _mm_set1_epi16('\\');
+        const __m128i thirteen = _mm_set1_epi16(13);
+        const __m128i zero = _mm_setzero_si128();
+        while (stop - s >= 8) {
+            __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
+            __m128i hit =
+                _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)),
+                             _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero));
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+            while (mask && !IsEscaped(s[CountTrailingZeros32(mask) / 2]))
+                mask &= ~(3u << CountTrailingZeros32(mask));
+            if (!mask) {
+                s += 8;
+                o += 8;
+                continue;
+            }
+            const int k = CountTrailingZeros32(mask) / 2;
+            o[k] = '\\';
+            o[k + 1] = EscapeLetter(s[k]);
+            o += k + 2;
+            s += k + 1;
+        }
+#endif
+        for (; s < stop; ++s) {
+            TKWCHAR c = *s;
+            if (IsEscaped(c)) {
+                o[0] = '\\';
+                o[1] = EscapeLetter(c);
+                o += 2;
+            } else {
+                *o++ = c;
+            }
+        }
+        if (s == end) break;
+        m_out.pos = o;
+        std::size_t left = static_cast<std::size_t>(end - s);
+        o = m_out.Room(2 * (left < kStringStep ? left : kStringStep) + 16);
+    }
+    *o++ = '"';
+    m_out.pos = o;
 }
 
 void Writer::Scalar(const CMyJsonValueImp& value) {
@@ -226,7 +431,10 @@ void Writer::Scalar(const CMyJsonValueImp& value) {
             String(value.text);
             break;
         case CMyJsonValue::eBool:
-            Bool(value.flag);
+            if (value.flag)
+                Literal(TKL("true"));
+            else
+                Literal(TKL("false"));
             break;
         default:
             break;
@@ -246,12 +454,15 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
         if (f.object) {
             const RelocList<JsonItem>& items = f.object->items;
             while (f.next < f.count) {
-                const JsonItem& item = items[f.next++];
-                if (m_formatted) Tabs(f.indent + 1);
-                m_out.Put('"');
-                m_out.Put(item.key, item.key.GetLength());
-                m_out.Put('"');
-                m_out.Put(':');
+                const int i = f.next++;
+                if (i + 3 < f.count) {
+                    TouchText(items[i + 3].key);
+                    Touch(items[i + 3].value);
+                }
+                if (i + 2 < f.count) TouchRecord(items[i + 2].value);
+                if (i + 1 < f.count) TouchContents(items[i + 1].value);
+                const JsonItem& item = items[i];
+                Key(item.key, f.indent);
                 const CMyJsonValueImp& value = TKJsonAccess::Of(*item.value);
                 if (CMyJsonObj* held = value.HeldObject()) {
                     innerObject = &TKJsonAccess::Of(*held);
@@ -262,7 +473,7 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
                     break;
                 }
                 if (value.type == CMyJsonValue::eEmpty || value.type == CMyJsonValue::eObj)
-                    m_out.PutLiteral(TKL("null"));
+                    Literal(TKL("null"));
                 else
                     Scalar(value);
                 EndEntry(f);
@@ -271,13 +482,17 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
             const CMyJsonValueImp::ElementList& elements = f.array->elements;
             while (f.next < f.count) {
                 const int i = f.next++;
+                if (i + 4 < f.count) Touch(elements[i + 4]);
+                if (i + 3 < f.count) TouchRecord(elements[i + 3]);
+                if (i + 2 < f.count) TouchContents(elements[i + 2]);
+                if (i + 1 < f.count) TouchItems(elements[i + 1]);
                 const CMyJsonValueImp& element = TKJsonAccess::Of(*elements[i]);
                 if (CMyJsonObj* held = element.HeldObject()) {
                     // Only the first element gets the line break; later
                     // objects follow the previous element's line break.
                     if (m_formatted) {
                         if (i == 0) LineBreak();
-                        Tabs(f.indent + 1);
+                        Tabs(static_cast<std::size_t>(f.indent) + 1);
                     }
                     f.lastWasContainer = true;
                     innerObject = &TKJsonAccess::Of(*held);
@@ -286,7 +501,7 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
                 if (element.type == CMyJsonValue::eArr) {
                     if (m_formatted) {
                         LineBreak();
-                        Tabs(f.indent);
+                        Tabs(static_cast<std::size_t>(f.indent));
                     }
                     f.lastWasContainer = true;
                     innerArray = &element;
@@ -312,33 +527,42 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
 
 }  // namespace
 
-CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted) {
-    Writer writer(formatted);
-    writer.WriteTree(&obj, nullptr, 0);
-    return writer.Finish();
+void WriteObjectTo(const CMyJsonObjImp& obj, bool formatted, JsonTextOut& out) {
+    Writer(formatted, out).WriteTree(&obj, nullptr, 0);
 }
 
-CTKString WriteValueText(const CMyJsonValue& value, bool formatted) {
+void WriteValueTo(const CMyJsonValue& value, bool formatted, JsonTextOut& out) {
     const CMyJsonValueImp& imp = TKJsonAccess::Of(value);
     switch (imp.type) {
         case CMyJsonValue::eEmpty:
-            return CTKString();
+            return;
         case CMyJsonValue::eObj:
-            return imp.object ? WriteObjectText(TKJsonAccess::Of(*imp.object), formatted)
-                              : CTKString();
+            if (imp.object) WriteObjectTo(TKJsonAccess::Of(*imp.object), formatted, out);
+            return;
         default: {
             // As the value of an item of a top-level object, without the
             // object around it: "{", "tmp": and the closing "}" with its
             // line breaks are never written, which is what stripping them
             // from the object's text would leave.
-            Writer writer(formatted);
+            Writer writer(formatted, out);
             if (imp.type == CMyJsonValue::eArr)
                 writer.WriteTree(nullptr, &imp, 1);
             else
                 writer.WriteScalar(imp);
-            return writer.Finish();
         }
     }
+}
+
+CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted) {
+    StringOut out;
+    WriteObjectTo(obj, formatted, out);
+    return out.Finish();
+}
+
+CTKString WriteValueText(const CMyJsonValue& value, bool formatted) {
+    StringOut out;
+    WriteValueTo(value, formatted, out);
+    return out.Finish();
 }
 
 char* ToUtf8Buffer(const CTKString& text) {

@@ -28,6 +28,18 @@ inline void HeapFree(void* p) {
     std::free(p);
 }
 
+// bytes (a multiple of alignment, a power of two) at an address that is a
+// multiple of alignment; release with HeapFreeAligned.
+inline void* HeapAllocAligned(std::size_t alignment, std::size_t bytes) {
+    void* p = std::aligned_alloc(alignment, bytes);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
+inline void HeapFreeAligned(void* p) {
+    std::free(p);
+}
+
 // A heap copy of n units plus a terminator, for handing text out.
 template <typename Unit>
 Unit* HeapCopy(const Unit* src, std::size_t n) {

@@ -1,16 +1,15 @@
 #include "net/handle_map.h"
 
-#include <cstdint>
-#include <map>
 #include <new>
 
+#include "net/pointer_table.h"
 #include "platform/lock.h"
 
 namespace tk::detail {
 
 namespace {
 
-using HandleMap = std::map<std::uintptr_t, CTKInternetSession*>;
+using HandleMap = PointerTable<CTKInternetSession*>;
 
 // Built in place at load and destroyed at unload, so that its lifetime is
 // the library's and not that of static construction order.
@@ -32,19 +31,19 @@ void TeardownHandleMap() {
 
 void MapHandle(void* handle, CTKInternetSession* session) {
     platform::CriticalSectionGuard guard(g_mapLock);
-    if (g_map) (*g_map)[reinterpret_cast<std::uintptr_t>(handle)] = session;
+    if (g_map) g_map->Set(handle, session);
 }
 
 void UnmapHandle(void* handle) {
     platform::CriticalSectionGuard guard(g_mapLock);
-    if (g_map) g_map->erase(reinterpret_cast<std::uintptr_t>(handle));
+    if (g_map) g_map->Remove(handle);
 }
 
 CTKInternetSession* FindHandleSession(void* handle) {
     platform::CriticalSectionGuard guard(g_mapLock);
     if (!g_map) return nullptr;
-    auto it = g_map->find(reinterpret_cast<std::uintptr_t>(handle));
-    return it == g_map->end() ? nullptr : it->second;
+    CTKInternetSession* const* session = g_map->Get(handle);
+    return session ? *session : nullptr;
 }
 
 }  // namespace tk::detail

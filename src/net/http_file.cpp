@@ -9,7 +9,9 @@
 
 CTKHttpFile::CTKHttpFile(void* hFile, const TKWCHAR* verb, const TKWCHAR* objectName,
                          CTKHttpConnection* connection)
-    : CTKInternetFile(hFile, objectName, connection, 1), m_strObject(objectName), m_strVerb(verb) {
+    : CTKInternetFile(hFile, objectName, connection, 1),
+      m_strObject(m_strFileName),
+      m_strVerb(verb) {
     m_hRequest = hFile;
 }
 

@@ -32,6 +32,32 @@ struct ByteSpan {
 [[nodiscard]] int ReplaceFileContents(const TKWCHAR* path, const ByteSpan* pieces,
                                       std::size_t count);
 
+// Receives the new contents a piece at a time (ReplaceFileContentsFrom).
+class ContentSink {
+  public:
+    // Writes all size bytes; 0, or the errno that stopped them.
+    [[nodiscard]] virtual int Write(const void* data, std::size_t size) = 0;
+
+  protected:
+    ~ContentSink() = default;
+};
+
+// Produces the new contents for ReplaceFileContentsFrom.
+class ContentSource {
+  public:
+    // Passes the contents to sink in order and returns 0, or the first
+    // nonzero result of sink.Write (then it stops). It may throw; the file
+    // is then left as a failed write leaves it and the exception goes on.
+    [[nodiscard]] virtual int WriteTo(ContentSink& sink) = 0;
+
+  protected:
+    ~ContentSource() = default;
+};
+
+// ReplaceFileContents with contents made while they are written, so that
+// they never need to be in memory whole. Same rules, same results.
+[[nodiscard]] int ReplaceFileContentsFrom(const TKWCHAR* path, ContentSource& source);
+
 // Test seam: when set, called with the bytes of each write of the new
 // contents (to the temporary file, or in place); a nonzero result fails that
 // write with that errno. Writing old bytes back does not pass through it.

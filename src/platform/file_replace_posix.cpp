@@ -41,25 +41,60 @@ mode_t CurrentUmask() {
     return mask;
 }
 
-// Writes everything, retrying short writes; 0 or errno.
-int WriteAll(int fd, const ByteSpan* pieces, std::size_t count) {
-    WriteFaultHook hook = g_faultHook.load(std::memory_order_acquire);
-    for (std::size_t i = 0; i < count; ++i) {
-        const char* data = static_cast<const char*>(pieces[i].data);
-        std::size_t left = pieces[i].size;
-        while (left > 0) {
-            if (hook)
-                if (int err = hook(left)) return err;
-            ssize_t done = ::write(fd, data, left);
+// Writes everything to fd, retrying short writes; 0 or errno. Counts what it
+// wrote, for the in-place rewrite.
+class FdSink final : public ContentSink {
+  public:
+    explicit FdSink(int fd) : m_fd(fd), m_hook(g_faultHook.load(std::memory_order_acquire)) {}
+    int Write(const void* data, std::size_t size) override {
+        const char* p = static_cast<const char*>(data);
+        while (size > 0) {
+            if (m_hook)
+                if (int err = m_hook(size)) return err;
+            ssize_t done = ::write(m_fd, p, size);
             if (done < 0) {
                 if (errno == EINTR) continue;
                 return errno;
             }
-            data += done;
-            left -= static_cast<std::size_t>(done);
+            p += done;
+            size -= static_cast<std::size_t>(done);
+            m_written += static_cast<std::size_t>(done);
         }
+        return 0;
     }
-    return 0;
+    std::size_t Written() const { return m_written; }
+
+  private:
+    int m_fd;
+    WriteFaultHook m_hook;
+    std::size_t m_written = 0;
+};
+
+// Contents that are already in memory, as pieces.
+class SpanSource final : public ContentSource {
+  public:
+    SpanSource(const ByteSpan* pieces, std::size_t count) : m_pieces(pieces), m_count(count) {}
+    int WriteTo(ContentSink& sink) override {
+        for (std::size_t i = 0; i < m_count; ++i)
+            if (m_pieces[i].size > 0)
+                if (int err = sink.Write(m_pieces[i].data, m_pieces[i].size)) return err;
+        return 0;
+    }
+
+  private:
+    const ByteSpan* m_pieces;
+    std::size_t m_count;
+};
+
+// Runs source into fd. An exception from the source runs undo first.
+template <typename Undo>
+int Produce(ContentSource& source, FdSink& sink, Undo undo) {
+    try {
+        return source.WriteTo(sink);
+    } catch (...) {
+        undo();
+        throw;
+    }
 }
 
 // A chain of more links than this is a loop, as open() has it (Linux's
@@ -109,10 +144,11 @@ std::string FolderOf(const std::string& path) {
 
 // Devices, FIFOs and the like: written as a plain "wb" open would; they hold
 // no old contents to lose.
-int WriteStream(const std::string& target, const ByteSpan* pieces, std::size_t count) {
+int WriteStream(const std::string& target, ContentSource& source) {
     int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) return errno;
-    int err = WriteAll(fd, pieces, count);
+    FdSink sink(fd);
+    int err = Produce(source, sink, [fd] { ::close(fd); });
     if (::close(fd) != 0 && !err) err = errno;
     return err;
 }
@@ -140,8 +176,7 @@ int WriteBack(int fd, const char* data, std::size_t size) {
 // again. Returns the error that stopped the new contents, or 0. A file that
 // cannot be read as well as written is refused (EACCES), as its old bytes
 // could not be kept.
-int RewriteInPlace(const std::string& target, bool exists, const ByteSpan* pieces,
-                   std::size_t count) {
+int RewriteInPlace(const std::string& target, bool exists, ContentSource& source) {
     int fd = exists ? ::open(target.c_str(), O_RDWR | O_CLOEXEC)
                     : ::open(target.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return errno;
@@ -173,22 +208,26 @@ int RewriteInPlace(const std::string& target, bool exists, const ByteSpan* piece
         }
     }
 
-    std::size_t newSize = 0;
-    for (std::size_t i = 0; i < count; ++i) newSize += pieces[i].size;
-    int err = WriteAll(fd, pieces, count);
-    if (!err && newSize < oldSize && ::ftruncate(fd, static_cast<off_t>(newSize)) != 0) err = errno;
-    if (!err && ::fsync(fd) != 0 && errno != EINVAL) err = errno;
-    if (err) {
+    // Best effort: the old bytes go back where they were, over blocks the
+    // file already had, and whatever the new text added is cut.
+    auto restore = [&] {
         if (exists) {
-            // Best effort: the bytes go back where they were, over blocks
-            // the file already had, and whatever the new text added is cut.
             if (WriteBack(fd, old.get(), oldSize) == 0 &&
                 ::ftruncate(fd, static_cast<off_t>(oldSize)) == 0)
                 ::fsync(fd);
         } else {
             ::unlink(target.c_str());
         }
-    }
+    };
+    FdSink sink(fd);
+    int err = Produce(source, sink, [&] {
+        restore();
+        ::close(fd);
+    });
+    const std::size_t newSize = sink.Written();
+    if (!err && newSize < oldSize && ::ftruncate(fd, static_cast<off_t>(newSize)) != 0) err = errno;
+    if (!err && ::fsync(fd) != 0 && errno != EINVAL) err = errno;
+    if (err) restore();
     if (::close(fd) != 0 && !err) err = errno;
     return err;
 }
@@ -200,6 +239,11 @@ void SetWriteFaultHook(WriteFaultHook hook) {
 }
 
 int ReplaceFileContents(const TKWCHAR* path, const ByteSpan* pieces, std::size_t count) {
+    SpanSource source(pieces, count);
+    return ReplaceFileContentsFrom(path, source);
+}
+
+int ReplaceFileContentsFrom(const TKWCHAR* path, ContentSource& source) {
     std::string native = NativePath(path);
     if (native.empty()) return ENOENT;
     std::string target;
@@ -211,21 +255,25 @@ int ReplaceFileContents(const TKWCHAR* path, const ByteSpan* pieces, std::size_t
     if (exists) {
         if (S_ISDIR(existing.st_mode)) return EISDIR;
         if (::access(target.c_str(), W_OK) != 0) return errno;
-        if (!S_ISREG(existing.st_mode)) return WriteStream(target, pieces, count);
+        if (!S_ISREG(existing.st_mode)) return WriteStream(target, source);
     }
 
     std::string base =
         target.substr(target.rfind('/') == std::string::npos ? 0 : target.rfind('/') + 1);
     std::string temp = FolderOf(target) + "/." + base + ".tkXXXXXX";
     int fd = ::mkstemp(&temp[0]);
-    if (fd < 0) return RewriteInPlace(target, exists, pieces, count);
+    if (fd < 0) return RewriteInPlace(target, exists, source);
 
     mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~CurrentUmask());
     ::fchmod(fd, mode);
     if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()))
         (void)!::fchown(fd, existing.st_uid, existing.st_gid);  // best effort
 
-    int err = WriteAll(fd, pieces, count);
+    FdSink sink(fd);
+    int err = Produce(source, sink, [&] {
+        ::close(fd);
+        ::unlink(temp.c_str());
+    });
     if (!err && ::fsync(fd) != 0) err = errno;
     if (::close(fd) != 0 && !err) err = errno;
     if (!err && ::rename(temp.c_str(), target.c_str()) != 0) err = errno;

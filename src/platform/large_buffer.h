@@ -13,6 +13,10 @@ void* AllocLargeBuffer(std::size_t bytes);
 // Frees a buffer of AllocLargeBuffer; bytes must be the size asked for.
 void FreeLargeBuffer(void* buffer, std::size_t bytes);
 
+// Asks the kernel to back the whole 2 MB pages within [p, p + bytes) with
+// huge pages where it has them; a hint, for memory of any origin.
+void AdviseHugePages(void* p, std::size_t bytes);
+
 // Owns one large buffer of T.
 template <typename T>
 class LargeBuffer {

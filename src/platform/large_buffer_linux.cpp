@@ -1,5 +1,7 @@
 #include <sys/mman.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <new>
 
@@ -22,6 +24,15 @@ void* AllocLargeBuffer(std::size_t bytes) {
     if (p == MAP_FAILED) throw std::bad_alloc();
     ::madvise(p, bytes, MADV_HUGEPAGE);  // a hint; refused where huge pages are off
     return p;
+}
+
+void AdviseHugePages(void* p, std::size_t bytes) {
+    // madvise wants a page-aligned start; the kernel itself keeps to the
+    // whole huge pages inside.
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    auto start = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
+    auto end = reinterpret_cast<std::uintptr_t>(p) + bytes;
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
 void FreeLargeBuffer(void* buffer, std::size_t bytes) {

@@ -163,8 +163,7 @@ void CTKString::FormatV(const TKWCHAR* format, va_list args) {
     std::size_t written = 0;
     try {
         for (;;) {
-            std::size_t capacity =
-                IsEmptyRecord() ? 0 : static_cast<std::size_t>(GetAllocLength()) + 1;
+            std::size_t capacity = IsFixed() ? 0 : static_cast<std::size_t>(GetAllocLength()) + 1;
             FormatArgs formatArgs;
             formatArgs.measured = &measured;
             measured.next = 0;
@@ -182,14 +181,14 @@ void CTKString::FormatV(const TKWCHAR* format, va_list args) {
         }
     } catch (...) {
         // The body holds part of an output: leave it a valid empty text.
-        if (!IsEmptyRecord()) {
+        if (!IsFixed()) {
             Header()->length = 0;
             m_chars[0] = 0;
         }
         throw;
     }
 
-    if (IsEmptyRecord()) return;
+    if (IsFixed()) return;
     // A %c of 0 ends the text, as in the C runtime's wide output; nothing
     // else can put a NUL inside it.
     int length = mayHoldNul ? tk::platform::lstrlenW(m_chars) : static_cast<int>(written);

@@ -3,8 +3,9 @@
 // sharing rules themselves are written once, at CTKString::Body.
 //
 // A body is [refs | length | capacity | units... | NUL]. Capacities 64, 128,
-// 256 and 512 mean a block of scratch pool 1..4; any other capacity means
-// the heap. The static empty record is never written.
+// 256 and 512 mean a block of scratch pool 1..4; capacity 0 a fixed body
+// (the static empty record, or one in storage owned elsewhere) that is never
+// written or freed; any other capacity means the heap.
 //
 // A heap block holds one private word before the body: its room, the units
 // of text the block can hold. The capacity a string reports stays exact
@@ -165,7 +166,7 @@ void CTKString::AssignText(const TKWCHAR* text, int count) {
     // locked); otherwise the former body lives until the copy is done, as
     // text may point into it.
     FormerBody former = PrepareToWrite(count, Keep::kNothing);
-    if (IsEmptyRecord()) return;
+    if (IsFixed()) return;
     CopyUnits(m_chars, text, count);
     Header()->length = count;
     m_chars[count] = 0;
@@ -216,7 +217,9 @@ CTKString::CTKString() : m_chars(EmptyChars()) {}
 
 void CTKString::CopyUnshareable(const CTKString& src) {
     m_chars = EmptyChars();
-    AssignText(src.m_chars, lstrlenW(src.m_chars));
+    // A fixed body's length holds; a locked one may have been written
+    // through its buffer without it.
+    AssignText(src.m_chars, src.IsFixed() ? src.GetLength() : lstrlenW(src.m_chars));
 }
 
 CTKString::CTKString(TKWCHAR ch, int count) : m_chars(EmptyChars()) {
@@ -356,7 +359,7 @@ TKWCHAR* CTKString::GetBuffer(int minLength) {
 
 void CTKString::ReleaseBuffer(int newLength) {
     PrepareToWrite(GetLength(), Keep::kText);
-    if (IsEmptyRecord()) return;  // nothing to record; never write the record
+    if (IsFixed()) return;  // nothing to record; never write the record
     const int capacity = GetAllocLength();
     if (newLength < 0) {
         // Up to the first NUL, or the whole body when the caller filled it.
@@ -371,7 +374,7 @@ void CTKString::ReleaseBuffer(int newLength) {
 TKWCHAR* CTKString::GetBufferSetLength(int newLength) {
     if (newLength < 0) newLength = 0;
     GetBuffer(newLength);
-    if (!IsEmptyRecord()) {
+    if (!IsFixed()) {
         Header()->length = newLength;
         m_chars[newLength] = 0;
     }
@@ -402,12 +405,12 @@ void CTKString::FreeExtra() {
 
 TKWCHAR* CTKString::LockBuffer() {
     PrepareToWrite(0, Keep::kText);
-    if (!IsEmptyRecord()) Header()->Lock();
+    if (!IsFixed()) Header()->Lock();
     return m_chars;
 }
 
 void CTKString::UnlockBuffer() {
-    if (!IsEmptyRecord()) Header()->Unlock();
+    if (!IsFixed()) Header()->Unlock();
 }
 
 void CTKString::Empty() {

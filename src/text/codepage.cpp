@@ -190,6 +190,14 @@ void Utf8ToUtf16(const unsigned char* s, std::size_t n, SinkT& sink) {
 template <typename SinkT>
 void Utf16ToUtf8(const char16_t* s, std::size_t n, SinkT& sink) {
     for (std::size_t i = 0; i < n; ++i) {
+        if (s[i] < 0x80) {
+            i += SinkAsciiRun(sink, s + i, n - i, detail::NarrowAsciiRun);
+            if (i >= n) break;
+            if (s[i] < 0x80) {  // the run stopped for want of room
+                sink.Room(1);
+                return;
+            }
+        }
         char32_t c = s[i];
         if (c < 0x80) {
             if (!sink.Room(1)) return;
@@ -467,6 +475,37 @@ std::size_t Utf8ToUtf16Unchecked(const char* src, std::size_t n, TKWCHAR* out) {
     Sink<char16_t> sink{reinterpret_cast<char16_t*>(out), n};
     Utf8ToUtf16(reinterpret_cast<const unsigned char*>(src), n, sink);
     return sink.pos;
+}
+
+bool ConvertsInPieces(unsigned int codePage) {
+    unsigned int cp = Resolve(codePage);
+    return cp == kCodePageUtf8 || detail::FindCodePageTable(cp) != nullptr;
+}
+
+std::size_t PieceEnd(unsigned int codePage, const char* src, std::size_t n) {
+    unsigned int cp = Resolve(codePage);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(src);
+    if (cp == kCodePageUtf8) {
+        // Every byte but a continuation byte starts a sequence. Only the
+        // last one can be cut short: it waits when it announces more bytes
+        // than the piece holds (a sequence is at most four bytes).
+        std::size_t start = n;
+        while (start > 0 && n - start < 4 && (bytes[start - 1] & 0xC0) == 0x80) --start;
+        if (start == 0 || n - start >= 4) return n;
+        unsigned char lead = bytes[start - 1];
+        std::size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                            : 1;
+        return n - (start - 1) < length ? start - 1 : n;
+    }
+    const detail::CodePageTable* table = detail::FindCodePageTable(cp);
+    if (!table || !table->rows) return n;  // one byte, one character
+    // Trail bytes are 0x40 and above on every double-byte page, so a byte
+    // below 0x40 is a character of its own and the next one starts afresh.
+    std::size_t end = n;
+    while (end > 0 && bytes[end - 1] >= 0x40) --end;
+    return end;
 }
 
 std::size_t Utf16LengthOfUtf8(const char* src, std::size_t n) {

@@ -43,6 +43,21 @@ std::size_t Utf8ToUtf16Unchecked(const char* src, std::size_t n, TKWCHAR* out);
 // Units the UTF-8 text of n bytes decodes to.
 std::size_t Utf16LengthOfUtf8(const char* src, std::size_t n);
 
+// Text converted a piece at a time (a file read or written a block at a
+// time) comes out as the whole text would when the pieces are cut between
+// characters: bytes where PieceEnd says, UTF-16 outside surrogate pairs.
+// That holds for UTF-8 and the library's own tables; the code pages left to
+// iconv may carry state from one character to the next and are converted
+// whole. codePage 0 is the ANSI code page.
+bool ConvertsInPieces(unsigned int codePage);
+
+// For a code page that ConvertsInPieces: the length of the longest prefix
+// of src[0..n) behind which a character starts whatever bytes follow. The
+// bytes after it wait for the next piece: at most the first three bytes of
+// a UTF-8 sequence, on a double-byte page what follows the last byte below
+// 0x40 (such a byte is never part of a pair; 0 when the piece has none).
+std::size_t PieceEnd(unsigned int codePage, const char* src, std::size_t n);
+
 }  // namespace tk::platform
 
 #endif  // TAVIKFCU_TEXT_CODEPAGE_H

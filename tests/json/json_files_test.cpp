@@ -498,3 +498,101 @@ TEST_F(JsonFiles, ReadFailuresBecomeErrorHandlesAndLeaveNothingOpen) {
         EXPECT_EQ(Wide(last), u"end") << row.name;
     }
 }
+
+// ---- files of many blocks ------------------------------------------------------
+
+namespace {
+
+std::size_t g_readCalls;
+std::size_t g_bytesWritten;
+
+// Fails the third read, half way through it.
+int FailThirdRead(tk::platform::FileCall call, std::size_t& bytes) {
+    if (call != tk::platform::FileCall::kRead || ++g_readCalls != 3) return 0;
+    bytes /= 2;
+    return EIO;
+}
+
+// A disk that fills up after a megabyte.
+int FullAfterOneMegabyte(std::size_t bytes) {
+    if (g_bytesWritten + bytes > (1u << 20)) return ENOSPC;
+    g_bytesWritten += bytes;
+    return 0;
+}
+
+std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    std::string command = "ls -A '" + dir + "'";
+    if (std::FILE* ls = popen(command.c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, ls)) names.push_back(line);
+        pclose(ls);
+    }
+    return names;
+}
+
+}  // namespace
+
+// Files are read and saved a block at a time: characters cut by a block's
+// end (UTF-8 sequences, GBK pairs, surrogate pairs) come out whole, and a
+// failure after some blocks went through loses nothing.
+TEST_F(JsonFiles, LargeFilesCrossBlocksWholeAndFailWithoutLoss) {
+    // Seven units, thirteen UTF-8 bytes: every offset of the pattern meets
+    // a block end somewhere, and the text (6.7 million units) outgrows the
+    // writer's chunks.
+    CTKString pattern(TKL("ab西\U0001F600\U0001F600"));
+    CTKString longText;
+    for (int i = 0; i < 40000; ++i) longText += pattern;
+    CMyJsonValue doc(static_cast<CMyJsonValue* const*>(nullptr), 0);
+    for (int i = 0; i < 24; ++i) ASSERT_TRUE(doc.AddToArr(static_cast<const TKWCHAR*>(longText)));
+    ASSERT_TRUE(doc.AddToArr(TKL("end")));
+    const std::u16string expected = Wide(doc.CreateJson(false));
+
+    ASSERT_TRUE(TKJsonUtils::SaveJsonFileEx(WidePath("big.json"), doc, true, nullptr));
+    char* utf8 = doc.CreateUTF8Json(true);
+    EXPECT_TRUE(Read("big.json") == "\xEF\xBB\xBF" + std::string(utf8)) << "streamed bytes";
+    tkFreeMem(utf8);
+    CMyJsonValue back;
+    ASSERT_TRUE(TKJsonUtils::ReadJsonFileEx(WidePath("big.json"), back, nullptr));
+    EXPECT_TRUE(Wide(back.CreateJson(false)) == expected) << "UTF-8 read";
+
+    // GBK: letters and CJK pairs only (no byte below 0x40) for 700 KB.
+    ASSERT_TRUE(tkSetAnsiCodePage(936));
+    CTKString gbkText;
+    for (int i = 0; i < 100000; ++i) gbkText += TKL("abc西安");
+    CMyJsonObj gbk, gbkBack;
+    gbk.AddItem(TKL("text"), static_cast<const TKWCHAR*>(gbkText));
+    bool saved = TKJsonUtils::SaveJsonFile(WidePath("gbk.json"), gbk, nullptr);
+    bool read = saved && TKJsonUtils::ReadJsonFile(WidePath("gbk.json"), gbkBack, nullptr);
+    tkSetAnsiCodePage(65001);
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(Wide(gbkBack.CreateJson(false)) == Wide(gbk.CreateJson(false))) << "GBK read";
+
+    // A read that fails on its third block: the document keeps its value.
+    g_readCalls = 0;
+    tk::platform::SetReadFaultHook(FailThirdRead);
+    std::uint64_t error = 0;
+    EXPECT_FALSE(TKJsonUtils::ReadJsonFileEx(WidePath("big.json"), back, &error));
+    tk::platform::SetReadFaultHook(nullptr);
+    int code = 0;
+    EXPECT_EQ(Take(error, &code),
+              u"Tavik: Can't open " + Wide(WidePath("big.json")) + u", error: 0x5");
+    EXPECT_EQ(code, 14);
+    EXPECT_TRUE(Wide(back.CreateJson(false)) == expected) << "document after the failed read";
+
+    // A save over the file that runs out of disk after a megabyte: the old
+    // file stays whole and no temporary file is left behind.
+    const std::string before = Read("big.json");
+    const std::vector<std::string> names = Listing(dir_);
+    CMyJsonValue other(static_cast<CMyJsonValue* const*>(nullptr), 0);
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(other.AddToArr(static_cast<const TKWCHAR*>(longText)));
+    g_bytesWritten = 0;
+    tk::platform::SetWriteFaultHook(FullAfterOneMegabyte);
+    EXPECT_FALSE(TKJsonUtils::SaveJsonFileEx(WidePath("big.json"), other, true, &error));
+    tk::platform::SetWriteFaultHook(nullptr);
+    EXPECT_EQ(Take(error, &code),
+              u"Tavik: Can't save " + Wide(WidePath("big.json")) + u", error: 0x1C");
+    EXPECT_GT(g_bytesWritten, 0u);
+    EXPECT_TRUE(Read("big.json") == before) << "old bytes after the full disk";
+    EXPECT_EQ(Listing(dir_), names);
+}

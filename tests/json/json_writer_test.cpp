@@ -128,6 +128,9 @@ TEST(JsonWriter, NumberTexts) {
         {"negative zero", -0.0, u"-0"},
         {"tiny negative", -1e-20, u"-0"},
         {"rounds up to an integer", 0.9999999999999999, u"1"},
+        // Fifteen decimals of the double's exact value, not the shortest
+        // text that reads back: texts are compared by other programs.
+        {"decimal without an exact double", 108.94, u"108.939999999999998"},
         {"infinity", INFINITY, u"inf"},
         {"minus infinity", -INFINITY, u"-inf"},
         // NaNs as the library's "%.15f" writes them, told apart by sign,
@@ -209,6 +212,14 @@ TEST(JsonWriter, LargeDocumentsJoinSeamlessly) {
     CMyJsonObj back;
     ASSERT_TRUE(back.Load(text));
     EXPECT_EQ(U16(back.CreateJson(true)), U16(obj.CreateJson(true)));
+
+    // A long string value alone: the writer's very first request for room
+    // is its largest one.
+    std::u16string raw(3000, u'q'), escaped = u"\"";
+    for (std::size_t i = 0; i < raw.size(); i += 7) raw[i] = u'"';
+    for (char16_t c : raw) escaped += c == u'"' ? std::u16string(u"\\\"") : std::u16string(1, c);
+    CMyJsonValue alone(W(raw));
+    EXPECT_EQ(U16(alone.CreateJson(false)), escaped + u"\"");
 }
 
 // The layout rules written out plainly, recursively, as the reference for

@@ -58,11 +58,17 @@ struct Exchange {
     CTKHttpFile* file;
 };
 
-// Echoes the request: the head, then the body it declared.
+// Echoes the request: the head, then the body it declared; a HEAD gets the
+// length of that echo and no body.
 void EchoScript(int fd, const std::atomic<bool>&) {
     for (;;) {
         std::string head = S::ReadHead(fd);
         if (head.empty()) return;
+        if (head.compare(0, 5, "HEAD ") == 0) {
+            S::Send(fd, "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(head.size()) +
+                            "\r\n\r\n");
+            continue;
+        }
         std::size_t at = head.find("Content-Length: ");
         std::size_t length = at == std::string::npos ? 0 : std::stoul(head.substr(at + 16));
         std::string body(length, '\0');
@@ -220,6 +226,95 @@ TEST(HttpFile, PostBodyAndStreamedUploadArriveByteForByte) {
         x.file->EndRequest();
         EXPECT_EQ(FileBytes(nginx->Html() + "/upload/text.txt"), std::string("a\0b\0c\0", 6));
     }
+}
+
+TEST(HttpFile, RequestsInTurnOnOneConnectionGoOutAsEachIsSetUp) {
+    // One kept connection whose requests are each set up unlike the one
+    // before: none carries a verb, body, header, agent or version of an
+    // earlier one, and each reported head is the head the server received.
+    std::atomic<int> connections{0};
+    S echo([&](int fd, const std::atomic<bool>& stopping) {
+        ++connections;
+        EchoScript(fd, stopping);
+    });
+    CTKInternetSession session(TKL("first agent"));
+    CTKHttpConnection* conn = session.GetHttpConnection(TKL("127.0.0.1"), echo.Port());
+    struct Step {
+        const TKWCHAR* verb;
+        const TKWCHAR* version;  // null: the default, HTTP/1.0
+        const TKWCHAR* headers;
+        std::string body;
+        bool streamed;
+        std::vector<std::string> present, absent;  // in the head received
+    } steps[] = {
+        {TKL("POST"),
+         TKL("HTTP/1.1"),
+         TKL("X-One: 1"),
+         "abc",
+         false,
+         {"POST /step HTTP/1.1\r\n", "X-One: 1\r\n", "Content-Length: 3\r\n",
+          "User-Agent: first agent\r\n"},
+         {"Connection:"}},
+        {TKL("GET"),
+         nullptr,
+         nullptr,
+         "",
+         false,
+         {"GET /step HTTP/1.0\r\n", "Connection: Keep-Alive\r\n"},
+         {"X-One", "Content-Length", "Content-Type"}},
+        {TKL("HEAD"), TKL("HTTP/1.1"), nullptr, "", false, {}, {}},
+        {TKL("PUT"),
+         TKL("HTTP/1.1"),
+         nullptr,
+         "hello",
+         true,
+         {"PUT /step HTTP/1.1\r\n", "Content-Length: 5\r\n"},
+         {"Connection:", "Authorization"}},
+        // The connection's agent and credentials change before this one.
+        {TKL("GET"),
+         TKL("HTTP/1.1"),
+         nullptr,
+         "",
+         false,
+         {"GET /step HTTP/1.1\r\n", "User-Agent: second agent\r\n",
+          "Authorization: Basic dTpw\r\n"},
+         {"first agent", "Content-Length"}},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        Step& step = steps[i];
+        if (i == 4) {
+            TKWCHAR agent[] = TKL("second agent"), user[] = TKL("u"), password[] = TKL("p");
+            ASSERT_TRUE(conn->SetOption(INTERNET_OPTION_USER_AGENT, agent, sizeof agent));
+            ASSERT_TRUE(conn->SetOption(INTERNET_OPTION_USERNAME, user, sizeof user));
+            ASSERT_TRUE(conn->SetOption(INTERNET_OPTION_PASSWORD, password, sizeof password));
+        }
+        CTKHttpFile* file =
+            conn->OpenRequest(step.verb, TKL("/step"), nullptr, 1, nullptr, step.version);
+        if (step.headers) file->AddRequestHeaders(step.headers);
+        if (step.streamed) {
+            file->SendRequestEx(std::uint32_t(step.body.size()));
+            file->Write(step.body.data(), unsigned(step.body.size()));
+            file->EndRequest();
+        } else {
+            file->SendRequest(nullptr, 0, step.body.empty() ? nullptr : step.body.data(),
+                              std::uint32_t(step.body.size()));
+        }
+        std::string reply = ReadAll(file);
+        CTKString sent;
+        ASSERT_TRUE(
+            file->QueryInfo(HTTP_QUERY_RAW_HEADERS_CRLF | HTTP_QUERY_FLAG_REQUEST_HEADERS, sent));
+        std::u16string wide = Text(sent);
+        std::string head(wide.begin(), wide.end());
+        EXPECT_EQ(reply, i == 2 ? "" : head + step.body);
+        for (const std::string& text : step.present)
+            EXPECT_NE(head.find(text), std::string::npos) << text;
+        for (const std::string& text : step.absent)
+            EXPECT_EQ(head.find(text), std::string::npos) << text;
+        delete file;
+    }
+    delete conn;
+    EXPECT_EQ(connections.load(), 1);
 }
 
 TEST(HttpFile, LargeBodyStreamsInBoundedMemory) {

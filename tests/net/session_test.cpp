@@ -10,6 +10,10 @@
 #include <cstring>
 #include <mutex>
 
+#include <random>
+#include <unordered_map>
+
+#include "net/pointer_table.h"
 #include "net_test_support.h"
 #include "tavikfcu/TKNet.h"
 
@@ -320,6 +324,35 @@ TEST(Session, FailedLookupInAPrivateNetworkIs12007) {
 }
 
 // ---- the handle map under threads ------------------------------------------------------------
+
+TEST(Session, HandleTableAgreesWithAMapThroughGrowthAndRemovals) {
+    // Keys from a narrow range collide and wrap around the table's end;
+    // after every change each key must still be found, or not, as a map says.
+    tk::detail::PointerTable<int> table;
+    std::unordered_map<const void*, int> model;
+    alignas(8) static char base[600];
+    std::mt19937 random(7);
+    for (int step = 0; step < 20000; ++step) {
+        const void* key = base + 8 * (random() % 75);
+        if (random() % 3) {
+            table.Set(key, step);
+            model[key] = step;
+        } else {
+            table.Remove(key);
+            model.erase(key);
+        }
+        ASSERT_EQ(table.Size(), model.size());
+        for (int k = 0; k < 75; ++k) {
+            const void* probe = base + 8 * k;
+            const int* value = table.Get(probe);
+            auto it = model.find(probe);
+            ASSERT_EQ(value != nullptr, it != model.end()) << step << " " << k;
+            if (value) {
+                ASSERT_EQ(*value, it->second);
+            }
+        }
+    }
+}
 
 TEST(Session, HandleMapStress) {
     // Sessions open and close on eight threads while each one's requests

@@ -1,10 +1,14 @@
 // Sessions and connections, the handle registry, options and status
 // notifications of the internet layer.
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <cstring>
 #include <mutex>
-#include <unordered_set>
 
 #include "net/platform/inet_handles.h"
+#include "net/pointer_table.h"
 #include "platform/last_error.h"
 
 namespace tk::inet {
@@ -51,11 +55,16 @@ SessionShared::~SessionShared() {
     if (share) curl_share_cleanup(share);
 }
 
+void FreeTransfer(Transfer& t) {
+    if (t.easy) curl_easy_cleanup(t.easy);
+    if (t.multi) curl_multi_cleanup(t.multi);
+    curl_slist_free_all(t.headerList);
+    curl_slist_free_all(t.resolveList);
+    t = Transfer();
+}
+
 Connection::~Connection() {
-    for (auto& pair : idle) {
-        curl_easy_cleanup(pair.first);
-        curl_multi_cleanup(pair.second);
-    }
+    for (Transfer& t : idle) FreeTransfer(t);
 }
 
 // ---- registry ---------------------------------------------------------------------
@@ -64,7 +73,7 @@ namespace {
 
 struct Registry {
     std::mutex lock;
-    std::unordered_set<HandleBase*> live;
+    tk::detail::PointerTable<bool> live;
 };
 Registry& TheRegistry() {
     static Registry* registry = new Registry;  // never destroyed: used until exit
@@ -76,13 +85,13 @@ Registry& TheRegistry() {
 void Register(HandleBase* handle) {
     Registry& r = TheRegistry();
     std::lock_guard<std::mutex> guard(r.lock);
-    r.live.insert(handle);
+    r.live.Set(handle, true);
 }
 
 void Unregister(HandleBase* handle) {
     Registry& r = TheRegistry();
     std::lock_guard<std::mutex> guard(r.lock);
-    r.live.erase(handle);
+    r.live.Remove(handle);
 }
 
 void Adopt(HandleBase* parent, HandleBase* child) {
@@ -104,7 +113,7 @@ HandleBase* Lookup(Handle handle, std::uint32_t kind) {
     {
         Registry& r = TheRegistry();
         std::lock_guard<std::mutex> guard(r.lock);
-        if (!h || !r.live.count(h)) {
+        if (!r.live.Get(h)) {
             Fail(ERROR_INVALID_HANDLE);
             return nullptr;
         }
@@ -130,6 +139,22 @@ const std::u16string* HandleBase::Agent() const {
     return nullptr;
 }
 
+const std::string* HandleBase::AgentLine() const {
+    for (const HandleBase* h = this; h; h = h->parent)
+        if (h->options.agentSet) return &h->options.agentLine;
+    return nullptr;
+}
+
+void HandleBase::SetAgent(std::u16string agent) {
+    options.agentLine = ToUtf8(agent.data(), agent.size());
+    std::string& line = options.agentLine;
+    line.erase(std::remove_if(line.begin(), line.end(),
+                              [](char c) { return c == '\r' || c == '\n' || c == '\0'; }),
+               line.end());
+    options.agent = std::move(agent);
+    options.agentSet = true;
+}
+
 void HandleBase::Notify(std::uint32_t status, const void* info, std::uint32_t length) {
     INTERNET_STATUS_CALLBACK callback =
         shared ? shared->callback.load(std::memory_order_acquire) : nullptr;
@@ -145,9 +170,14 @@ void HandleBase::NotifyText(std::uint32_t status, const std::string& text) {
 // ---- text -------------------------------------------------------------------------
 
 std::string ToUtf8(const TKWCHAR* text, std::size_t length) {
-    std::string out;
-    out.reserve(length);
-    for (std::size_t i = 0; i < length; ++i) {
+    // Names, verbs and paths are mostly ASCII: one pass narrows them.
+    std::size_t ascii = 0;
+    while (ascii < length && text[ascii] < 0x80) ++ascii;
+    std::string out(ascii, '\0');
+    for (std::size_t i = 0; i < ascii; ++i) out[i] = char(text[i]);
+    if (ascii == length) return out;
+    out.reserve(length + (length - ascii) * 2);
+    for (std::size_t i = ascii; i < length; ++i) {
         std::uint32_t c = text[i];
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
@@ -260,10 +290,7 @@ Handle InternetOpen(const TKWCHAR* agent, std::uint32_t accessType, const TKWCHA
     // does not read: only an explicit proxy is used.
     if (accessType == INTERNET_OPEN_TYPE_PROXY) session->proxy = ToUtf8(proxy);
     session->flags = flags;
-    if (agent) {
-        session->options.agent = agent;
-        session->options.agentSet = true;
-    }
+    if (agent) session->SetAgent(agent);
     Register(session.get());
     return session.release();
 }
@@ -294,6 +321,9 @@ Handle InternetConnect(Handle sessionHandle, const TKWCHAR* server, std::uint16_
             return nullptr;
         }
     }
+    unsigned char address[16];
+    connection->hostIsAddress = inet_pton(AF_INET, connection->host.c_str(), address) == 1 ||
+                                inet_pton(AF_INET6, connection->host.c_str(), address) == 1;
     connection->port = port;
     connection->flags = flags;
     if (user) connection->options.user = user;
@@ -397,8 +427,7 @@ bool InternetSetOption(Handle handle, std::uint32_t option, const void* buffer,
     }
     switch (option) {
         case INTERNET_OPTION_USER_AGENT:
-            h->options.agent = TextValue(buffer, length);
-            h->options.agentSet = true;
+            h->SetAgent(TextValue(buffer, length));
             return true;
         case INTERNET_OPTION_USERNAME:
             h->options.user = TextValue(buffer, length);

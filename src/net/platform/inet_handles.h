@@ -6,7 +6,6 @@
 #include <curl/curl.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -37,6 +36,7 @@ struct Options {
     std::uint32_t value[4] = {};  // connect, send, receive timeouts; security flags
     bool set[4] = {};
     std::u16string agent;
+    std::string agentLine;  // the agent as the User-Agent header carries it
     bool agentSet = false;
     std::u16string user, password;
 };
@@ -60,6 +60,9 @@ struct HandleBase {
     // The option from this handle or the nearest parent that set it.
     std::uint32_t Option(OptionSlot slot, std::uint32_t fallback) const;
     const std::u16string* Agent() const;
+    // The agent in UTF-8 without line breaks, kept beside the agent.
+    const std::string* AgentLine() const;
+    void SetAgent(std::u16string agent);
     // Sends a notification to the session's callback, if any.
     void Notify(std::uint32_t status, const void* info, std::uint32_t length);
     void NotifyText(std::uint32_t status, const std::string& text);
@@ -72,18 +75,31 @@ struct Session final : HandleBase {
     std::uint32_t flags = 0;
 };
 
+// A finished request's curl handles, kept for the next request of the
+// connection. The easy handle keeps the options it was last given, which
+// settings describes (empty: reset it before use), and the header and
+// resolve lists those options point at.
+struct Transfer {
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+    std::string settings;
+    curl_slist* headerList = nullptr;
+    curl_slist* resolveList = nullptr;
+};
+void FreeTransfer(Transfer& transfer);
+
 struct Connection final : HandleBase {
     Connection() : HandleBase(INTERNET_HANDLE_TYPE_CONNECT_HTTP) {}
-    std::string host;  // UTF-8, as given (IPv6 without brackets)
+    std::string host;            // UTF-8, as given (IPv6 without brackets)
+    bool hostIsAddress = false;  // an IPv4 or IPv6 address: nothing to look up
     std::uint16_t port = 0;
     std::uint32_t flags = 0;
     ~Connection() override;
     // "host:port:address,..." entries from the first lookup of each name.
     std::mutex resolvedLock;
     std::vector<std::pair<std::string, std::string>> resolved;
-    // Easy and multi handles of finished requests, kept for the next ones.
     std::mutex idleLock;
-    std::vector<std::pair<CURL*, CURLM*>> idle;
+    std::vector<Transfer> idle;
 };
 
 struct Header {
@@ -116,9 +132,10 @@ struct Request final : HandleBase {
     std::uint32_t relax = 0;  // certificate checks the caller turned off  // a response of this
                               // request offered byte ranges
 
-    // The transfer.
+    // The transfer, its handles as a Transfer describes them.
     CURL* easy = nullptr;
     CURLM* multi = nullptr;
+    std::string settings;
     curl_slist* headerList = nullptr;
     curl_slist* resolveList = nullptr;
     std::string url;
@@ -126,8 +143,8 @@ struct Request final : HandleBase {
     char errorText[CURL_ERROR_SIZE] = {};
     bool started = false, headersDone = false, finished = false, paused = false;
     bool connected = false, socketOpened = false;
-    std::uint32_t error = 0;  // sticky failure of the transfer
-    std::chrono::steady_clock::time_point lastActivity;
+    std::uint32_t error = 0;     // sticky failure of the transfer
+    std::uint32_t activity = 0;  // counts the callbacks that moved bytes
 
     // Streamed upload (HttpSendRequestEx).
     bool uploading = false, uploadEnded = false, uploadPaused = false;
@@ -139,8 +156,11 @@ struct Request final : HandleBase {
     // The response of the current hop.
     std::uint32_t status = 0;
     std::string statusLine, statusText, httpVersion;
-    std::vector<Header> headers;
     std::string rawHead;  // status line and header lines, CR LF each
+    // The header lines of rawHead split into names and values, made when
+    // first asked for (ResponseHeaders).
+    std::vector<Header> headers;
+    bool headersParsed = false;
 
     // Body bytes not yet read, and a caller buffer filled straight from the
     // transfer while a read waits.
@@ -175,6 +195,9 @@ std::string CookieHeaderFor(const std::string& url);
 void StoreSetCookie(const std::string& url, const std::string& value);
 
 bool Fail(std::uint32_t code);
+
+// The response's headers, split from its head on first use.
+std::vector<Header>& ResponseHeaders(Request& request);
 
 }  // namespace tk::inet::detail
 

@@ -2,7 +2,10 @@
 //
 // Each request drives its own curl easy handle through its own multi handle;
 // the session's share object holds the connection cache, so requests of one
-// session reuse connections that the server keeps alive. Nothing runs between
+// session reuse connections that the server keeps alive. A finished request
+// hands its handles, options still set, to the next request of its
+// connection, so that a run of like requests pays only for what differs
+// (URL, body, headers) and not for setting up curl again. Nothing runs between
 // calls: a call pumps the multi handle until the headers, bytes or end it
 // needs have arrived, or until the idle timeout passes with no byte moving.
 //
@@ -20,6 +23,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <string_view>
@@ -165,17 +169,43 @@ std::uint16_t PortOf(const Request& r) {
     return IsSecure(r) ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
 }
 
+// The host as a URL or a Host header names it: an IPv6 address in brackets.
+std::string& AppendHost(std::string& out, const std::string& host) {
+    if (host.find(':') == std::string::npos) return out.append(host);
+    return out.append("[").append(host).append("]");
+}
+
 std::string HostForUrl(const std::string& host) {
-    return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    std::string out;
+    return AppendHost(out, host);
+}
+
+bool NeedsEscape(unsigned char c) {
+    switch (c) {
+        case '"':
+        case '<':
+        case '>':
+        case '\\':
+        case '^':
+        case '`':
+        case '{':
+        case '|':
+        case '}':
+            return true;
+        default:
+            return c <= 0x20 || c >= 0x7F;
+    }
 }
 
 // The object as it goes on the request line: unsafe bytes escaped.
 std::string EscapeObject(const std::string& object) {
     static const char kHex[] = "0123456789ABCDEF";
+    bool slash = object.empty() || (object[0] != '/' && object[0] != '*');
     std::string out;
-    if (object.empty() || (object[0] != '/' && object[0] != '*')) out.push_back('/');
+    out.reserve(object.size() + slash);
+    if (slash) out.push_back('/');
     for (unsigned char c : object) {
-        if (c <= 0x20 || c >= 0x7F || std::strchr("\"<>\\^`{|}", c)) {
+        if (NeedsEscape(c)) {
             out.push_back('%');
             out.push_back(kHex[c >> 4]);
             out.push_back(kHex[c & 15]);
@@ -277,10 +307,59 @@ std::string_view TrimView(std::string_view s) {
     return s;
 }
 
+}  // namespace
+
+std::vector<Header>& ResponseHeaders(Request& r) {
+    if (r.headersParsed) return r.headers;
+    r.headers.clear();
+    std::string_view head(r.rawHead);
+    bool first = true;
+    for (std::size_t pos = 0; pos < head.size();) {
+        std::size_t end = head.find("\r\n", pos);
+        if (end == std::string_view::npos) end = head.size();
+        std::string_view line = head.substr(pos, end - pos);
+        pos = end + 2;
+        if (std::exchange(first, false) && line.substr(0, 5) == "HTTP/") continue;
+        if (line.empty()) continue;
+        if ((line[0] == ' ' || line[0] == '\t') && !r.headers.empty()) {
+            r.headers.back().value.append(" ").append(TrimView(line));  // a folded line
+        } else {
+            std::size_t colon = line.find(':');
+            if (colon != std::string_view::npos)
+                r.headers.push_back({std::string(TrimView(line.substr(0, colon))),
+                                     std::string(TrimView(line.substr(colon + 1)))});
+        }
+    }
+    r.headersParsed = true;
+    return r.headers;
+}
+
+namespace {
+
+// True when a line of the head after its first, blanks at its start
+// skipped, begins with lower (a name in lower case) in any case: a quick test
+// that spares splitting a head that cannot hold the header looked for.
+bool MayHoldHeader(std::string_view head, std::string_view lower) {
+    for (std::size_t at = head.find('\n'); at != std::string_view::npos;
+         at = head.find('\n', at + 1)) {
+        std::size_t i = at + 1;
+        while (i < head.size() && (head[i] == ' ' || head[i] == '\t')) ++i;
+        if (head.size() - i < lower.size()) return false;
+        std::size_t k = 0;
+        for (; k < lower.size(); ++k) {
+            char c = head[i + k];
+            if (c >= 'A' && c <= 'Z') c = char(c + 32);
+            if (c != lower[k]) break;
+        }
+        if (k == lower.size()) return true;
+    }
+    return false;
+}
+
 size_t OnHeader(char* data, size_t size, size_t count, void* user) {
     Request& r = *static_cast<Request*>(user);
     size_t length = size * count;
-    r.lastActivity = Clock::now();
+    ++r.activity;
     if (r.headersDone) return length;  // trailers of a chunked body
     std::string_view line(data, length);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
@@ -290,7 +369,9 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
             r.Notify(INTERNET_STATUS_REQUEST_SENT, &sent, sizeof sent);
         }
         r.headers.clear();
+        r.headersParsed = false;
         r.statusLine.assign(line);
+        r.rawHead.reserve(512);
         r.rawHead.assign(line).append("\r\n");
         std::size_t sp = line.find(' ');
         r.httpVersion.assign(line.substr(0, sp));
@@ -308,28 +389,23 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) {
             r.headersDone = true;
             std::uint32_t bytes = std::uint32_t(r.rawHead.size() + 2);
             r.Notify(INTERNET_STATUS_RESPONSE_RECEIVED, &bytes, sizeof bytes);
-            if (!(r.flags & INTERNET_FLAG_NO_COOKIES))
-                for (const Header& h : r.headers)
+            if (!(r.flags & INTERNET_FLAG_NO_COOKIES) && MayHoldHeader(r.rawHead, "set-cookie"))
+                for (const Header& h : ResponseHeaders(r))
                     if (EqualsNoCase(h.name, "Set-Cookie")) StoreSetCookie(r.url, h.value);
         }
         return length;
     }
-    if ((line[0] == ' ' || line[0] == '\t') && !r.headers.empty()) {
-        r.headers.back().value.append(" ").append(TrimView(line));  // a folded line
-    } else {
-        std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos)
-            r.headers.push_back({std::string(TrimView(line.substr(0, colon))),
-                                 std::string(TrimView(line.substr(colon + 1)))});
-    }
-    r.rawHead.append(line).append("\r\n");
+    if (line.size() + 2 == length && data[length - 2] == '\r' && data[length - 1] == '\n')
+        r.rawHead.append(data, length);  // the line as it came, CR LF and all
+    else
+        r.rawHead.append(line).append("\r\n");
     return length;
 }
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     Request& r = *static_cast<Request*>(user);
     size_t length = size * count;
-    r.lastActivity = Clock::now();
+    ++r.activity;
     size_t unread = r.inbox.size() - r.inboxPos;
     size_t toDirect = r.direct ? std::min(length, r.directSpace - r.directFilled) : 0;
     size_t rest = length - toDirect;
@@ -365,7 +441,7 @@ size_t OnUpload(char* buffer, size_t size, size_t count, void* user) {
     std::memcpy(buffer, r.upload, n);
     r.upload += n;
     r.uploadLeft -= n;
-    r.lastActivity = Clock::now();
+    ++r.activity;
     return n;
 }
 
@@ -468,10 +544,14 @@ void DrainMessages(Request& r) {
 
 // Pumps the transfer until ready() holds or it ends; false only when the
 // transfer failed (the code is in r.error). The idle timeout counts from the
-// start of this call and from every byte that moves.
+// start of this call and from every byte that moves. The clock is read only
+// before a wait: a call that finds its bytes at once never reads it, and
+// bytes that moved during a curl_multi_perform are stamped when it returns.
 template <class Ready>
 void Pump(Request& r, Ready ready) {
-    r.lastActivity = Clock::now();
+    Clock::time_point last{};
+    bool timing = false;
+    std::uint32_t seen = 0;
     for (;;) {
         if (ready() || r.finished) return;
         int running = 0;
@@ -488,9 +568,13 @@ void Pump(Request& r, Ready ready) {
         std::uint32_t idle = !r.connected ? r.Option(kConnectTimeout, kDefaultConnectTimeout) + 1000
                              : sending    ? r.Option(kSendTimeout, kDefaultSendTimeout)
                                           : r.Option(kReceiveTimeout, kDefaultReceiveTimeout);
-        auto elapsed =
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - r.lastActivity)
-                .count();
+        Clock::time_point now = Clock::now();
+        if (!timing || r.activity != seen) {
+            last = now;
+            seen = r.activity;
+            timing = true;
+        }
+        auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - last).count();
         if (elapsed >= std::int64_t(idle)) {
             Finish(r, ERROR_INTERNET_TIMEOUT);
             return;
@@ -516,11 +600,55 @@ size_t TakeFromInbox(Request& r, char* out, size_t count) {
     return n;
 }
 
-// Builds the easy handle for the request and adds it to a fresh multi handle.
+// Takes a finished request's handles from the connection, or makes new ones
+// (fresh: nothing set on them yet).
+bool TakeTransfer(Request& r, bool& fresh) {
+    Connection& c = *r.connection;
+    {
+        std::lock_guard<std::mutex> guard(c.idleLock);
+        if (!c.idle.empty()) {
+            Transfer& t = c.idle.back();
+            r.easy = t.easy;
+            r.multi = t.multi;
+            r.settings.swap(t.settings);
+            r.headerList = t.headerList;
+            r.resolveList = t.resolveList;
+            c.idle.pop_back();
+            fresh = false;
+            return true;
+        }
+    }
+    fresh = true;
+    r.settings.clear();
+    r.easy = curl_easy_init();
+    r.multi = curl_multi_init();
+    return (r.easy && r.multi) || Fail(ERROR_NOT_ENOUGH_MEMORY);
+}
+
+// Appends one value to the description of an easy handle's options, each
+// text led by its length so that neighbours cannot run together.
+void AddSetting(std::string& settings, std::string_view text) {
+    std::uint32_t n = std::uint32_t(text.size());
+    settings.append(reinterpret_cast<const char*>(&n), sizeof n).append(text);
+}
+void AddSetting(std::string& settings, std::uint64_t value) {
+    settings.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+bool SameLines(const curl_slist* list, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        if (!list || line != list->data) return false;
+        list = list->next;
+    }
+    return list == nullptr;
+}
+
+// Sets up the easy handle for the request and adds it to its multi handle.
+// A handle a finished request of the connection set up the same way keeps
+// its options: only what belongs to this request is set again.
 bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t total) {
     DestroyTransfer(r);
-    EnsureCurl();
-    Connection& c = *r.connection;
+    Connection& c = *r.connection;  // its session started curl
     const std::string& host = r.redirected ? r.targetHost : c.host;
     std::uint16_t port = r.redirected ? r.targetPort : PortOf(r);
     bool secure = r.redirected ? r.targetSecure : IsSecure(r);
@@ -538,56 +666,129 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
         if (colon != std::string::npos) proxyPort = proxy.substr(colon + 1);
     }
     const std::string& lookup = proxyHost.empty() ? host : proxyHost;
-    if (!IsAddressLiteral(lookup) && !Resolve(r, lookup, addresses)) return false;
-
-    {
-        // A finished request's handles serve the next one.
-        std::lock_guard<std::mutex> guard(c.idleLock);
-        if (!c.idle.empty()) {
-            r.easy = c.idle.back().first;
-            r.multi = c.idle.back().second;
-            c.idle.pop_back();
-            curl_easy_reset(r.easy);
-        }
-    }
-    if (!r.easy) r.easy = curl_easy_init();
-    if (!r.multi) r.multi = curl_multi_init();
-    if (!r.easy || !r.multi) return Fail(ERROR_NOT_ENOUGH_MEMORY);
-    r.url = (secure ? "https://" : "http://") + HostForUrl(host) + ":" + std::to_string(port) +
-            EscapeObject(r.redirected ? r.targetObject : r.object);
-    CURL* e = r.easy;
-    curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
-    curl_easy_setopt(e, CURLOPT_SHARE, r.shared->share);
-    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
-    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, r.errorText);
-    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024);
-    if (!addresses.empty()) {
-        std::string entry =
+    bool literal = &lookup == &c.host ? c.hostIsAddress : IsAddressLiteral(lookup);
+    if (!literal && !Resolve(r, lookup, addresses)) return false;
+    std::string resolveEntry;
+    if (!addresses.empty())
+        resolveEntry =
             lookup + ":" + (proxyHost.empty() ? std::to_string(port) : proxyPort) + ":" + addresses;
-        r.resolveList = curl_slist_append(nullptr, entry.c_str());
-        curl_easy_setopt(e, CURLOPT_RESOLVE, r.resolveList);
-    }
-    // Only an explicit proxy: never one from the environment.
-    curl_easy_setopt(e, CURLOPT_PROXY,
-                     session && !session->proxy.empty() ? session->proxy.c_str() : "");
+
+    bool fresh = false;
+    if (!TakeTransfer(r, fresh)) return false;
+    const std::string escaped = EscapeObject(r.redirected ? r.targetObject : r.object);
+    const std::string portText = std::to_string(port);
+    r.url.reserve(16 + host.size() + escaped.size());
+    r.url.assign(secure ? "https://" : "http://");
+    AppendHost(r.url, host).append(":").append(portText).append(escaped);
 
     bool http10 = r.version == "HTTP/1.0";
-    curl_easy_setopt(e, CURLOPT_HTTP_VERSION,
-                     http10 ? long(CURL_HTTP_VERSION_1_0) : long(CURL_HTTP_VERSION_1_1));
     const std::string& verb = r.currentVerb;
-    if (verb == "HEAD") {
-        curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
-    } else if (verb != "GET" || body || streamed) {
-        curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, verb.c_str());
+    bool head = verb == "HEAD";
+    bool custom = !head && (verb != "GET" || body || streamed);
+    const std::string* agent = r.AgentLine();
+    const std::u16string& user = !r.options.user.empty() ? r.options.user : c.options.user;
+    const std::u16string& password =
+        !r.options.password.empty() ? r.options.password : c.options.password;
+    bool authenticate = !user.empty() && !(r.flags & INTERNET_FLAG_NO_AUTH);
+    std::string userText, passwordText;
+    if (authenticate) {
+        userText = ToUtf8(user.data(), user.size());
+        passwordText = ToUtf8(password.data(), password.size());
     }
+    // Certificates are verified unless the caller relaxed a check.
+    // The request's own flags can name the date and name checks (their bits
+    // mean other things below 0x1000); the security option any of the three.
+    r.relax = (r.Option(kSecurityFlags, 0) & (kRelaxAuthority | kRelaxDates | kRelaxName)) |
+              (r.flags & (kRelaxDates | kRelaxName));
+    std::string trustFile;
+    {
+        std::lock_guard<std::mutex> guard(g_trustLock);
+        trustFile = g_trustFile;
+    }
+    std::uint32_t connectTimeout = r.Option(kConnectTimeout, kDefaultConnectTimeout);
+
+    // Everything the options below are made from, but the request's own
+    // addresses (URL, body, callback data).
+    thread_local std::string settings;
+    settings.clear();
+    AddSetting(settings, resolveEntry);
+    AddSetting(settings, session ? std::string_view(session->proxy) : std::string_view());
+    AddSetting(settings,
+               std::uint64_t(http10) | std::uint64_t(head) << 1 | std::uint64_t(custom) << 2 |
+                   std::uint64_t(streamed) << 3 | std::uint64_t(body != nullptr) << 4 |
+                   std::uint64_t(authenticate) << 5 | std::uint64_t(agent != nullptr) << 6);
+    AddSetting(settings, custom ? std::string_view(verb) : std::string_view());
+    AddSetting(settings, agent ? std::string_view(*agent) : std::string_view());
+    AddSetting(settings, r.referrer);
+    AddSetting(settings, userText);
+    AddSetting(settings, passwordText);
+    AddSetting(settings, trustFile);
+    AddSetting(settings, std::uint64_t(r.relax) << 32 | connectTimeout);
+
+    CURL* e = r.easy;
+    if (settings != r.settings) {
+        if (!fresh) curl_easy_reset(e);
+        curl_slist_free_all(r.resolveList);
+        r.resolveList = nullptr;
+        curl_easy_setopt(e, CURLOPT_SHARE, r.shared->share);
+        curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
+        curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+        curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 64L * 1024);
+        if (!resolveEntry.empty()) {
+            r.resolveList = curl_slist_append(nullptr, resolveEntry.c_str());
+            curl_easy_setopt(e, CURLOPT_RESOLVE, r.resolveList);
+        }
+        // Only an explicit proxy: never one from the environment.
+        curl_easy_setopt(e, CURLOPT_PROXY,
+                         session && !session->proxy.empty() ? session->proxy.c_str() : "");
+        curl_easy_setopt(e, CURLOPT_HTTP_VERSION,
+                         http10 ? long(CURL_HTTP_VERSION_1_0) : long(CURL_HTTP_VERSION_1_1));
+        if (head) curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+        if (custom) curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, verb.c_str());
+        if (streamed) {
+            curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+            curl_easy_setopt(e, CURLOPT_READFUNCTION, OnUpload);
+        }
+        if (agent) curl_easy_setopt(e, CURLOPT_USERAGENT, agent->c_str());  // curl copies it
+        if (!r.referrer.empty()) curl_easy_setopt(e, CURLOPT_REFERER, r.referrer.c_str());
+        if (authenticate) {
+            curl_easy_setopt(e, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
+            curl_easy_setopt(e, CURLOPT_USERNAME, userText.c_str());
+            curl_easy_setopt(e, CURLOPT_PASSWORD, passwordText.c_str());
+        }
+        if (!trustFile.empty()) curl_easy_setopt(e, CURLOPT_CAINFO, trustFile.c_str());
+        if (r.relax) {
+            curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
+            curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
+            curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
+            if (r.relax & kRelaxName) curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+            if (r.relax & (kRelaxAuthority | kRelaxDates)) {
+                if (Verify().Usable())
+                    curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, OnSslContext);
+                else  // no way to forgive one error alone: all peer checks go
+                    curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
+            }
+        }
+        curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, long(connectTimeout));
+        curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
+        curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
+        curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnConnected);
+        curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
+        r.settings = settings;
+    }
+
+    // This request's own: where it goes, its body, and where curl reports.
+    curl_easy_setopt(e, CURLOPT_URL, r.url.c_str());
+    curl_easy_setopt(e, CURLOPT_ERRORBUFFER, r.errorText);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &r);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &r);
+    curl_easy_setopt(e, CURLOPT_PREREQDATA, &r);
+    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &r);
     if (streamed) {
         r.uploading = true;
         r.uploadTotal = total;
-        curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, curl_off_t(total));
-        curl_easy_setopt(e, CURLOPT_READFUNCTION, OnUpload);
         curl_easy_setopt(e, CURLOPT_READDATA, &r);
     } else if (body) {
         r.body = *body;
@@ -603,7 +804,8 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
         return false;
     };
     if (http10 && !has("Connection")) lines.push_back("Connection: Keep-Alive");
-    if (!has("Expect")) lines.push_back("Expect:");  // no 100-continue round trip
+    // No 100-continue round trip; curl asks for one only before a body.
+    if ((body || streamed) && !has("Expect")) lines.push_back("Expect:");
     // A body goes out with the type the caller gives, or none.
     if (body && !has("Content-Type")) lines.push_back("Content-Type:");
     if (!r.range.empty()) lines.push_back("Range: " + r.range);
@@ -618,92 +820,48 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     }
     for (const Header& h : r.requestHeaders)
         lines.push_back(h.value.empty() ? h.name + ";" : h.name + ": " + h.value);
-    for (const std::string& line : lines)
-        r.headerList = curl_slist_append(r.headerList, line.c_str());
+    if (!SameLines(r.headerList, lines)) {
+        curl_slist_free_all(r.headerList);
+        r.headerList = nullptr;
+        for (const std::string& line : lines)
+            r.headerList = curl_slist_append(r.headerList, line.c_str());
+    }
     curl_easy_setopt(e, CURLOPT_HTTPHEADER, r.headerList);
-    if (const std::u16string* agent = r.Agent()) {
-        static thread_local std::string text;
-        text = WithoutLineBreaks(ToUtf8(agent->data(), agent->size()));
-        curl_easy_setopt(e, CURLOPT_USERAGENT, text.c_str());  // curl copies it
-    }
-    if (!r.referrer.empty()) {
-        r.referrer = WithoutLineBreaks(r.referrer);
-        curl_easy_setopt(e, CURLOPT_REFERER, r.referrer.c_str());
-    }
-    const std::u16string& user = !r.options.user.empty() ? r.options.user : c.options.user;
-    const std::u16string& password =
-        !r.options.password.empty() ? r.options.password : c.options.password;
-    std::string credentials;
-    if (!user.empty() && !(r.flags & INTERNET_FLAG_NO_AUTH)) {
-        std::string u = ToUtf8(user.data(), user.size());
-        std::string p = ToUtf8(password.data(), password.size());
-        credentials = u + ":" + p;
-        curl_easy_setopt(e, CURLOPT_HTTPAUTH, long(CURLAUTH_BASIC));
-        curl_easy_setopt(e, CURLOPT_USERNAME, u.c_str());
-        curl_easy_setopt(e, CURLOPT_PASSWORD, p.c_str());
-    }
 
     // The request head, as curl writes it from these settings: kept for the
     // request-header queries (asking curl for it would cost a running
     // commentary on every transfer).
-    std::string& head = r.sentHeaders;
+    std::string& sent = r.sentHeaders;
+    sent.reserve(256);
     bool defaultPort = port == (secure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT);
-    head =
-        verb + " " +
-        ((!proxyHost.empty() && !secure) ? r.url
-                                         : EscapeObject(r.redirected ? r.targetObject : r.object)) +
-        (http10 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n");
-    if (!has("Host"))
-        head +=
-            "Host: " + HostForUrl(host) + (defaultPort ? "" : ":" + std::to_string(port)) + "\r\n";
-    if (!credentials.empty()) head += "Authorization: Basic " + Base64(credentials) + "\r\n";
-    if (const std::u16string* agent = r.Agent())
-        head += "User-Agent: " + WithoutLineBreaks(ToUtf8(agent->data(), agent->size())) + "\r\n";
-    if (r.accept.empty() && !has("Accept")) head += "Accept: */*\r\n";
-    if (!r.referrer.empty()) head += "Referer: " + r.referrer + "\r\n";
+    sent.assign(verb)
+        .append(" ")
+        .append((!proxyHost.empty() && !secure) ? r.url : escaped)
+        .append(http10 ? " HTTP/1.0\r\n" : " HTTP/1.1\r\n");
+    if (!has("Host")) {
+        AppendHost(sent.append("Host: "), host);
+        if (!defaultPort) sent.append(":").append(portText);
+        sent.append("\r\n");
+    }
+    if (authenticate)
+        sent.append("Authorization: Basic ")
+            .append(Base64(userText + ":" + passwordText))
+            .append("\r\n");
+    // curl sends no agent of its own when it is empty or the caller gave one.
+    if (agent && !agent->empty() && !has("User-Agent"))
+        sent.append("User-Agent: ").append(*agent).append("\r\n");
+    if (r.accept.empty() && !has("Accept")) sent.append("Accept: */*\r\n");
+    if (!r.referrer.empty()) sent.append("Referer: ").append(r.referrer).append("\r\n");
     for (const std::string& line : lines) {
         if (line.back() == ':') continue;  // a header curl is told to leave out
         if (line.back() == ';')
-            head += line.substr(0, line.size() - 1) + ":\r\n";
+            sent.append(line, 0, line.size() - 1).append(":\r\n");
         else
-            head += line + "\r\n";
+            sent.append(line).append("\r\n");
     }
-    if (body) head += "Content-Length: " + std::to_string(body->size()) + "\r\n";
-    if (streamed) head += "Content-Length: " + std::to_string(total) + "\r\n";
-    head += "\r\n";
-
-    // Certificates are verified unless the caller relaxed a check.
-    // The request's own flags can name the date and name checks (their bits
-    // mean other things below 0x1000); the security option any of the three.
-    r.relax = (r.Option(kSecurityFlags, 0) & (kRelaxAuthority | kRelaxDates | kRelaxName)) |
-              (r.flags & (kRelaxDates | kRelaxName));
-    {
-        std::lock_guard<std::mutex> guard(g_trustLock);
-        if (!g_trustFile.empty()) curl_easy_setopt(e, CURLOPT_CAINFO, g_trustFile.c_str());
-    }
-    if (r.relax) {
-        curl_easy_setopt(e, CURLOPT_FRESH_CONNECT, 1L);
-        curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_setopt(e, CURLOPT_SSL_SESSIONID_CACHE, 0L);
-        if (r.relax & kRelaxName) curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
-        if (r.relax & (kRelaxAuthority | kRelaxDates)) {
-            if (Verify().Usable())
-                curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, OnSslContext);
-            else  // no way to forgive one error alone: all peer checks go
-                curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 0L);
-        }
-    }
-
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                     long(r.Option(kConnectTimeout, kDefaultConnectTimeout)));
-    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, OnHeader);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &r);
-    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, OnBody);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &r);
-    curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, OnConnected);
-    curl_easy_setopt(e, CURLOPT_PREREQDATA, &r);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETFUNCTION, OnOpenSocket);
-    curl_easy_setopt(e, CURLOPT_OPENSOCKETDATA, &r);
+    if (body) sent.append("Content-Length: ").append(std::to_string(body->size())).append("\r\n");
+    if (streamed) sent.append("Content-Length: ").append(std::to_string(total)).append("\r\n");
+    sent.append("\r\n");
 
     if (curl_multi_add_handle(r.multi, e) != CURLM_OK) return Fail(ERROR_INTERNET_INTERNAL_ERROR);
     r.started = true;
@@ -840,7 +998,7 @@ bool FollowRedirects(Request& r, const std::string* body) {
     std::string saved = body ? *body : std::string();
     bool withBody = body != nullptr;
     while (IsRedirect(r.status) && !(r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) && !r.uploading) {
-        Header* location = FindHeader(r.headers, "Location");
+        Header* location = FindHeader(ResponseHeaders(r), "Location");
         if (!location) return true;
         if (++r.hops > kMaxRedirects) {
             Finish(r, ERROR_HTTP_REDIRECT_FAILED);
@@ -888,23 +1046,24 @@ void DestroyTransfer(Request& r) {
         r.Notify(INTERNET_STATUS_CONNECTION_CLOSED, nullptr, 0);
     }
     if (r.multi && r.easy && r.started && !r.finished) curl_multi_remove_handle(r.multi, r.easy);
+    Transfer t;
+    t.easy = std::exchange(r.easy, nullptr);
+    t.multi = std::exchange(r.multi, nullptr);
+    t.settings.swap(r.settings);
+    t.headerList = std::exchange(r.headerList, nullptr);
+    t.resolveList = std::exchange(r.resolveList, nullptr);
+    // A transfer cut short or paused may leave state in the easy handle: the
+    // next request resets it.
+    if (!r.finished || r.error || r.paused || r.uploadPaused) t.settings.clear();
     bool kept = false;
-    if (r.easy && r.multi && r.connection) {
+    if (t.easy && t.multi && r.connection) {
         std::lock_guard<std::mutex> guard(r.connection->idleLock);
         if (r.connection->idle.size() < 4) {
-            r.connection->idle.emplace_back(r.easy, r.multi);
+            r.connection->idle.push_back(std::move(t));
             kept = true;
         }
     }
-    if (!kept) {
-        if (r.easy) curl_easy_cleanup(r.easy);
-        if (r.multi) curl_multi_cleanup(r.multi);
-    }
-    if (r.headerList) curl_slist_free_all(r.headerList);
-    if (r.resolveList) curl_slist_free_all(r.resolveList);
-    r.easy = nullptr;
-    r.multi = nullptr;
-    r.headerList = r.resolveList = nullptr;
+    if (!kept) FreeTransfer(t);
     r.started = r.headersDone = r.finished = r.paused = false;
     r.connected = r.socketOpened = false;
     r.error = 0;
@@ -917,6 +1076,7 @@ void DestroyTransfer(Request& r) {
     r.statusText.clear();
     r.httpVersion.clear();
     r.headers.clear();
+    r.headersParsed = false;
     r.rawHead.clear();
     r.sentHeaders.clear();
     r.inbox.clear();
@@ -949,7 +1109,7 @@ Handle HttpOpenRequest(Handle connectionHandle, const TKWCHAR* verb, const TKWCH
     }
     r->object = (object && *object) ? ToUtf8(object) : "/";
     r->version = (version && *version) ? ToUtf8(version) : "HTTP/1.1";
-    r->referrer = ToUtf8(referrer);
+    r->referrer = WithoutLineBreaks(ToUtf8(referrer));
     if (acceptTypes)
         for (const TKWCHAR** t = acceptTypes; *t; ++t) {
             if (!r->accept.empty()) r->accept += ", ";
@@ -1158,8 +1318,8 @@ std::uint32_t InternetSetFilePointer(Handle handle, std::int32_t distance, std::
     if (method == 1) target += std::int64_t(r->position);
     if (method == 2) {
         // The whole body's length: after a restart the range's total.
-        Header* range = FindHeader(r->headers, "Content-Range");
-        Header* length = FindHeader(r->headers, "Content-Length");
+        Header* range = FindHeader(ResponseHeaders(*r), "Content-Range");
+        Header* length = FindHeader(ResponseHeaders(*r), "Content-Length");
         std::size_t slash = range ? range->value.rfind('/') : std::string::npos;
         if (r->status == 206 && slash != std::string::npos)
             target += std::int64_t(std::strtoull(range->value.c_str() + slash + 1, nullptr, 10));
@@ -1177,7 +1337,7 @@ std::uint32_t InternetSetFilePointer(Handle handle, std::int32_t distance, std::
     if (target < std::int64_t(r->position) || method == 2) {
         // Backward, or from the end: ask again for the bytes from the
         // target on, when the server takes byte ranges.
-        Header* ranges = FindHeader(r->headers, "Accept-Ranges");
+        Header* ranges = FindHeader(ResponseHeaders(*r), "Accept-Ranges");
         if (ranges && EqualsNoCase(ranges->value, "bytes")) r->acceptsRanges = true;
         if (!r->acceptsRanges || r->currentVerb != "GET") {
             Fail(ERROR_INTERNET_INVALID_OPERATION);
@@ -1337,7 +1497,7 @@ bool HttpQueryInfo(Handle handle, std::uint32_t info, void* buffer, std::uint32_
     std::string requestLine;
     std::vector<Header> sent;
     if (requestSide) ParseSentHead(r->sentHeaders, requestLine, sent);
-    const std::vector<Header>& list = requestSide ? sent : r->headers;
+    const std::vector<Header>& list = requestSide ? sent : ResponseHeaders(*r);
 
     std::string value;
     bool nulSeparated = false;
