@@ -119,7 +119,7 @@ class DocumentBuilder {
         const int base = m_frames[--m_depth].base;
         const int n = m_items.Size() - base;
         if (m_depth == 0 && m_rootObject) {
-            m_rootObject->items.AdoptRelocated(&m_items[base], n);
+            m_rootObject->items.AdoptRelocated(m_items.Data() + base, n);
             m_items.ForgetFrom(base);
             RelocList<JsonItem>& items = m_rootObject->items;
             for (int i = 0; i < items.Size(); ++i) Escape(TKJsonAccess::Of(*items[i].value));
@@ -127,7 +127,7 @@ class DocumentBuilder {
         }
         std::unique_ptr<CMyJsonObj> object(
             NewStoredHandle<CMyJsonObj, CMyJsonObjImp>(Store(), Pending().object));
-        TKJsonAccess::Of(*object).items.AdoptRelocatedStored(Store(), &m_items[base], n);
+        TKJsonAccess::Of(*object).items.AdoptRelocatedStored(Store(), m_items.Data() + base, n);
         m_items.ForgetFrom(base);
         if (m_depth == 0) {
             Escape(TKJsonAccess::Of(*object));
@@ -144,13 +144,14 @@ class DocumentBuilder {
         const int n = m_values.Size() - base;
         if (m_depth == 0) {
             CMyJsonValueImp::ElementList& elements = m_rootValue->MakeArray();
-            elements.AdoptRelocated(&m_values[base], n);
+            elements.AdoptRelocated(m_values.Data() + base, n);
             m_values.ForgetFrom(base);
             for (int i = 0; i < elements.Size(); ++i) Escape(TKJsonAccess::Of(*elements[i]));
             return;
         }
         std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeArray().AdoptRelocatedStored(Store(), &m_values[base], n);
+        TKJsonAccess::Of(*value).MakeArray().AdoptRelocatedStored(Store(), m_values.Data() + base,
+                                                                  n);
         m_values.ForgetFrom(base);
         Deliver(value);
     }
