@@ -238,15 +238,65 @@ inline bool ReadFromText(const CMyJsonValueImp& value) {
            ReadFromText(TKJsonAccess::Of(*value.object));
 }
 
+// Whether the entries below a container number at least kStoredCopyNodes.
+// A store takes a page at least, so a copy of a few values (an element
+// copied into another document) stays in pool and heap blocks; the count
+// stops there, so it costs at most that many steps.
+constexpr int kStoredCopyNodes = 64;
+
+class NodeCount {
+  public:
+    bool AtLeastLimit(const CMyJsonObjImp& object) {
+        Add(object);
+        return Run();
+    }
+    bool AtLeastLimit(const CMyJsonValueImp& value) {
+        Add(value);
+        return Run();
+    }
+
+  private:
+    // Counts the entries of a container and queues the ones that have
+    // entries of their own.
+    void Add(const CMyJsonValueImp& value) {
+        if (value.type == CMyJsonValue::eArr) {
+            for (int i = 0, n = value.elements.Size(); i < n && m_nodes < kStoredCopyNodes; ++i) {
+                ++m_nodes;
+                Queue(TKJsonAccess::Of(*value.elements[i]));
+            }
+        } else if (value.type == CMyJsonValue::eObj && value.object) {
+            Add(TKJsonAccess::Of(*value.object));
+        }
+    }
+    void Add(const CMyJsonObjImp& object) {
+        for (int i = 0, n = object.items.Size(); i < n && m_nodes < kStoredCopyNodes; ++i) {
+            ++m_nodes;
+            Queue(TKJsonAccess::Of(*object.items[i].value));
+        }
+    }
+    void Queue(const CMyJsonValueImp& value) {
+        if (!IsFlat(value) && m_queued < kStoredCopyNodes) m_queue[m_queued++] = &value;
+    }
+    bool Run() {
+        for (int i = 0; i < m_queued && m_nodes < kStoredCopyNodes; ++i) Add(*m_queue[i]);
+        return m_nodes >= kStoredCopyNodes;
+    }
+
+    int m_nodes = 0;
+    int m_queued = 0;
+    const CMyJsonValueImp* m_queue[kStoredCopyNodes];
+};
+
 // Where one copy puts its nodes, lists and texts.
 //
-// A copy of a tree read from text is built the way the reader builds one:
-// everything below the record being filled is carved from a store of its
-// own, in order, and the entries of that record escape the store (hold a
-// reference on it), so the copy goes with a few frees while nothing in it
-// changes. Its texts are fixed bodies of that store, each distinct body of
-// the source copied once; a counted text (one a caller put in after the
-// read) is shared as any copy shares it, and then the store is marked
+// A copy of a tree read from text (of kStoredCopyNodes values or more) is
+// built the way the reader builds one: everything below the record being
+// filled is carved from a store of its own, in order, and the entries of
+// that record escape the store (hold a reference on it), so the copy goes
+// with a few frees while nothing in it changes. Its texts are fixed bodies
+// of that store, each distinct body of the source copied once; a counted
+// text (one a caller put in after the read) is shared as any copy shares
+// it, and then the store is marked
 // edited so that its records are destroyed one by one and let go of it.
 //
 // Any other copy takes pool and heap blocks node by node. A text read from
@@ -446,7 +496,7 @@ void DestroyDescendants(CMyJsonObjImp& object) {
 }
 
 void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    CopyTarget copy(!IsFlat(src) && ReadFromText(src));
+    CopyTarget copy(!IsFlat(src) && ReadFromText(src) && NodeCount().AtLeastLimit(src));
     CopyOwnFields(dst, src, copy, true);
     if (!IsFlat(src)) CopyChildren(JobFor(dst, src, true), copy);
 }
@@ -454,7 +504,7 @@ void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
 void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
     if (src.items.Empty()) return;
     dst.items.Reserve(dst.items.Size() + src.items.Size());
-    CopyTarget copy(ReadFromText(src));
+    CopyTarget copy(ReadFromText(src) && NodeCount().AtLeastLimit(src));
     CopyChildren({&dst, &src, 0, true, true}, copy);
 }
 

@@ -196,13 +196,17 @@ TEST(JsonStore, CopiesOfLoadedDocumentsStandAlone) {
     };
     const std::u16string second = u"{\"name\":\"second\",\"n\":[1,2]}";
     const std::u16string secondEdited = u"{\"name\":\"second\",\"n\":[1,2],\"p\":\"q\"}";
+    // Element 0 holds enough values that copies of the list get a store.
+    std::u16string text = u"{\"list\":[{\"name\":\"first\",\"tags\":[\"a\"";
+    for (int i = 0; i < 80; ++i) text += u",\"b\"";
+    text += u"]},{\"name\":\"second\",\"n\":[1,2]}]}";
     for (const bool edited : {false, true}) {
         for (const Row& row : rows) {
             const std::string name = std::string(row.name) + (edited ? ", edited" : "");
             std::unique_ptr<CMyJsonValue> copy;
             {
                 CMyJsonObj doc;
-                ASSERT_TRUE(doc.Load(kDocument)) << name;
+                ASSERT_TRUE(doc.Load(W(text))) << name;
                 if (edited) {
                     CMyJsonObj* obj = At(doc, TKL("list"))->ValueArrItem(1)->ValueObj();
                     ASSERT_TRUE(obj->AddItem(TKL("p"), TKL("q")));
