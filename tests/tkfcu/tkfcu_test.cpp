@@ -10,9 +10,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -236,12 +237,8 @@ TEST(Tkfcu, HelpListsEveryCommandAndDescribesEach) {
                               "csv",      "url",      "get"};
     for (const char* name : commands) {
         EXPECT_NE(all.out.find(std::string("  ") + name + " "), std::string::npos) << name;
-        std::vector<std::string> args;
-        for (const char* p = name; *p;) {
-            const char* space = std::strchr(p, ' ');
-            args.emplace_back(p, space ? space : p + std::strlen(p));
-            p = space ? space + 1 : p + std::strlen(p);
-        }
+        std::istringstream words(name);
+        std::vector<std::string> args(std::istream_iterator<std::string>(words), {});
         args.push_back("--help");
         Result one = RunTool(args);
         EXPECT_EQ(one.status, 0) << name;
