@@ -13,8 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <initializer_list>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
