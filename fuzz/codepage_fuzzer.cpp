@@ -1,7 +1,8 @@
 // libFuzzer target: the table code pages. The first byte picks the page,
 // the rest is text in it (an exact-size heap copy, so reading past it is
 // caught). Counting and writing must agree, a buffer one unit short must be
-// refused, and the text read must write back to bytes that read the same.
+// refused, a larger one keeps what lies past the text, and the text read
+// must write back to bytes that read the same.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,6 +27,13 @@ std::u16string Read(unsigned int cp, const std::vector<char>& bytes) {
     std::u16string out(static_cast<std::size_t>(n), u'\0');
     Check(MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()),
                               reinterpret_cast<TKWCHAR*>(&out[0]), n) == n);
+    // The converters store whole words ahead of what they have checked; a
+    // larger buffer must still keep everything past the text as it was.
+    std::vector<TKWCHAR> larger(static_cast<std::size_t>(n) + 40, u'#');
+    Check(MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()), larger.data(),
+                              n + 40) == n);
+    for (std::size_t k = static_cast<std::size_t>(n); k < larger.size(); ++k)
+        Check(larger[k] == u'#');
     if (n > 1) {
         std::vector<TKWCHAR> shorter(static_cast<std::size_t>(n - 1));
         Check(MultiByteToWideChar(cp, 0, bytes.data(), static_cast<int>(bytes.size()),
@@ -43,6 +51,10 @@ std::vector<char> Write(unsigned int cp, const std::u16string& text) {
     int used = -1;
     Check(WideCharToMultiByte(cp, 0, src, size, out.data(), n, nullptr, &used) == n);
     Check(used == 0);  // everything read from the page writes back
+    std::vector<char> larger(static_cast<std::size_t>(n) + 40, '#');
+    Check(WideCharToMultiByte(cp, 0, src, size, larger.data(), n + 40) == n);
+    for (std::size_t k = static_cast<std::size_t>(n); k < larger.size(); ++k)
+        Check(larger[k] == '#');
     return out;
 }
 

@@ -1,6 +1,7 @@
-// Differential fuzzing of the string operations: the block-wise searches,
-// Replace, wildcard matching and the number readers against plain
-// reference implementations, plus path joining and splitting for crashes.
+// Differential fuzzing of the string operations: the block-wise searches and
+// case-blind comparison, Replace, wildcard matching and the number readers
+// against plain reference implementations, plus path joining and splitting
+// for crashes.
 //
 // Input: byte 0 picks small alphabets so that matches are frequent; the rest
 // is cut at 0xFF bytes into a pattern/needle and a text of UTF-16 units.
@@ -56,6 +57,15 @@ std::u16string ReferenceReplace(std::u16string text, const std::u16string& from,
     return text;
 }
 
+// Case-blind order unit by unit: the difference of the first folded units
+// that differ, or 0.
+int ReferenceNoCase(const TKWCHAR* a, const TKWCHAR* b) {
+    for (;; ++a, ++b) {
+        int x = tk::platform::FoldUnit(*a), y = tk::platform::FoldUnit(*b);
+        if (x != y || !x) return x - y;
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -93,6 +103,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 text.rfind(needle[0]))
                 Fail("wcsrchr");
         }
+        if (tk::platform::_wcsicmp(s, needle.c_str()) != ReferenceNoCase(s, needle.c_str()))
+            Fail("_wcsicmp");
     }
 
     // Replace over the whole header length (NULs inside), shared and sole.

@@ -76,6 +76,9 @@
 #define TK_INITIAL_EXEC_TLS __attribute__((tls_model("initial-exec")))
 // A branch that is almost never taken.
 #define TK_UNLIKELY(x) __builtin_expect(!!(x), 0)
+// A hint to start loading the cache line at address (any address: it never
+// faults and reads nothing).
+#define TK_PREFETCH(address) __builtin_prefetch(address)
 // printf-style arguments checked against the format at compile time.
 #define TK_PRINTF_FORMAT(formatIndex, firstArg) \
     __attribute__((format(printf, formatIndex, firstArg)))
@@ -86,6 +89,7 @@
 #define TK_NOINLINE
 #define TK_INITIAL_EXEC_TLS
 #define TK_UNLIKELY(x) (x)
+#define TK_PREFETCH(address) ((void)0)
 #define TK_PRINTF_FORMAT(formatIndex, firstArg)
 #define TK_PRAGMA(text)
 #endif

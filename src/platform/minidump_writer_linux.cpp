@@ -38,7 +38,7 @@ constexpr std::uint32_t kSignature = 0x504d444d;  // "MDMP"
 constexpr std::uint32_t kVersion = 0xa793;
 constexpr std::uint32_t kCvSignatureElf = 0x4270454c;  // "BpEL": an ELF build id follows
 constexpr std::uint16_t kArchitectureAmd64 = 9;
-constexpr std::uint16_t kArchitectureUnknown = 0xffff;
+[[maybe_unused]] constexpr std::uint16_t kArchitectureUnknown = 0xffff;  // other CPUs
 constexpr std::uint32_t kPlatformLinux = 0x8201;
 
 enum StreamType : std::uint32_t {

@@ -59,6 +59,63 @@ inline std::size_t NarrowAsciiRun(const char16_t* s, std::size_t n, char* out) {
     return i;
 }
 
+// Bit k set when s[k] is not ASCII, for the 16 bytes at s (all readable).
+inline unsigned HighByteMask16(const unsigned char* s) {
+#if TK_HAVE_SSE2
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s))));
+#else
+    unsigned mask = 0;
+    for (int k = 0; k < 16; ++k) mask |= static_cast<unsigned>(s[k] >> 7) << k;
+    return mask;
+#endif
+}
+
+// Widens the 16 bytes at s (all readable) into out[0..16), whatever they
+// are: for a caller that knows how many of them are ASCII and rewrites the
+// rest.
+inline void Widen16(const unsigned char* s, char16_t* out) {
+#if TK_HAVE_SSE2
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+#else
+    for (int k = 0; k < 16; ++k) out[k] = s[k];
+#endif
+}
+
+// Bit k set when s[k] is not below 0x80, for the 16 units at s (all
+// readable).
+inline unsigned NonAsciiUnitMask16(const char16_t* s) {
+#if TK_HAVE_SSE2
+    const __m128i high = _mm_set1_epi16(static_cast<short>(0xFF80));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+    __m128i asciiA = _mm_cmpeq_epi16(_mm_and_si128(a, high), zero);
+    __m128i asciiB = _mm_cmpeq_epi16(_mm_and_si128(b, high), zero);
+    return ~static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(asciiA, asciiB))) & 0xFFFFu;
+#else
+    unsigned mask = 0;
+    for (int k = 0; k < 16; ++k) mask |= static_cast<unsigned>(s[k] >= 0x80) << k;
+    return mask;
+#endif
+}
+
+// Narrows the 16 units at s (all readable) into out[0..16), whatever they
+// are: for a caller that knows how many of them are ASCII and rewrites the
+// rest.
+inline void Narrow16(const char16_t* s, char* out) {
+#if TK_HAVE_SSE2
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(a, b));
+#else
+    for (int k = 0; k < 16; ++k) out[k] = static_cast<char>(s[k]);
+#endif
+}
+
 // Whether the 16 bytes at s (all readable) are ASCII: the test by which a
 // character-by-character loop hands a long ASCII stretch to the runs above.
 inline bool IsAsciiBlock(const unsigned char* s) {

@@ -1,5 +1,6 @@
 // Table-driven conversion for the Windows code pages: one lookup per
-// character, ASCII runs sixteen at a time.
+// character, double-byte characters four at a time, ASCII runs sixteen at a
+// time.
 #include "text/codepage_table_codec.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/features.h"
 #include "text/ascii_runs.h"
 
 namespace tk::platform::detail {
@@ -93,11 +95,113 @@ const PageCodec& CodecFor(const CodePageTable& table) {
     return *codec;
 }
 
+// ---- four characters in a word ----------------------------------------------------
+// Chinese, Japanese and Korean text is mostly double-byte characters in a
+// row. The loops below take them four at a time: four table loads make one
+// 64-bit word, one test on the word tells whether all four were what the
+// fast path needs, and one store writes them. Anything else (ASCII, a byte
+// that pairs with nothing, the end of the text or of the buffer) leaves
+// the word loop for a character-by-character step.
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr bool kLittleEndian = false;
+#else
+constexpr bool kLittleEndian = true;
+#endif
+
+constexpr std::uint64_t kLaneOnes = 0x0001000100010001u;
+// The high bits of bytes 0, 2, 4 and 6 of a word loaded from memory: where
+// its lead bytes are.
+constexpr std::uint64_t kLeadHighBits = kLittleEndian ? 0x0080008000800080u : 0x8000800080008000u;
+constexpr std::uint64_t kLaneHighBits = 0x8000800080008000u;
+
+// Four 16-bit values laid out so that storing the word writes them in order.
+inline std::uint64_t InMemoryOrder(std::uint64_t a, std::uint64_t b, std::uint64_t c,
+                                   std::uint64_t d) {
+    return kLittleEndian ? a | b << 16 | c << 32 | d << 48 : a << 48 | b << 32 | c << 16 | d;
+}
+
+// The lanes 0..k-1 of an InMemoryOrder word (k < 4).
+inline std::uint64_t FirstLanes(std::size_t k) {
+    return kLittleEndian ? (std::uint64_t{1} << 16 * k) - 1
+           : k           ? ~std::uint64_t{0} << (64 - 16 * k)
+                         : 0;
+}
+
+// Whether a lane of w is kNoChar: the classic "has a zero lane" test on ~w,
+// exact as a yes or no.
+inline bool HasNoChar(std::uint64_t w) {
+    return ((~w - kLaneOnes) & w & kLaneHighBits) != 0;
+}
+
+// The lanes of w that are kNoChar, exactly (the test above may also flag a
+// lane above a true one): no carry crosses a lane here.
+inline std::uint64_t NoCharLanes(std::uint64_t w) {
+    const std::uint64_t x = ~w, low = ~kLaneHighBits;
+    return ~(((x & low) + low) | x) & kLaneHighBits;
+}
+
+inline std::uint64_t ByteSwap64(std::uint64_t x) {
+#if TK_COMPILER_GNU_LIKE
+    return __builtin_bswap64(x);
+#else
+    x = (x & 0x00000000FFFFFFFFu) << 32 | x >> 32;
+    x = (x & 0x0000FFFF0000FFFFu) << 16 | (x & 0xFFFF0000FFFF0000u) >> 16;
+    return (x & 0x00FF00FF00FF00FFu) << 8 | (x & 0xFF00FF00FF00FF00u) >> 8;
+#endif
+}
+
+// The decoding word loop asks for the text this many bytes ahead: on long
+// texts the hardware's own prefetching alone leaves it waiting on memory.
+constexpr std::size_t kPrefetchAhead = 512;
+
 // ---- reading ------------------------------------------------------------------
 
+// The pair at p, as PageCodec::PairIndex numbers it (one 16-bit load).
+inline std::size_t PairAt(const unsigned char* p) {
+    return PageCodec::PairIndex(p[0], p[1]);
+}
+
 template <bool kWrite>
-TableConversion Decode(const PageCodec& codec, const unsigned char* s, std::size_t n, char16_t* out,
-                       std::size_t cap) {
+TableConversion DecodeSingleByte(const PageCodec& codec, const unsigned char* s, std::size_t n,
+                                 char16_t* out, std::size_t cap) {
+    const char16_t* const single = codec.Single();
+    const std::size_t limit = kWrite ? cap : SIZE_MAX;
+    TableConversion r;
+    std::size_t i = 0, pos = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            std::size_t run =
+                WidenAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
+            i += run;
+            pos += run;
+            if (i < n && s[i] < 0x80) {  // the buffer ran out within the run
+                r.full = true;
+                break;
+            }
+        }
+        if (i >= n) break;
+        if (pos == limit) {
+            r.full = true;
+            break;
+        }
+        // Byte by byte, a few ASCII bytes included, until sixteen ASCII
+        // bytes in a row go back to the runs.
+        const unsigned char* p = s + i;
+        const unsigned char* const end = p + std::min(n - i, limit - pos);
+        for (; p < end; ++p, ++pos) {
+            if (p[0] < 0x80 && s + n - p >= 16 && IsAsciiBlock(p)) break;
+            if (kWrite) out[pos] = single[p[0]];
+        }
+        i = static_cast<std::size_t>(p - s);
+    }
+    r.length = pos;
+    return r;
+}
+
+template <bool kWrite>
+TableConversion DecodeDoubleByte(const PageCodec& codec, const unsigned char* s, std::size_t n,
+                                 char16_t* out, std::size_t cap) {
     const char16_t* const single = codec.Single();
     const char16_t* const pairs = codec.Pairs();
     const std::size_t limit = kWrite ? cap : SIZE_MAX;
@@ -105,57 +209,67 @@ TableConversion Decode(const PageCodec& codec, const unsigned char* s, std::size
     std::size_t i = 0, pos = 0;
     while (i < n) {
         if (s[i] < 0x80) {
-            std::size_t room = std::min(n - i, limit - pos);
-            std::size_t run = WidenAsciiRun(s + i, room, kWrite ? out + pos : nullptr);
+            std::size_t run =
+                WidenAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
             i += run;
             pos += run;
-            if (i >= n) break;
-            if (s[i] < 0x80) {  // the run stopped for want of room
+            if (i < n && s[i] < 0x80) {  // the buffer ran out within the run
                 r.full = true;
                 break;
             }
         }
-        // Each character reads at most two bytes and writes one unit, so for
-        // `steps` characters a lead byte can always look at the byte after
-        // it and the buffer always has room. A few ASCII bytes (digits, a
-        // newline in Chinese text) are read here, a long stretch goes back
-        // to the runs.
-        std::size_t steps = std::min((n - i - 1) / 2, limit - pos);
-        const unsigned char* p = s + i;
-        const std::size_t end = pos + steps;
-        if (pairs) {
-            for (; pos < end; ++pos) {
-                char16_t c = pairs[PageCodec::PairIndex(p[0], p[1])];
-                if (c != kNoChar) {
-                    p += 2;
-                } else {
-                    if (p[0] < 0x80 && s + n - p >= 16 && IsAsciiBlock(p)) break;
-                    c = single[p[0]];  // '?' for a lead byte without a pair: the
-                    ++p;               // byte after it is read afresh
-                }
-                if (kWrite) out[pos] = c;
+        // Words of four pairs, and the few ASCII bytes between them (digits,
+        // a newline) in one 16-wide step. Both are stored whole, the word
+        // even when a lane is no pair, the step even when the run is
+        // shorter: what follows rewrites them, as 40 bytes and more read as
+        // at least 20 characters of one unit each, and the buffer has room
+        // for 20.
+        while (n - i >= 40 && limit - pos >= 20) {
+            const unsigned char* p = s + i;
+            TK_PREFETCH(p + kPrefetchAhead);
+            std::uint64_t w = InMemoryOrder(pairs[PairAt(p)], pairs[PairAt(p + 2)],
+                                            pairs[PairAt(p + 4)], pairs[PairAt(p + 6)]);
+            if (kWrite) std::memcpy(out + pos, &w, sizeof w);
+            // The bytes themselves answer first: an ASCII byte where a lead
+            // byte should be, the usual interruption, shows before the
+            // table loads do. The table then says whether all four pairs
+            // exist (trail bytes may be ASCII, as in Shift-JIS).
+            std::uint64_t bytes;
+            std::memcpy(&bytes, p, sizeof bytes);
+            if ((bytes & kLeadHighBits) == kLeadHighBits && !HasNoChar(w)) {
+                i += 8;
+                pos += 4;
+                continue;
             }
-        } else {
-            for (; pos < end; ++pos) {
-                if (p[0] < 0x80 && s + n - p >= 16 && IsAsciiBlock(p)) break;
-                if (kWrite) out[pos] = single[p[0]];
-                ++p;
-            }
+            // Pairs, then ASCII: both counts come from one look at the bytes,
+            // not from the table, so the next word need not wait for it.
+            unsigned high = HighByteMask16(p);
+            unsigned k =
+                static_cast<unsigned>(tk::detail::CountTrailingZeros32((~high & 0x55u) | 0x100u)) /
+                2;
+            if (k == 4 || (NoCharLanes(w) & FirstLanes(k))) break;  // a pair the page lacks...
+            unsigned ascii = static_cast<unsigned>(
+                tk::detail::CountTrailingZeros32(high >> 2 * k | 1u << (16 - 2 * k)));
+            i += 2 * k;
+            pos += k;
+            if (kWrite) Widen16(s + i, out + pos);
+            i += ascii;
+            pos += ascii;
+            if (2 * k + ascii == 16) break;  // the ASCII may go on: the runs take it
         }
-        steps = end - pos;
-        i = static_cast<std::size_t>(p - s);
-        if (steps > 0 || s[i] < 0x80) continue;
-        // Near the end of the text or of the buffer: one character at a time.
+        if (i >= n || s[i] < 0x80) continue;
+        // One character the words could not take: a byte that pairs with
+        // nothing, or a pair near the end of the text or the buffer.
         if (pos == limit) {
             r.full = true;
             break;
         }
-        char16_t c = pairs && i + 1 < n ? pairs[PageCodec::PairIndex(s[i], s[i + 1])] : kNoChar;
+        char16_t c = i + 1 < n ? pairs[PairAt(s + i)] : kNoChar;
         if (c != kNoChar) {
             i += 2;
         } else {
-            c = single[s[i]];
-            ++i;
+            c = single[s[i]];  // '?' for a lead byte without a pair: the
+            ++i;               // byte after it is read afresh
         }
         if (kWrite) out[pos] = c;
         ++pos;
@@ -182,72 +296,139 @@ std::uint16_t Unmapped(const char16_t* s, std::size_t n, std::size_t& i, char de
     return static_cast<unsigned char>(defaultChar);
 }
 
+// Writes the character at s[i] alone, measured against the buffer.
+// Returns false when it does not fit (r.full set; a pair is never split).
 template <bool kWrite>
-TableConversion Encode(const PageCodec& codec, const char16_t* s, std::size_t n, char* out,
-                       std::size_t cap, char defaultChar) {
+bool EncodeOne(const std::uint16_t* codes, const char16_t* s, std::size_t n, std::size_t& i,
+               char* out, std::size_t limit, std::size_t& pos, char defaultChar,
+               TableConversion& r) {
+    std::uint16_t code = codes[s[i]];
+    std::size_t next = i + 1;
+    if (code == PageCodec::kUnmapped) code = Unmapped(s, n, next, defaultChar, r);
+    std::size_t size = code > 0xFF ? 2 : 1;
+    if (limit - pos < size) {
+        r.full = true;
+        return false;
+    }
+    if (kWrite) {
+        if (size == 2) out[pos] = static_cast<char>(code >> 8);
+        out[pos + size - 1] = static_cast<char>(code);
+    }
+    pos += size;
+    i = next;
+    return true;
+}
+
+template <bool kWrite>
+TableConversion EncodeSingleByte(const PageCodec& codec, const char16_t* s, std::size_t n,
+                                 char* out, std::size_t cap, char defaultChar) {
     const std::uint16_t* const codes = codec.Codes();
     const std::size_t limit = kWrite ? cap : SIZE_MAX;
     TableConversion r;
     std::size_t i = 0, pos = 0;
     while (i < n) {
         if (s[i] < 0x80) {
-            std::size_t room = std::min(n - i, limit - pos);
-            std::size_t run = NarrowAsciiRun(s + i, room, kWrite ? out + pos : nullptr);
+            std::size_t run =
+                NarrowAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
             i += run;
             pos += run;
-            if (i >= n) break;
-            if (s[i] < 0x80) {  // the run stopped for want of room
+            if (i < n && s[i] < 0x80) {  // the buffer ran out within the run
                 r.full = true;
                 break;
             }
         }
-        // A character takes at most two bytes: for `steps` characters the
-        // buffer has room. A few ASCII units are written here, a long
-        // stretch goes back to the runs.
-        std::size_t steps = std::min(n - i, (limit - pos) / 2);
+        if (i >= n) break;
+        // Unit by unit, a few ASCII units included, until sixteen ASCII
+        // units in a row go back to the runs. Every character is one byte.
         const char16_t* p = s + i;
-        const char16_t* end = p + steps;
+        const char16_t* const end = p + std::min(n - i, limit - pos);
+        if (p == end) {
+            r.full = true;
+            break;
+        }
         while (p < end) {
             char16_t u = *p;
             if (u < 0x80 && s + n - p >= 16 && IsAsciiBlock(p)) break;
             std::uint16_t code = codes[u];
             ++p;
             if (code == PageCodec::kUnmapped) {
-                i = static_cast<std::size_t>(p - s);
-                code = Unmapped(s, n, i, defaultChar, r);
-                p = s + i;
-                end = std::min(end, s + n);  // a surrogate pair took two units
+                std::size_t next = static_cast<std::size_t>(p - s);
+                code = Unmapped(s, n, next, defaultChar, r);
+                p = s + next;  // a surrogate pair is one character
             }
-            if (code > 0xFF) {
-                if (kWrite) {
-                    const char pair[2] = {static_cast<char>(code >> 8), static_cast<char>(code)};
-                    std::memcpy(out + pos, pair, 2);
-                }
-                pos += 2;
-            } else {
-                if (kWrite) out[pos] = static_cast<char>(code);
-                ++pos;
-            }
+            if (kWrite) out[pos] = static_cast<char>(code);
+            ++pos;
         }
-        steps = p < end ? static_cast<std::size_t>(end - p) : 0;
         i = static_cast<std::size_t>(p - s);
-        if (steps > 0 || i >= n) continue;
-        // Near the end of the buffer: one character, measured.
-        char16_t u = s[i];
-        std::uint16_t code = codes[u];
-        std::size_t next = i + 1;
-        if (code == PageCodec::kUnmapped) code = Unmapped(s, n, next, defaultChar, r);
-        std::size_t size = code > 0xFF ? 2 : 1;
-        if (limit - pos < size) {  // a pair is never split
-            r.full = true;
-            break;
+    }
+    r.length = pos;
+    return r;
+}
+
+template <bool kWrite>
+TableConversion EncodeDoubleByte(const PageCodec& codec, const char16_t* s, std::size_t n,
+                                 char* out, std::size_t cap, char defaultChar) {
+    const std::uint16_t* const codes = codec.Codes();
+    const std::size_t limit = kWrite ? cap : SIZE_MAX;
+    // Adding 0x100 to a code sets bit 15 exactly when it is a pair: lead
+    // bytes are 0x81-0xFE, single bytes have a zero high byte, and the one
+    // code that carries into the next lane (kUnmapped) fails its own test.
+    constexpr std::uint64_t kLaneLeadOne = 0x0100010001000100u;
+    TableConversion r;
+    std::size_t i = 0, pos = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            std::size_t run =
+                NarrowAsciiRun(s + i, std::min(n - i, limit - pos), kWrite ? out + pos : nullptr);
+            i += run;
+            pos += run;
+            if (i < n && s[i] < 0x80) {  // the buffer ran out within the run
+                r.full = true;
+                break;
+            }
         }
-        if (kWrite) {
-            if (size == 2) out[pos] = static_cast<char>(code >> 8);
-            out[pos + size - 1] = static_cast<char>(code);
+        // Words of four pairs, and the few ASCII units between them in one
+        // 16-wide step. Both are stored whole, the word even when a lane is
+        // no pair, the step even when the run is shorter: what follows
+        // rewrites them, as 48 units and more write at least 24 bytes (a
+        // surrogate pair may write one), and the buffer has room for all
+        // the characters that begin in those 24.
+        while (n - i >= 48 && limit - pos >= 32) {
+            const char16_t* p = s + i;
+            // The codes read as a big-endian word: lead, trail, lead, trail...
+            std::uint64_t w = std::uint64_t{codes[p[0]]} << 48 | std::uint64_t{codes[p[1]]} << 32 |
+                              std::uint64_t{codes[p[2]]} << 16 | codes[p[3]];
+            if (kWrite) {
+                std::uint64_t bytes = kLittleEndian ? ByteSwap64(w) : w;
+                std::memcpy(out + pos, &bytes, sizeof bytes);
+            }
+            std::uint64_t notPairs = ~(w + kLaneLeadOne) & kLaneHighBits;
+            if (!notPairs) {
+                i += 4;
+                pos += 8;
+                continue;
+            }
+            // Pairs, then ASCII: both counts come from one look at the
+            // units, not from the table, so the next word need not wait
+            // for it.
+            unsigned other = NonAsciiUnitMask16(p);
+            unsigned lead = static_cast<unsigned>(tk::detail::CountTrailingZeros32(~other));
+            if (lead >= 4) break;  // a single byte, a character the page lacks...
+            // The pairs before the ASCII (lane 0 on top of the word).
+            if (lead && (notPairs >> (64 - 16 * lead))) break;
+            unsigned ascii = static_cast<unsigned>(
+                tk::detail::CountTrailingZeros32(other >> lead | 1u << (16 - lead)));
+            i += lead;
+            pos += 2 * lead;
+            if (kWrite) Narrow16(s + i, out + pos);
+            i += ascii;
+            pos += ascii;
+            if (lead + ascii == 16) break;  // the ASCII may go on: the runs take it
         }
-        pos += size;
-        i = next;
+        if (i >= n || s[i] < 0x80) continue;
+        // One character the words could not take: a single byte, one the
+        // page lacks, or a pair near the end of the text or the buffer.
+        if (!EncodeOne<kWrite>(codes, s, n, i, out, limit, pos, defaultChar, r)) break;
     }
     r.length = pos;
     return r;
@@ -262,14 +443,21 @@ void ReleaseCodePageTables() {
 TableConversion DecodeWithTable(const CodePageTable& table, const unsigned char* src, std::size_t n,
                                 char16_t* out, std::size_t cap) {
     const PageCodec& codec = CodecFor(table);
-    return out ? Decode<true>(codec, src, n, out, cap) : Decode<false>(codec, src, n, nullptr, 0);
+    if (!codec.Pairs())
+        return out ? DecodeSingleByte<true>(codec, src, n, out, cap)
+                   : DecodeSingleByte<false>(codec, src, n, nullptr, 0);
+    return out ? DecodeDoubleByte<true>(codec, src, n, out, cap)
+               : DecodeDoubleByte<false>(codec, src, n, nullptr, 0);
 }
 
 TableConversion EncodeWithTable(const CodePageTable& table, const char16_t* src, std::size_t n,
                                 char* out, std::size_t cap, char defaultChar) {
     const PageCodec& codec = CodecFor(table);
-    return out ? Encode<true>(codec, src, n, out, cap, defaultChar)
-               : Encode<false>(codec, src, n, nullptr, 0, defaultChar);
+    if (!codec.Pairs())
+        return out ? EncodeSingleByte<true>(codec, src, n, out, cap, defaultChar)
+                   : EncodeSingleByte<false>(codec, src, n, nullptr, 0, defaultChar);
+    return out ? EncodeDoubleByte<true>(codec, src, n, out, cap, defaultChar)
+               : EncodeDoubleByte<false>(codec, src, n, nullptr, 0, defaultChar);
 }
 
 }  // namespace tk::platform::detail

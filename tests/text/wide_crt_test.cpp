@@ -2,8 +2,10 @@
 // paths at every alignment), case tables, white space, ordering, collation
 // and number parsing.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
 #include <algorithm>
+#include <cctype>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
@@ -210,6 +212,73 @@ TEST(WideCrtCompare, CaseInsensitiveBlocksAgreeWithUnitByUnit) {
                 ASSERT_EQ((got > 0) - (got < 0), expected) << change.name << " at page end";
                 got = crt::_wcsicmp(atEnd, a.c_str());
                 ASSERT_EQ((got > 0) - (got < 0), -expected) << change.name << " swapped";
+            }
+        }
+    }
+}
+
+// Texts that run across a page boundary, and texts whose terminator is the
+// last unit before an unreadable page (a read beyond it would fault), give
+// exactly the unit-by-unit value, not only its sign.
+TEST(WideCrtCompare, CaseInsensitiveBlocksCrossPagesButNotTheirEnd) {
+    constexpr std::size_t kPage = 4096;
+    struct Mapping {
+        char* at = static_cast<char*>(
+            mmap(nullptr, 4 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+        ~Mapping() {
+            if (at != MAP_FAILED) munmap(at, 4 * kPage);
+        }
+    } map;
+    ASSERT_NE(map.at, MAP_FAILED);
+    ASSERT_EQ(mprotect(map.at + 3 * kPage, kPage, PROT_NONE), 0);
+    std::fill(map.at, map.at + 3 * kPage, '#');
+    auto* boundaryA = reinterpret_cast<char16_t*>(map.at + kPage);
+    auto* boundaryB = reinterpret_cast<char16_t*>(map.at + 2 * kPage);
+    auto* guard = reinterpret_cast<char16_t*>(map.at + 3 * kPage);
+    auto unitByUnit = [](const char16_t* a, const char16_t* b) {
+        for (;; ++a, ++b) {
+            int x = crt::FoldUnit(*a), y = crt::FoldUnit(*b);
+            if (x != y || !x) return x - y;
+        }
+    };
+    struct Change {
+        const char* name;
+        char16_t inA, inB;  // put into a and into its case-swapped copy b at position i
+    } changes[] = {{"equal but for case", 0, 0},
+                   {"greater letter", u'q', u'Z'},
+                   {"lesser unit", u'q', u'!'},
+                   {"b ends first", u'q', 0},
+                   {"umlaut against its capital", u'\u00E4', u'\u00C4'},
+                   {"Kelvin sign folds to k", u'k', u'\u212A'},
+                   {"ASCII against Greek", u'a', u'\u03B1'}};
+    const std::u16string text = u"The Quick Brown Fox Jumps Over The Lazy Dog";
+    for (const Change& change : changes) {
+        for (std::size_t length = 1; length <= 40; ++length) {
+            for (std::size_t i = 0; i < length; ++i) {
+                std::u16string a = text.substr(0, length), b;
+                if (change.inA) a[i] = change.inA;
+                for (char16_t c : a)
+                    b += c < 0x80 && std::isalpha(c) ? static_cast<char16_t>(c ^ 0x20) : c;
+                if (change.inA) b[i] = change.inB;
+                const int expected = unitByUnit(a.c_str(), b.c_str());
+                // Both texts from every unit before their page boundaries up
+                // to it, so either crosses the boundary at each of its units.
+                for (std::size_t before = 0; before <= length + 1; ++before) {
+                    char16_t* atA =
+                        std::copy(a.c_str(), a.c_str() + length + 1, boundaryA - before);
+                    char16_t* atB =
+                        std::copy(b.c_str(), b.c_str() + length + 1, boundaryB - before);
+                    atA -= length + 1;
+                    atB -= length + 1;
+                    ASSERT_EQ(crt::_wcsicmp(atA, atB), expected)
+                        << change.name << " " << length << " at " << i << ", " << before;
+                    ASSERT_EQ(crt::_wcsicmp(atB, atA), -expected) << change.name << " swapped";
+                    ASSERT_EQ(crt::_wcsicmp(a.c_str(), atB), expected) << change.name;
+                }
+                char16_t* last = guard - (length + 1);
+                std::copy(b.c_str(), b.c_str() + length + 1, last);
+                ASSERT_EQ(crt::_wcsicmp(a.c_str(), last), expected) << change.name << " at guard";
+                ASSERT_EQ(crt::_wcsicmp(last, a.c_str()), -expected) << change.name << " at guard";
             }
         }
     }

@@ -137,6 +137,25 @@ bool InternetCrackUrl(const TKWCHAR* url, std::uint32_t flags, UrlComponents* pa
 inline constexpr std::uint32_t kUnescapeStopAtExtraInfo = 0x02000000;
 bool UrlUnescapeInPlace(TKWCHAR* url, std::uint32_t flags);
 
+// Whether a character must travel %-escaped in a URL: controls, space, DEL
+// and above, and the few printable characters that are unsafe in one.
+inline bool IsUnsafeInUrl(std::uint32_t c) {
+    switch (c) {
+        case '"':
+        case '<':
+        case '>':
+        case '\\':
+        case '^':
+        case '`':
+        case '{':
+        case '|':
+        case '}':
+            return true;
+        default:
+            return c <= 0x20 || c >= 0x7F;
+    }
+}
+
 }  // namespace tk::inet
 
 #endif  // TAVIKFCU_NET_PLATFORM_INET_H

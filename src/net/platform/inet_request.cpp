@@ -180,23 +180,6 @@ std::string HostForUrl(const std::string& host) {
     return AppendHost(out, host);
 }
 
-bool NeedsEscape(unsigned char c) {
-    switch (c) {
-        case '"':
-        case '<':
-        case '>':
-        case '\\':
-        case '^':
-        case '`':
-        case '{':
-        case '|':
-        case '}':
-            return true;
-        default:
-            return c <= 0x20 || c >= 0x7F;
-    }
-}
-
 // The object as it goes on the request line: unsafe bytes escaped.
 std::string EscapeObject(const std::string& object) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -205,7 +188,7 @@ std::string EscapeObject(const std::string& object) {
     out.reserve(object.size() + slash);
     if (slash) out.push_back('/');
     for (unsigned char c : object) {
-        if (NeedsEscape(c)) {
+        if (IsUnsafeInUrl(c)) {
             out.push_back('%');
             out.push_back(kHex[c >> 4]);
             out.push_back(kHex[c & 15]);

@@ -94,31 +94,13 @@ void AppendEscape(std::u16string& out, unsigned byte) {
     out.push_back(TKWCHAR(kHex[byte & 15]));
 }
 
-bool IsUnsafe(TKWCHAR c) {
-    if (c <= 0x20 || c >= 0x7F) return true;
-    switch (c) {
-        case '"':
-        case '<':
-        case '>':
-        case '\\':
-        case '^':
-        case '`':
-        case '{':
-        case '|':
-        case '}':
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Appends text[i, end) escaped by the rule; a backslash becomes '/' when
 // slashes is set.
 void AppendEncoded(std::u16string& out, const TKWCHAR* text, std::size_t i, std::size_t end,
                    Encode rule, bool slashes) {
     auto keeps = [&](TKWCHAR c) {
         return rule == Encode::kNone || (rule == Encode::kSpacesOnly && c != ' ') ||
-               (rule == Encode::kAll && !IsUnsafe(c));
+               (rule == Encode::kAll && !IsUnsafeInUrl(c));
     };
     while (i < end) {
         // Runs that need no change are appended whole.
