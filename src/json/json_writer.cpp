@@ -26,6 +26,7 @@
 #include "json/json_text_out.h"
 #include "json/walk_stack.h"
 #include "platform/features.h"
+#include "platform/large_buffer.h"
 
 #if TK_HAVE_SSE2
 #include <emmintrin.h>
@@ -85,6 +86,10 @@ constexpr TKWCHAR kTabRun[64] = {
 // once more, in large sequential moves, from chunks the heap hands out warm
 // again on the next call: regrowing a body of many megabytes would copy it
 // at every step and touch fresh pages each time.
+//
+// A large region is handed to the writer a step at a time, the pages of
+// each step mapped by the kernel in one call first: a page fault every few
+// hundred values would otherwise interrupt the walk over the document.
 class StringOut final : public JsonTextOut {
   public:
     StringOut() = default;
@@ -117,6 +122,8 @@ class StringOut final : public JsonTextOut {
     static constexpr std::size_t kLargestChunkUnits = 1024 * 1024;
     static constexpr std::size_t kWholeUnits = 4 * 1024 * 1024;
     static constexpr std::size_t kMappedUnits = 16 * 1024 * 1024;
+    static constexpr std::size_t kStepUnits = 128 * 1024;
+    static constexpr std::size_t kPrefaultUnits = 32 * 1024;
 
     struct Chunk {
         TKWCHAR* units;
@@ -125,23 +132,20 @@ class StringOut final : public JsonTextOut {
     };
 
     void MakeRoom(std::size_t n) override {
+        if (static_cast<std::size_t>(m_limit - pos) >= n) return Expose(n);
         if (!m_first) {
             const std::size_t capacity = n > kFirstUnits ? n : kFirstUnits;
             m_first = m_text.GetBuffer(static_cast<int>(capacity));
-            pos = m_first;
-            m_end = m_first + capacity;
-            return;
+            return Enter(m_first, m_first + capacity, n);
         }
         if (m_chunks.Empty() &&
-            (m_whole || static_cast<std::size_t>(m_end - m_first) < kLargestChunkUnits)) {
+            (m_whole || static_cast<std::size_t>(m_limit - m_first) < kLargestChunkUnits)) {
             const std::size_t used = static_cast<std::size_t>(pos - m_first);
-            std::size_t capacity = 2 * static_cast<std::size_t>(m_end - m_first);
+            std::size_t capacity = 2 * static_cast<std::size_t>(m_limit - m_first);
             if (capacity < used + n) capacity = used + n;
             m_text.ReleaseBuffer(static_cast<int>(used));
             m_first = m_text.GetBuffer(static_cast<int>(capacity));
-            pos = m_first + used;
-            m_end = m_first + capacity;
-            return;
+            return Enter(m_first + used, m_first + capacity, n);
         }
         std::size_t capacity = kFirstChunkUnits;
         if (m_chunks.Empty()) {
@@ -163,8 +167,31 @@ class StringOut final : public JsonTextOut {
         if (capacity < n) capacity = n;
         auto* units = static_cast<TKWCHAR*>(HeapAlloc(capacity * sizeof(TKWCHAR)));
         new (m_chunks.EmplaceSlot()) Chunk{units, 0, capacity};
-        pos = units;
-        m_end = units + capacity;
+        Enter(units, units + capacity, n);
+    }
+
+    // Writing goes on at `at`, in a region that ends at limit; n units are
+    // asked for.
+    void Enter(TKWCHAR* at, TKWCHAR* limit, std::size_t n) {
+        pos = at;
+        m_end = at;
+        m_limit = limit;
+        Expose(n);
+    }
+    // Hands the writer the next step of the region (at least n units).
+    void Expose(std::size_t n) {
+        const std::size_t left = static_cast<std::size_t>(m_limit - pos);
+        if (left <= kStepUnits) {
+            // The region's last step. A few pages are left to fault one by
+            // one: most come warm from the heap anyway.
+            if (m_limit - m_end >= static_cast<std::ptrdiff_t>(kPrefaultUnits))
+                tk::platform::PrefaultForWrite(m_end, (m_limit - m_end) * sizeof(TKWCHAR));
+            m_end = m_limit;
+            return;
+        }
+        TKWCHAR* const from = m_end > pos ? m_end : pos;
+        m_end = pos + (n > kStepUnits ? n : kStepUnits);
+        if (m_end > from) tk::platform::PrefaultForWrite(from, (m_end - from) * sizeof(TKWCHAR));
     }
 
     // A text past kWholeUnits moves into a body of at least 32 MB and goes
@@ -187,13 +214,13 @@ class StringOut final : public JsonTextOut {
         }
         m_chunks.Clear();
         m_whole = true;
-        pos = out;
-        m_end = m_first + capacity;
+        Enter(out, m_first + capacity, n);
     }
 
     CTKString m_text;
     bool m_whole = false;        // the text is in the body alone again
     TKWCHAR* m_first = nullptr;  // the body of m_text
+    TKWCHAR* m_limit = nullptr;  // the end of the region m_end lies in
     std::size_t m_firstUsed = 0;
     std::size_t m_done = 0;  // units before the current chunk
     RelocList<Chunk> m_chunks;

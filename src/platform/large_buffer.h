@@ -17,6 +17,12 @@ void FreeLargeBuffer(void* buffer, std::size_t bytes);
 // huge pages where it has them; a hint, for memory of any origin.
 void AdviseHugePages(void* p, std::size_t bytes);
 
+// Asks the kernel to map every page within [p, p + bytes) for writing now,
+// in one call, instead of one page fault at a time while the memory is
+// filled; a hint, for memory of any origin. Pages already mapped stay as
+// they are.
+void PrefaultForWrite(void* p, std::size_t bytes);
+
 // Owns one large buffer of T.
 template <typename T>
 class LargeBuffer {

@@ -35,6 +35,19 @@ void AdviseHugePages(void* p, std::size_t bytes) {
     if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
 }
 
+void PrefaultForWrite(void* p, std::size_t bytes) {
+#ifdef MADV_POPULATE_WRITE
+    // The pages that hold any of the range, all of them ours.
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    auto start = reinterpret_cast<std::uintptr_t>(p) / page * page;
+    auto end = reinterpret_cast<std::uintptr_t>(p) + bytes;
+    if (bytes > 0) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+#else
+    (void)p;
+    (void)bytes;
+#endif
+}
+
 void FreeLargeBuffer(void* buffer, std::size_t bytes) {
     if (!buffer) return;
     if (bytes < kMapThreshold)

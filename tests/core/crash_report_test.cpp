@@ -13,8 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <initializer_list>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,11 +195,12 @@ fs::path LogFolder() {
     return tk::platform::CrashLogFolder();
 }
 
-// The dumps in the log folder whose names begin with prefix.
-std::vector<fs::path> DumpsWithPrefix(const std::string& prefix) {
+// The dumps in folder whose names begin with prefix.
+std::vector<fs::path> DumpsWithPrefix(const std::string& prefix,
+                                      const fs::path& folder = LogFolder()) {
     std::vector<fs::path> found;
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(LogFolder(), error))
+    for (const auto& entry : fs::directory_iterator(folder, error))
         if (entry.path().filename().string().rfind(prefix, 0) == 0) found.push_back(entry.path());
     return found;
 }
@@ -606,9 +605,7 @@ TEST(DumpNames, TheSharedLibraryWritesBesideItself) {
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    std::vector<fs::path> made;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().rfind(prefix, 0) == 0) made.push_back(entry.path());
+    std::vector<fs::path> made = DumpsWithPrefix(prefix, folder);
     ASSERT_EQ(made.size(), 1u) << "no dump in " << folder;
     EXPECT_EQ(ReadFile(made[0]), "_EXCEPTION_POINTERS is null");
     fs::remove(made[0]);

@@ -148,26 +148,22 @@ TEST(Epsg, CodesOutsideTheRangesChangeNothing) {
 
 // ---- the series --------------------------------------------------------------
 
-// The worked example both ways; the same point in a UTM-shaped system is the
-// same projection scaled by k and shifted by the false northing.
-TEST(GaussKruger, WorkedExampleBothWays) {
+// One point known from outside anchors the forward series (a round trip
+// cannot catch a wrong constant); in a UTM-shaped system the same point is
+// scaled by k and shifted by the false northing. The inverse is held to the
+// forward by the round trips below.
+TEST(GaussKruger, WorkedExample) {
     const Pro p(Geo::CGCS2000, 117, 500000, 0, 1);
-    double x, y, lon, lat;
+    double x, y;
     Pro::GeoToGauss(118.5, 31, x, y, p);
     EXPECT_NEAR(x, 643264.1353, 0.0001);
     EXPECT_NEAR(y, 3431940.3239, 0.0001);
-    Pro::GaussToGeo(x, y, lon, lat, p);
-    EXPECT_NEAR(lon, 118.5, 1e-9);
-    EXPECT_NEAR(lat, 31, 1e-9);
 
     const Pro utm(Geo::CGCS2000, 117, 500000, 10000000, 0.9996);
     double ux, uy;
     Pro::GeoToGauss(118.5, 31, ux, uy, utm);
     EXPECT_NEAR(ux - 500000, 0.9996 * (x - 500000), 1e-8);
     EXPECT_NEAR(uy, 0.9996 * y + 10000000, 1e-8);
-    Pro::GaussToGeo(ux, uy, lon, lat, utm);
-    EXPECT_NEAR(lon, 118.5, 1e-9);
-    EXPECT_NEAR(lat, 31, 1e-9);
 }
 
 // Mirror symmetry about the central meridian and the equator; on the

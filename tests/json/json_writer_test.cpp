@@ -222,6 +222,34 @@ TEST(JsonWriter, LargeDocumentsJoinSeamlessly) {
     EXPECT_EQ(U16(alone.CreateJson(false)), escaped + u"\"");
 }
 
+// Texts of tens of megabytes leave the result's first body for chunks, then
+// one body that grows again, and are handed to the writer a step at a time:
+// compact and formatted, every unit lands where plain concatenation puts it.
+TEST(JsonWriter, TextsOfManyMegabytesAreExact) {
+    CMyJsonObj obj;
+    std::u16string compact = u"{", formatted = u"{\r\n";
+    const int items = 250000;
+    for (int i = 0; i < items; ++i) {
+        const std::u16string key = Widen("k" + std::to_string(i));
+        std::u16string raw(static_cast<std::size_t>(40 + (i * 37) % 200),
+                           static_cast<char16_t>(u'a' + i % 26));
+        raw[static_cast<std::size_t>(i) % raw.size()] = u'"';
+        std::u16string escaped;
+        for (char16_t c : raw)
+            escaped += c == u'"' ? std::u16string(u"\\\"") : std::u16string(1, c);
+        obj.AddItem(W(key), W(raw));
+        const std::u16string item = u"\"" + key + u"\":\"" + escaped + u"\"";
+        const std::u16string comma = i + 1 < items ? u"," : u"";
+        compact += item + comma;
+        formatted += u"\t" + item + comma + u"\r\n";
+    }
+    compact += u"}";
+    formatted += u"}";
+    ASSERT_GT(compact.size(), std::size_t(34) << 20);  // past a 64 MB body
+    EXPECT_TRUE(U16(obj.CreateJson(false)) == compact);
+    EXPECT_TRUE(U16(obj.CreateJson(true)) == formatted);
+}
+
 // The layout rules written out plainly, recursively, as the reference for
 // the writer's one loop over open containers (scalars as CreateJson writes
 // them alone).

@@ -26,12 +26,18 @@
 
 namespace nettest {
 
-// A port on 127.0.0.1 that nothing listens on right now.
-inline unsigned short FreePort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
+inline sockaddr_in Loopback(unsigned short port = 0) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+// A port on 127.0.0.1 that nothing listens on right now.
+inline unsigned short FreePort() {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = Loopback();
     bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     socklen_t len = sizeof a;
     getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
@@ -41,10 +47,7 @@ inline unsigned short FreePort() {
 
 inline bool CanConnect(unsigned short port) {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
+    sockaddr_in a = Loopback(port);
     bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     close(fd);
     return ok;
@@ -228,9 +231,7 @@ class ScriptedServer {
         listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         int one = 1;
         setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in a = Loopback();
         bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a);
         socklen_t len = sizeof a;
         getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
