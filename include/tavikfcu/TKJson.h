@@ -25,10 +25,15 @@
 // replaced, removed or destroyed.
 //
 // Memory: a document read from text keeps its values, lists and strings in
-// large blocks of its own, given back all at once when the last of it goes.
-// A value taken out of such a document (RemoveFromArr without destroying)
-// keeps those blocks until it is destroyed too. Keys and texts handed out
-// (Item, ValueEx into a CTKString) are always copies of the caller's own.
+// large blocks of its own, given back all at once when the last of it goes;
+// a copy of it (Clone, CopyFrom, a copying insert) gets blocks of its own
+// the same way. A value taken out of such a document (RemoveFromArr without
+// destroying) keeps those blocks until it is destroyed too. Keys and texts
+// handed out (Item, ValueEx into a CTKString) are always copies of the
+// caller's own. The blocks of a document that went are kept for the next
+// documents read, never more than the last document that went took (and at
+// most 1 GB), so a program that reads document after document does not wait
+// for fresh memory each time.
 //
 // Depth: a document built through this interface may nest as deep as memory
 // allows (a key path of a million segments makes a million levels). Every

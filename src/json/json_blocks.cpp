@@ -60,9 +60,11 @@ void InitJsonPools() {
     new (g_valuePool) CTKFixedAlloc(ValueLayout::kBlockSize, kBlocksPerChunk);
     new (g_objectPool) CTKFixedAlloc(ObjectLayout::kBlockSize, kBlocksPerChunk);
     JsonCache::Start();
+    DocumentStore::OpenChunkCache();
 }
 
 void TeardownJsonPools() {
+    DocumentStore::CloseChunkCache();
     JsonCache::Stop();
     JsonValuePool().~CTKFixedAlloc();
     JsonObjectPool().~CTKFixedAlloc();

@@ -101,6 +101,17 @@ class RelocList {
                     static_cast<std::size_t>(n) * sizeof(T));
         m_block = block;
     }
+    // Room for exactly n items in a block carved from store, for an empty
+    // list that is then filled through EmplaceSlot.
+    void ReserveStored(DocumentStore& store, int n) {
+        if (n <= 0) return;
+        Clear();
+        auto* block = static_cast<Block*>(
+            store.Allocate(sizeof(Block) + static_cast<std::size_t>(n) * sizeof(T)));
+        block->size = 0;
+        block->capacity = -n;
+        m_block = block;
+    }
     // Drops the items from index n on without destroying them.
     void ForgetFrom(int n) {
         if (m_block) m_block->size = n;

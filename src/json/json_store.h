@@ -10,7 +10,10 @@
 // store, so any block in a store finds its store from its address. Each
 // chunk is half as large as all before it together (so at most a third of
 // a store is room not yet used), from one page up to 8 MB; those of 4 MB
-// and more take huge pages where the kernel has them.
+// and more take huge pages where the kernel has them. When a store goes,
+// its chunks are kept for the next documents, within a bound (the size of
+// the store that went), so reading document after document does not have
+// the kernel clear fresh pages for each.
 //
 // Lifetime. A store is counted: the reader holds it while it builds, and
 // every record that lives in the store but hangs from something outside it
@@ -75,6 +78,12 @@ class DocumentStore {
     bool IsUntouched() const { return !m_edited.load(std::memory_order_relaxed); }
     void MarkEdited() { m_edited.store(true, std::memory_order_relaxed); }
 
+    // Chunks of stores that have gone are kept for the next ones
+    // (json_store.cpp says how many) between these two calls, made when the
+    // library loads and unloads.
+    static void OpenChunkCache();
+    static void CloseChunkCache();
+
     // The store a carved block lives in.
     static DocumentStore* Of(const void* block) {
         auto page = reinterpret_cast<std::uintptr_t>(block) & ~std::uintptr_t(kPageBytes - 1);
@@ -93,10 +102,15 @@ class DocumentStore {
   private:
     struct PageHeader {
         DocumentStore* store;
-        PageHeader* nextChunk;  // in a chunk's first page: the chunk made before it
+        // In a chunk's first page: the chunk made before it (page-aligned)
+        // with, in the low bits, the chunk's pages (0 for a large block's).
+        std::uintptr_t nextChunk;
     };
 
     DocumentStore() = default;
+    static std::uintptr_t ChunkLink(PageHeader* next, int pages);
+    static PageHeader* NextChunk(const PageHeader* chunk);
+    static int ChunkPages(const PageHeader* chunk);
     void NextPage();
     void* AllocateLarge(std::size_t bytes);
     void Destroy();

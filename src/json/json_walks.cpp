@@ -16,6 +16,7 @@
 #include <cstring>
 #include <new>
 
+#include "json/json_blocks.h"
 #include "json/json_records.h"
 #include "json/walk_stack.h"
 
@@ -206,11 +207,14 @@ void Dismantle(const Link root) {
 }
 
 // One container being copied: its children before `next` are in place.
+// `outside`: the container's record is not in the copy's store (it is the
+// record the copy was asked to fill, or the copy has no store).
 struct CopyJob {
     void* dst;  // CMyJsonValueImp (an array) or CMyJsonObjImp
     const void* src;
     int next;
     bool object;
+    bool outside;
 };
 
 // A value with no children to copy.
@@ -220,17 +224,142 @@ inline bool IsFlat(const CMyJsonValueImp& value) {
            TKJsonAccess::Of(*value.object).items.Empty();
 }
 
-// The texts of one copy. A text read from text sits in a fixed body that a
-// copy cannot share, and a document read from text shows one fixed body for
-// all its equal short texts (every repeated key): the copy of each such body
-// is made once per copy and shared by its copies, as the counted bodies of
-// any other document are.
-class TextCopies {
+// Whether a container was read from text: it or its first entry lives in a
+// store.
+inline bool ReadFromText(const CMyJsonObjImp& object) {
+    return IsStored(object) ||
+           (!object.items.Empty() && IsStored(TKJsonAccess::Of(*object.items[0].value)));
+}
+inline bool ReadFromText(const CMyJsonValueImp& value) {
+    if (IsStored(value)) return true;
+    if (value.type == CMyJsonValue::eArr)
+        return !value.elements.Empty() && IsStored(TKJsonAccess::Of(*value.elements[0]));
+    return value.type == CMyJsonValue::eObj && value.object &&
+           ReadFromText(TKJsonAccess::Of(*value.object));
+}
+
+// Whether the entries below a container number at least kStoredCopyNodes.
+// A store takes a page at least, so a copy of a few values (an element
+// copied into another document) stays in pool and heap blocks; the count
+// stops there, so it costs at most that many steps.
+constexpr int kStoredCopyNodes = 64;
+
+class NodeCount {
   public:
-    const CTKString& Of(const CTKString& src) {
-        if (src.GetAllocLength() != 0 || src.IsEmpty()) return src;  // counted: shared as is
+    bool AtLeastLimit(const CMyJsonObjImp& object) {
+        Add(object);
+        return Run();
+    }
+    bool AtLeastLimit(const CMyJsonValueImp& value) {
+        Add(value);
+        return Run();
+    }
+
+  private:
+    // Counts the entries of a container and queues the ones that have
+    // entries of their own.
+    void Add(const CMyJsonValueImp& value) {
+        if (value.type == CMyJsonValue::eArr) {
+            for (int i = 0, n = value.elements.Size(); i < n && m_nodes < kStoredCopyNodes; ++i) {
+                ++m_nodes;
+                Queue(TKJsonAccess::Of(*value.elements[i]));
+            }
+        } else if (value.type == CMyJsonValue::eObj && value.object) {
+            Add(TKJsonAccess::Of(*value.object));
+        }
+    }
+    void Add(const CMyJsonObjImp& object) {
+        for (int i = 0, n = object.items.Size(); i < n && m_nodes < kStoredCopyNodes; ++i) {
+            ++m_nodes;
+            Queue(TKJsonAccess::Of(*object.items[i].value));
+        }
+    }
+    void Queue(const CMyJsonValueImp& value) {
+        if (!IsFlat(value) && m_queued < kStoredCopyNodes) m_queue[m_queued++] = &value;
+    }
+    bool Run() {
+        for (int i = 0; i < m_queued && m_nodes < kStoredCopyNodes; ++i) Add(*m_queue[i]);
+        return m_nodes >= kStoredCopyNodes;
+    }
+
+    int m_nodes = 0;
+    int m_queued = 0;
+    const CMyJsonValueImp* m_queue[kStoredCopyNodes];
+};
+
+// Where one copy puts its nodes, lists and texts.
+//
+// A copy of a tree read from text (of kStoredCopyNodes values or more) is
+// built the way the reader builds one: everything below the record being
+// filled is carved from a store of its own, in order, and the entries of
+// that record escape the store (hold a reference on it), so the copy goes
+// with a few frees while nothing in it changes. Its texts are fixed bodies
+// of that store, each distinct body of the source copied once; a counted
+// text (one a caller put in after the read) is shared as any copy shares
+// it, and then the store is marked
+// edited so that its records are destroyed one by one and let go of it.
+//
+// Any other copy takes pool and heap blocks node by node. A text read from
+// text sits in a fixed body that a copy cannot share, and a document read
+// from text shows one fixed body for all its equal short texts (every
+// repeated key): such a body is copied once per copy and the copies share
+// it, as the counted bodies of any other document are shared. The record
+// being filled gets its texts that way in both cases.
+class CopyTarget {
+  public:
+    explicit CopyTarget(bool stored) : m_store(stored ? DocumentStore::Create() : nullptr) {}
+    ~CopyTarget() {
+        if (m_store) m_store->Release();  // the copy's entries hold it from here
+    }
+    CopyTarget(const CopyTarget&) = delete;
+    CopyTarget& operator=(const CopyTarget&) = delete;
+
+    // A new empty entry of a container; outside: that container's record is
+    // not in the store.
+    CMyJsonValue* NewValue(bool outside) {
+        if (!m_store) return new CMyJsonValue;
+        auto* value = NewStoredHandle<CMyJsonValue, CMyJsonValueImp>(*m_store, Pending().value);
+        if (outside) Escape(TKJsonAccess::Of(*value));
+        return value;
+    }
+    // A new empty object held by a value record.
+    CMyJsonObj* NewObject(bool outside) {
+        if (!m_store) return new CMyJsonObj;
+        auto* object = NewStoredHandle<CMyJsonObj, CMyJsonObjImp>(*m_store, Pending().object);
+        if (outside) Escape(TKJsonAccess::Of(*object));
+        return object;
+    }
+    // Room for n entries in the empty list of a record.
+    template <typename T>
+    void Reserve(RelocList<T>& list, int n, bool outside) {
+        if (m_store && !outside)
+            list.ReserveStored(*m_store, n);
+        else
+            list.Reserve(n);
+    }
+    // The empty text dst of a record takes src.
+    void Text(CTKString& dst, const CTKString& src, bool outside) {
+        if (src.IsEmpty()) return;
+        if (!m_store || outside) {
+            dst = SharedCopy(src);
+        } else if (src.GetAllocLength() != 0) {
+            dst = src;
+            m_store->MarkEdited();
+        } else {
+            DocumentStore::ShowFixed(dst, FixedCopy(src));
+        }
+    }
+
+  private:
+    static constexpr int kSlots = 128;
+    static std::size_t SlotOf(const TKWCHAR* chars) {
+        return (reinterpret_cast<std::uintptr_t>(chars) >> 3) % kSlots;
+    }
+
+    const CTKString& SharedCopy(const CTKString& src) {
+        if (src.GetAllocLength() != 0) return src;  // counted: shared as is
         const TKWCHAR* chars = src;
-        Slot& slot = m_slots[(reinterpret_cast<std::uintptr_t>(chars) >> 3) % kSlots];
+        Shared& slot = m_shared[SlotOf(chars)];
         if (slot.source != chars) {
             slot.copy = CTKString(src);
             slot.source = chars;
@@ -238,35 +367,54 @@ class TextCopies {
         return slot.copy;
     }
 
-  private:
-    static constexpr int kSlots = 128;
-    struct Slot {
+    TKWCHAR* FixedCopy(const CTKString& src) {
+        const TKWCHAR* chars = src;
+        Fixed& slot = m_fixed[SlotOf(chars)];
+        if (slot.source != chars) {
+            const int n = src.GetLength();
+            slot.copy = m_store->NewFixedText(n);
+            std::memcpy(slot.copy, chars, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
+            slot.source = chars;
+        }
+        return slot.copy;
+    }
+
+    struct Shared {
         const TKWCHAR* source = nullptr;
         CTKString copy;
     };
-    Slot m_slots[kSlots];
+    struct Fixed {
+        const TKWCHAR* source = nullptr;
+        TKWCHAR* copy = nullptr;
+    };
+    DocumentStore* const m_store;
+    Shared m_shared[kSlots];
+    Fixed m_fixed[kSlots];
 };
 
 // The value's own fields: its kind, text, flag and number; for an object,
-// a new empty one with the message of src's.
-void CopyOwnFields(CMyJsonValueImp& dst, const CMyJsonValueImp& src, TextCopies& texts) {
-    dst.text = texts.Of(src.text);
+// a new empty one with the message of src's; for a container, room for its
+// entries.
+void CopyOwnFields(CMyJsonValueImp& dst, const CMyJsonValueImp& src, CopyTarget& copy,
+                   bool outside) {
+    copy.Text(dst.text, src.text, outside);
     dst.flag = src.flag;
     switch (src.type) {
         case CMyJsonValue::eNumber:
             dst.MakeNumber(src.number);
             break;
         case CMyJsonValue::eArr:
-            dst.MakeArray().Reserve(src.elements.Size());  // no slot fails to come later
+            // no slot fails to come later
+            copy.Reserve(dst.MakeArray(), src.elements.Size(), outside);
             break;
         case CMyJsonValue::eObj:
             dst.type = CMyJsonValue::eObj;
             if (src.object) {
-                dst.object = new CMyJsonObj;
+                dst.object = copy.NewObject(outside);
                 CMyJsonObjImp& object = TKJsonAccess::Of(*dst.object);
                 const CMyJsonObjImp& from = TKJsonAccess::Of(*src.object);
-                object.error = from.error;
-                object.items.Reserve(from.items.Size());
+                copy.Text(object.error, from.error, false);
+                copy.Reserve(object.items, from.items.Size(), false);
             }
             break;
         default:
@@ -276,15 +424,16 @@ void CopyOwnFields(CMyJsonValueImp& dst, const CMyJsonValueImp& src, TextCopies&
 
 // The job that copies the children of a container whose own fields are in
 // place.
-CopyJob JobFor(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    if (src.type == CMyJsonValue::eArr) return {&dst, &src, 0, false};
-    return {&TKJsonAccess::Of(*dst.object), &TKJsonAccess::Of(*src.object), 0, true};
+CopyJob JobFor(CMyJsonValueImp& dst, const CMyJsonValueImp& src, bool outside) {
+    if (src.type == CMyJsonValue::eArr) return {&dst, &src, 0, false, outside};
+    return {&TKJsonAccess::Of(*dst.object), &TKJsonAccess::Of(*src.object), 0, true, false};
 }
 
 // Copies depth first and in order, as a recursive copy would, each node
 // allocated right before its own children. The container being copied is
-// the local job; the ones it is nested in wait on the stack.
-void CopyChildren(CopyJob job, TextCopies& texts) {
+// the local job; the ones it is nested in wait on the stack. Every node is
+// in its slot before anything of its own is copied.
+void CopyChildren(CopyJob job, CopyTarget& copy) {
     WalkStack<CopyJob> jobs;
     for (;;) {
         CMyJsonValueImp* innerDst = nullptr;
@@ -294,14 +443,12 @@ void CopyChildren(CopyJob job, TextCopies& texts) {
             const auto& src = *static_cast<const CMyJsonObjImp*>(job.src);
             while (job.next < src.items.Size()) {
                 const JsonItem& item = src.items[job.next++];
-                // The key and the value exist before their slot; copying the
-                // key then only shares a counted body, which cannot fail.
-                const CTKString& key = texts.Of(item.key);
-                CMyJsonValue* placed = new CMyJsonValue;
-                new (dst.items.EmplaceSlot()) JsonItem{key, placed};
+                CMyJsonValue* placed = copy.NewValue(job.outside);
+                auto* slot = new (dst.items.EmplaceSlot()) JsonItem{CTKString(), placed};
+                copy.Text(slot->key, item.key, job.outside);
                 CMyJsonValueImp& to = TKJsonAccess::Of(*placed);
                 const CMyJsonValueImp& from = TKJsonAccess::Of(*item.value);
-                CopyOwnFields(to, from, texts);
+                CopyOwnFields(to, from, copy, false);
                 if (!IsFlat(from)) {
                     innerDst = &to;
                     innerSrc = &from;
@@ -313,10 +460,10 @@ void CopyChildren(CopyJob job, TextCopies& texts) {
             const auto& src = *static_cast<const CMyJsonValueImp*>(job.src);
             while (job.next < src.elements.Size()) {
                 const CMyJsonValueImp& from = TKJsonAccess::Of(*src.elements[job.next++]);
-                CMyJsonValue* element = new CMyJsonValue;  // before its slot exists
+                CMyJsonValue* element = copy.NewValue(job.outside);  // before its slot exists
                 new (dst.elements.EmplaceSlot()) CMyJsonValue*(element);
                 CMyJsonValueImp& to = TKJsonAccess::Of(*element);
-                CopyOwnFields(to, from, texts);
+                CopyOwnFields(to, from, copy, false);
                 if (!IsFlat(from)) {
                     innerDst = &to;
                     innerSrc = &from;
@@ -326,7 +473,7 @@ void CopyChildren(CopyJob job, TextCopies& texts) {
         }
         if (innerDst) {
             jobs.Push(job);
-            job = JobFor(*innerDst, *innerSrc);
+            job = JobFor(*innerDst, *innerSrc, false);
             continue;
         }
         if (jobs.Empty()) return;
@@ -349,16 +496,16 @@ void DestroyDescendants(CMyJsonObjImp& object) {
 }
 
 void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    TextCopies texts;
-    CopyOwnFields(dst, src, texts);
-    if (!IsFlat(src)) CopyChildren(JobFor(dst, src), texts);
+    CopyTarget copy(!IsFlat(src) && ReadFromText(src) && NodeCount().AtLeastLimit(src));
+    CopyOwnFields(dst, src, copy, true);
+    if (!IsFlat(src)) CopyChildren(JobFor(dst, src, true), copy);
 }
 
 void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
     if (src.items.Empty()) return;
     dst.items.Reserve(dst.items.Size() + src.items.Size());
-    TextCopies texts;
-    CopyChildren({&dst, &src, 0, true}, texts);
+    CopyTarget copy(ReadFromText(src) && NodeCount().AtLeastLimit(src));
+    CopyChildren({&dst, &src, 0, true, true}, copy);
 }
 
 }  // namespace tk::detail

@@ -6,6 +6,8 @@
 
 #include <memory>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "json_test_util.h"
 
@@ -166,6 +168,103 @@ TEST(JsonStore, LoadedDocumentsEditLikeAnyOther) {
     std::unique_ptr<CMyJsonObj> copy(doc.Clone());
     ASSERT_TRUE(doc.Load(TKL("{\"fresh\":1}")));  // the first document's storage goes
     EXPECT_EQ(U16(copy->CreateJson(false)).substr(0, 22), u"{\"list\":\"replaced\",\"bo");
+}
+
+// Copies of a document read from text, untouched or edited, stand alone:
+// they outlive the source, take edits, hand out values that outlive them,
+// and strings taken out of them are fresh copies.
+TEST(JsonStore, CopiesOfLoadedDocumentsStandAlone) {
+    struct Row {
+        const char* name;
+        // A copy of the array "list" of doc, or of a container holding it.
+        CMyJsonValue* (*copy)(CMyJsonObj& doc);
+    };
+    const Row rows[] = {
+        {"Clone of the value", [](CMyJsonObj& doc) { return At(doc, TKL("list"))->Clone(); }},
+        {"CopyFrom",
+         [](CMyJsonObj& doc) {
+             auto* v = new CMyJsonValue(TKL("old"));
+             v->CopyFrom(At(doc, TKL("list")));
+             return v;
+         }},
+        {"Clone of the document", [](CMyJsonObj& doc) { return new CMyJsonValue(doc.Clone()); }},
+        {"copy of a copy",
+         [](CMyJsonObj& doc) {
+             std::unique_ptr<CMyJsonObj> first(doc.Clone());
+             return new CMyJsonValue(*At(*first, TKL("list")));
+         }},
+    };
+    const std::u16string second = u"{\"name\":\"second\",\"n\":[1,2]}";
+    const std::u16string secondEdited = u"{\"name\":\"second\",\"n\":[1,2],\"p\":\"q\"}";
+    // Element 0 holds enough values that copies of the list get a store.
+    std::u16string text = u"{\"list\":[{\"name\":\"first\",\"tags\":[\"a\"";
+    for (int i = 0; i < 80; ++i) text += u",\"b\"";
+    text += u"]},{\"name\":\"second\",\"n\":[1,2]}]}";
+    for (const bool edited : {false, true}) {
+        for (const Row& row : rows) {
+            const std::string name = std::string(row.name) + (edited ? ", edited" : "");
+            std::unique_ptr<CMyJsonValue> copy;
+            {
+                CMyJsonObj doc;
+                ASSERT_TRUE(doc.Load(W(text))) << name;
+                if (edited) {
+                    CMyJsonObj* obj = At(doc, TKL("list"))->ValueArrItem(1)->ValueObj();
+                    ASSERT_TRUE(obj->AddItem(TKL("p"), TKL("q")));
+                }
+                copy.reset(row.copy(doc));
+            }
+            CMyJsonObj other;  // must not reuse the source's memory
+            ASSERT_TRUE(other.Load(kDocument));
+            CMyJsonValue* list = copy->IsObj() ? At(*copy->ValueObj(), TKL("list")) : copy.get();
+            ASSERT_EQ(list->ValueArrLength(), 2) << name;
+            EXPECT_EQ(Compact(*list->ValueArrItem(1)), edited ? secondEdited : second) << name;
+            CTKString text;
+            ASSERT_TRUE(list->ValueArrItem(0)->ValueObj()->ValueEx(TKL("name"), text)) << name;
+            EXPECT_EQ(text.GetAllocLength(), CTKString(TKL("first")).GetAllocLength()) << name;
+            // Edits: the list regrows, an element is handed out, the copy goes.
+            EXPECT_TRUE(list->AddToArr(list->ValueArrItem(0)->ValueObj())) << name;
+            CMyJsonValue* taken = list->ValueArrItem(1);
+            list->RemoveFromArr(1, false);
+            std::unique_ptr<CMyJsonValue> owned(taken);
+            EXPECT_TRUE(list->MoveToArr(owned->Clone(), 0)) << name;
+            EXPECT_EQ(list->ValueArrLength(), 3) << name;
+            copy.reset();
+            EXPECT_EQ(Compact(*owned), edited ? secondEdited : second) << name;
+        }
+    }
+}
+
+// Documents read, copied and destroyed on several threads at once, of
+// sizes that take chunks of many sizes, some destroyed on another thread
+// than the one that read them: the storage the threads share hands every
+// chunk to one document at a time (TSan and ASan check it).
+TEST(JsonStore, ThreadsReadAndDropDocumentsAtOnce) {
+    constexpr int kThreads = 4;
+    std::vector<std::u16string> texts;
+    for (int records : {1, 40, 2000, 20000}) {
+        std::u16string text = u"{\"r\":[";
+        for (int i = 0; i < records; ++i)
+            text += (i ? u"," : u"") + std::u16string(u"{\"id\":7,\"name\":\"n\",\"t\":[true]}");
+        texts.push_back(text + u"]}");
+    }
+    std::vector<std::unique_ptr<CMyJsonObj>> handedOver(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 12; ++round) {
+                const std::u16string& text = texts[(t + round) % texts.size()];
+                auto doc = std::make_unique<CMyJsonObj>();
+                if (!doc->Load(W(text))) return ADD_FAILURE() << "thread " << t;
+                std::unique_ptr<CMyJsonObj> copy(doc->Clone());
+                if (U16(copy->CreateJson(false)) != text) ADD_FAILURE() << "thread " << t;
+                // Every other round the document is kept until the next such
+                // round; the last one kept goes on the main thread.
+                if (round % 2 == 0) handedOver[t].reset(doc.release());
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (auto& doc : handedOver) EXPECT_EQ(U16(doc->CreateJson(false)).substr(0, 6), u"{\"r\":[");
 }
 
 }  // namespace
