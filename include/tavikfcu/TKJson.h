@@ -33,7 +33,8 @@
 // caller's own. The blocks of a document that went are kept for the next
 // documents read, never more than the last document that went took (and at
 // most 1 GB), so a program that reads document after document does not wait
-// for fresh memory each time.
+// for fresh memory each time; the kernel may take kept blocks back when it
+// runs short of memory.
 //
 // Depth: a document built through this interface may nest as deep as memory
 // allows (a key path of a million segments makes a million levels). Every

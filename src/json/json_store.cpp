@@ -40,6 +40,11 @@ constexpr int kHugePageChunkPages = 1024;
 // follows what it reads: reading smaller documents shrinks it again. What is
 // cut goes back to the heap, the largest chunks first.
 constexpr std::size_t kCacheCapBytes = std::size_t(1) << 30;
+// Kept chunks of huge pages are left for the kernel to take back when it
+// is short of memory (a kept chunk is written before it is read), so what
+// the cache holds of large documents weighs nothing on a machine that needs
+// the memory. The smaller chunks add up to a few megabytes.
+constexpr std::uintptr_t kHugePageBytes = std::uintptr_t(2) << 20;
 
 class ChunkCache {
   public:
@@ -226,7 +231,20 @@ void DocumentStore::Destroy() {
         PageHeader* next = NextChunk(chunk);
         const int pages = ChunkPages(chunk);
         bytes += static_cast<std::size_t>(pages) * kPageBytes;
-        if (pages == 0 || !g_chunks.Keep(chunk, pages)) HeapFreeAligned(chunk);
+        if (pages == 0 || !g_chunks.Keep(chunk, pages)) {
+            HeapFreeAligned(chunk);
+        } else if (pages >= kHugePageChunkPages) {
+            // Every page but the first, which holds the cache's link, is
+            // written before it is read again: the kernel may take them.
+            // Whole huge pages only, so that none has to be split.
+            const auto from =
+                (reinterpret_cast<std::uintptr_t>(chunk) + kPageBytes + kHugePageBytes - 1) &
+                ~(kHugePageBytes - 1);
+            const auto to = (reinterpret_cast<std::uintptr_t>(chunk) +
+                             static_cast<std::size_t>(pages) * kPageBytes) &
+                            ~(kHugePageBytes - 1);
+            if (to > from) platform::LetKernelReclaim(reinterpret_cast<void*>(from), to - from);
+        }
         chunk = next;
     }
     g_chunks.TrimTo(bytes < kCacheCapBytes ? bytes : kCacheCapBytes);

@@ -23,6 +23,13 @@ void AdviseHugePages(void* p, std::size_t bytes);
 // they are.
 void PrefaultForWrite(void* p, std::size_t bytes);
 
+// Lets the kernel take back the whole pages within [p, p + bytes) when it
+// runs short of memory, while the range stays ours: until the next write,
+// a page reads as it was or as zeros. Memory kept for reuse costs then
+// nothing under pressure, and a page written before the kernel took it
+// back costs no fault. A hint, for memory of any origin.
+void LetKernelReclaim(void* p, std::size_t bytes);
+
 // Owns one large buffer of T.
 template <typename T>
 class LargeBuffer {

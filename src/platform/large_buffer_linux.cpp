@@ -48,6 +48,13 @@ void PrefaultForWrite(void* p, std::size_t bytes) {
 #endif
 }
 
+void LetKernelReclaim(void* p, std::size_t bytes) {
+    const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+    auto start = (reinterpret_cast<std::uintptr_t>(p) + page - 1) / page * page;
+    auto end = (reinterpret_cast<std::uintptr_t>(p) + bytes) / page * page;
+    if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_FREE);
+}
+
 void FreeLargeBuffer(void* buffer, std::size_t bytes) {
     if (!buffer) return;
     if (bytes < kMapThreshold)
