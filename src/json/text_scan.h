@@ -1,5 +1,5 @@
-// Fast scans over UTF-16 text for the JSON reader and writer: the length of
-// a NUL-terminated text, and the next unit of a small set within a bounded
+// Fast scans over UTF-16 text for the JSON reader: the length of a
+// NUL-terminated text, and the next quote or backslash within a bounded
 // range. SSE2 handles eight units per step on x86-64; elsewhere the scalar
 // loops do the same job.
 #ifndef TAVIKFCU_JSON_TEXT_SCAN_H
@@ -66,40 +66,6 @@ inline const TKWCHAR* FindQuoteOrBackslash(const TKWCHAR* p, const TKWCHAR* end)
     }
 #endif
     while (p < end && *p != '"' && *p != '\\') ++p;
-    return p;
-}
-
-// The first unit in [p, end) that the writer must escape: quote, backslash,
-// TAB, CR or LF; or end.
-inline const TKWCHAR* FindEscapable(const TKWCHAR* p, const TKWCHAR* end) {
-#if TK_HAVE_SSE2
-    const __m128i quote = _mm_set1_epi16('"');
-    const __m128i backslash = _mm_set1_epi16('\\');
-    // TAB (9), LF (10) and CR (13) are all below 14; unsigned "below 14" is
-    // "saturating subtract of 13 gives 0", done on 16-bit lanes.
-    const __m128i thirteen = _mm_set1_epi16(13);
-    const __m128i zero = _mm_setzero_si128();
-    while (end - p >= 8) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i low = _mm_cmpeq_epi16(_mm_subs_epu16(v, thirteen), zero);
-        __m128i hit = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi16(v, quote), _mm_cmpeq_epi16(v, backslash)), low);
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-        while (mask) {
-            const TKWCHAR* at = p + CountTrailingZeros32(mask) / 2;
-            TKWCHAR c = *at;
-            if (c == '"' || c == '\\' || c == 9 || c == 10 || c == 13) return at;
-            mask &= mask - 1;  // a control unit the writer keeps: drop both
-            mask &= mask - 1;  // bytes of its lane
-        }
-        p += 8;
-    }
-#endif
-    while (p < end) {
-        TKWCHAR c = *p;
-        if (c == '"' || c == '\\' || c == 9 || c == 10 || c == 13) break;
-        ++p;
-    }
     return p;
 }
 
