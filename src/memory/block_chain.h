@@ -24,4 +24,19 @@ inline void* DetachAfter(void* head, unsigned int keep) {
     return rest;
 }
 
+// Takes the first block of a per-thread cache slot (a chain and its length),
+// first filling an empty slot with the chain refill() hands over.
+template <typename Slot, typename Refill>
+inline void* PopRefilling(Slot& slot, Refill refill) {
+    if (!slot.head) {
+        slot.head = refill();
+        slot.count = 0;
+        for (void* b = slot.head; b; b = NextOf(b)) ++slot.count;
+    }
+    void* block = slot.head;
+    slot.head = NextOf(block);
+    --slot.count;
+    return block;
+}
+
 }  // namespace tk::detail::block_chain

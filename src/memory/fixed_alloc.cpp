@@ -147,15 +147,7 @@ void* CTKFixedAlloc::AllocCached() {
     if ((slot.alloc != this || slot.key != key || key == 0) &&
         !CTKFixedAllocBatches::Claim(*this, slot))
         return TakeBatch(1);
-    if (!slot.head) {
-        slot.head = TakeBatch(kOwnRefill);
-        slot.count = 0;
-        for (void* b = slot.head; b; b = NextOf(b)) ++slot.count;
-    }
-    void* block = slot.head;
-    slot.head = NextOf(block);
-    --slot.count;
-    return block;
+    return tk::detail::block_chain::PopRefilling(slot, [this] { return TakeBatch(kOwnRefill); });
 }
 
 void CTKFixedAlloc::FreeCached(void* p) {

@@ -43,16 +43,8 @@ class ThreadBlockCache {
     static void Invalidate(int pool) { s_generation[pool].fetch_add(1, std::memory_order_acq_rel); }
 
     static void* Alloc(int pool) {
-        Slot& slot = CurrentSlot(pool);
-        if (!slot.head) {
-            slot.head = TakeBatch(PoolAt(pool), Refill);
-            slot.count = 0;
-            for (void* b = slot.head; b; b = NextOf(b)) ++slot.count;
-        }
-        void* block = slot.head;
-        slot.head = NextOf(block);
-        --slot.count;
-        return block;
+        return block_chain::PopRefilling(CurrentSlot(pool),
+                                         [pool] { return TakeBatch(PoolAt(pool), Refill); });
     }
 
     static void Free(int pool, void* block) {
