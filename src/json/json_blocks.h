@@ -10,13 +10,16 @@
 // `new` in constructor arguments) finds no match and gets a heap record.
 // The record says which it is, so the destructor frees it the right way.
 //
-// Handles read from text live with their record in a document store
-// (json_store.h). Their destructor tells the class's operator delete, which
-// runs right after it, to leave that block alone.
+// Handles read from text live in a document store (json_store.h), most of
+// them compact: a handle and one word, no record (json_records.h). Their
+// destructor tells the class's operator delete, which runs right after it,
+// to leave that block alone.
 #ifndef TAVIKFCU_JSON_JSON_BLOCKS_H
 #define TAVIKFCU_JSON_JSON_BLOCKS_H
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "json/json_records.h"
@@ -55,7 +58,9 @@ struct BlockLayout {
 };
 
 // A record for handle: in its block when the block is the pending one of
-// slot, else from the heap. Record has a Placement `where`.
+// slot, else from the heap. Record has a Placement `where`. A slot that
+// holds the handle's address with bit 0 set asks for a compact handle: the
+// result is then the tag of an empty compact handle, not a record.
 template <typename Handle, typename Record>
 Record* NewRecord(const Handle* handle, void*& slot) {
     if (slot == handle) {
@@ -63,6 +68,11 @@ Record* NewRecord(const Handle* handle, void*& slot) {
         Record* record = new (BlockLayout<Handle, Record>::RecordRoom(handle)) Record;
         record->where = Placement::kBlock;
         return record;
+    }
+    if (reinterpret_cast<std::uintptr_t>(slot) ==
+        (reinterpret_cast<std::uintptr_t>(handle) | CompactWord::kCompact)) {
+        slot = nullptr;
+        return reinterpret_cast<Record*>(CompactWord::kCompact);
     }
     return new Record;
 }
@@ -88,7 +98,23 @@ void DeleteRecord(Record* record, const void* handle) {
             store->Release();  // may free the handle's block: nothing reads it after
             return;
         }
+        case Placement::kPromoted:
+            delete record;
+            Pending().stored = handle;
+            return;
+        case Placement::kPromotedEscaped:
+            delete record;
+            Pending().stored = handle;
+            DocumentStore::Of(handle)->Release();
+            return;
     }
+}
+
+// The last step of a compact handle's destructor, once what it holds is
+// gone: its block stays with the store.
+inline void LetGoCompact(std::uintptr_t word, const void* handle) {
+    Pending().stored = handle;
+    if (word & CompactWord::kEscaped) DocumentStore::Of(handle)->Release();
 }
 
 // A handle and its record carved from a document store, read from text.
@@ -98,6 +124,18 @@ Handle* NewStoredHandle(DocumentStore& store, void*& slot) {
     slot = block;
     auto* handle = new (block) Handle;
     TKJsonAccess::Of(*handle).where = Placement::kStored;
+    return handle;
+}
+
+// A compact handle carved from a document store: an empty value (or object
+// without items) whose tag and word the caller then sets.
+template <typename Handle>
+Handle* NewCompactHandle(DocumentStore& store, void*& slot) {
+    static_assert(sizeof(Handle) == sizeof(void*), "a handle is one word");
+    void* block = store.Allocate(2 * sizeof(void*));
+    slot = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(block) | CompactWord::kCompact);
+    auto* handle = new (block) Handle;
+    std::memset(TKJsonAccess::Payload(*handle), 0, sizeof(void*));
     return handle;
 }
 

@@ -1,9 +1,10 @@
 // The document builder: the consumer of the reader's events that turns
 // UTF-16 text into CMyJsonObj / CMyJsonValue, and the two Load entry points.
 //
-// Where the memory goes. Everything below the top of the document (values
-// with their records, objects, lists, strings) is carved from one document
-// store (json_store.h), in text order. The
+// Where the memory goes. Everything below the top of the document (values,
+// objects, lists, strings) is carved from one document store (json_store.h),
+// in text order. Values and objects are compact there: a handle and one word
+// (json_records.h), which gets a record only when something changes it. The
 // values the top holds escape the store: each holds a reference on it, and
 // the top's own list and keys are ordinary heap memory, so that whatever the
 // caller later does to the top (replace or remove an item) never leaves
@@ -122,20 +123,19 @@ class DocumentBuilder {
             m_rootObject->items.AdoptRelocated(m_items.Data() + base, n);
             m_items.ForgetFrom(base);
             RelocList<JsonItem>& items = m_rootObject->items;
-            for (int i = 0; i < items.Size(); ++i) Escape(TKJsonAccess::Of(*items[i].value));
+            for (int i = 0; i < items.Size(); ++i) Escape(*items[i].value);
             return;
         }
-        std::unique_ptr<CMyJsonObj> object(
-            NewStoredHandle<CMyJsonObj, CMyJsonObjImp>(Store(), Pending().object));
-        TKJsonAccess::Of(*object).items.AdoptRelocatedStored(Store(), m_items.Data() + base, n);
+        std::unique_ptr<CMyJsonObj> object(NewCompactHandle<CMyJsonObj>(Store(), Pending().object));
+        ItemsOf(*object).AdoptRelocatedStored(Store(), m_items.Data() + base, n);
         m_items.ForgetFrom(base);
         if (m_depth == 0) {
-            Escape(TKJsonAccess::Of(*object));
+            Escape(*object);
             m_rootValue->MakeObject(object.release());
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeObject(object.release());
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eObj));
+        *static_cast<CMyJsonObj**>(TKJsonAccess::Payload(*value)) = object.release();
         Deliver(value);
     }
 
@@ -146,12 +146,12 @@ class DocumentBuilder {
             CMyJsonValueImp::ElementList& elements = m_rootValue->MakeArray();
             elements.AdoptRelocated(m_values.Data() + base, n);
             m_values.ForgetFrom(base);
-            for (int i = 0; i < elements.Size(); ++i) Escape(TKJsonAccess::Of(*elements[i]));
+            for (int i = 0; i < elements.Size(); ++i) Escape(*elements[i]);
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeArray().AdoptRelocatedStored(Store(), m_values.Data() + base,
-                                                                  n);
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eArr));
+        static_cast<ElementList*>(TKJsonAccess::Payload(*value))
+            ->AdoptRelocatedStored(Store(), m_values.Data() + base, n);
         m_values.ForgetFrom(base);
         Deliver(value);
     }
@@ -163,30 +163,27 @@ class DocumentBuilder {
             m_rootValue->type = CMyJsonValue::eStr;
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-        StoredText(imp.text, s, n, escaped);
-        imp.type = CMyJsonValue::eStr;
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eStr));
+        StoredText(*new (TKJsonAccess::Payload(*value)) CTKString(), s, n, escaped);
         Deliver(value);
     }
 
     void Number(double x) {
         if (m_depth == 0) return m_rootValue->MakeNumber(x);
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeNumber(x);
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eNumber));
+        *static_cast<double*>(TKJsonAccess::Payload(*value)) = x;
         Deliver(value);
     }
 
     void Boolean(bool b) {
         if (m_depth == 0) return m_rootValue->MakeBool(b);
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeBool(b);
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eBool, b));
         Deliver(value);
     }
 
     // Only members are ever empty, never the top level.
     void Empty() {
-        std::unique_ptr<CMyJsonValue> value(NewValue());
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eEmpty));
         Deliver(value);
     }
 
@@ -203,8 +200,11 @@ class DocumentBuilder {
         return *m_store;
     }
 
-    CMyJsonValue* NewValue() {
-        return NewStoredHandle<CMyJsonValue, CMyJsonValueImp>(Store(), Pending().value);
+    // A compact value of the given kind; the caller fills its word.
+    CMyJsonValue* NewValue(CMyJsonValue::EValueType kind, bool flag = false) {
+        CMyJsonValue* value = NewCompactHandle<CMyJsonValue>(Store(), Pending().value);
+        TKJsonAccess::SetWord(*value, CompactWord::Value(kind, flag));
+        return value;
     }
 
     // A finished value goes to the innermost open container: as the value
