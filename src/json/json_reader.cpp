@@ -28,23 +28,31 @@ namespace tk::detail {
 namespace {
 
 // Short strings seen earlier in one document, by a hash of their units.
-// A slot holds the last fixed body that hashed to it.
+// Each hash picks a set of two slots, which hold the last two fixed bodies
+// that hashed to it; a new body replaces the one of the two used longer
+// ago. So two texts that come back all the time (keys) never push each
+// other out, and a text seen once (an id) displaces only another such text.
 class StringCache {
   public:
-    static constexpr int kSlots = 256;
+    static constexpr int kSets = 128;
     static constexpr int kMaxUnits = 64;
 
     // Shows n units (1 <= n <= kMaxUnits) at s in the empty target.
     void Assign(DocumentStore& store, CTKString& target, const TKWCHAR* s, int n) {
-        const int i = static_cast<int>(Hash(s, n) & (kSlots - 1));
-        TKWCHAR* cached = m_chars[i];
-        if (!cached || m_lengths[i] != n || !SameUnits(cached, s, n)) {
-            cached = store.NewFixedText(n);
-            std::memcpy(cached, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
-            m_chars[i] = cached;
-            m_lengths[i] = n;
+        const int set = static_cast<int>(Hash(s, n) & (kSets - 1));
+        int i = 2 * set;
+        if (!Holds(i, s, n)) {
+            ++i;
+            if (!Holds(i, s, n)) {
+                i = 2 * set + m_older[set];
+                TKWCHAR* chars = store.NewFixedText(n);
+                std::memcpy(chars, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
+                m_chars[i] = chars;
+                m_lengths[i] = n;
+            }
         }
-        DocumentStore::ShowFixed(target, cached);
+        m_older[set] = static_cast<std::uint8_t>((i & 1) ^ 1);
+        DocumentStore::ShowFixed(target, m_chars[i]);
     }
 
   private:
@@ -77,8 +85,13 @@ class StringCache {
         return static_cast<std::uint32_t>(h >> 32) ^ static_cast<std::uint32_t>(h >> 13);
     }
 
-    TKWCHAR* m_chars[kSlots] = {};
-    int m_lengths[kSlots] = {};
+    bool Holds(int i, const TKWCHAR* s, int n) const {
+        return m_chars[i] && m_lengths[i] == n && SameUnits(m_chars[i], s, n);
+    }
+
+    TKWCHAR* m_chars[2 * kSets] = {};
+    int m_lengths[2 * kSets] = {};
+    std::uint8_t m_older[kSets] = {};  // the slot of each set used longer ago
 };
 
 // Builds the document from the reader's events. Members and elements are
