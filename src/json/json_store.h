@@ -8,8 +8,10 @@
 //
 // A chunk is a run of 4 KB pages; each page starts with a pointer to its
 // store, so any block in a store finds its store from its address. Each
-// chunk is half as large as all before it together (so at most a third of
-// a store is room not yet used), from one page up to 8 MB; those of 4 MB
+// chunk is a sixteenth as large as all before it together (so at most a
+// seventeenth of a store is room not yet used: a document is measured by
+// the memory it holds, and a hundred more chunks cost nothing next to the
+// values they hold), from one page up to 8 MB; those of 4 MB
 // and more take huge pages where the kernel has them. When a store goes,
 // its chunks are kept for the next documents, within a bound (the size of
 // the store that went), so reading document after document does not have
