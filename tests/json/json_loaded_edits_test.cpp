@@ -274,24 +274,26 @@ TEST(JsonLoadedEdits, CopiesCarryEditsAndMessages) {
 
 // Nesting as deep as the reader takes, in arrays and objects by turns,
 // destroyed untouched and after a change at the bottom (which makes the
-// destruction walk every level), as an object and as a value document.
+// destruction walk every level, through values that hold a reference on
+// their store), as an object and as a value document.
 TEST(JsonLoadedEdits, DeepDocumentsGoAfterAnEdit) {
-    constexpr int kPairs = 250;  // 500 levels
+    constexpr int kPairs = 250;  // 501 levels
     std::u16string text;
     for (int i = 0; i < kPairs; ++i) text += u"[{\"a\":";
     text += u"\"end\"";
     for (int i = 0; i < kPairs; ++i) text += u",\"b\":[1,\"x\"]}]";
     const std::u16string objectText = u"{\"top\":" + text + u"}";
+    const std::u16string valueText = u"[" + text + u"]";
     for (const bool edit : {false, true}) {
         for (const bool asValue : {false, true}) {
             std::unique_ptr<CMyJsonValue> value;
             std::unique_ptr<CMyJsonObj> object;
             CMyJsonValue* v;
+            CTKString error;
             if (asValue) {
                 value.reset(new CMyJsonValue);
-                CTKString error;
-                ASSERT_TRUE(value->Load(W(text), error));
-                v = value.get();
+                ASSERT_TRUE(value->Load(W(valueText), error));
+                v = value->ValueArrItem(0);  // held from outside the store
             } else {
                 object.reset(new CMyJsonObj);
                 ASSERT_TRUE(object->Load(W(objectText)));
@@ -303,11 +305,10 @@ TEST(JsonLoadedEdits, DeepDocumentsGoAfterAnEdit) {
                 v = At(*level, TKL("a"));
             }
             EXPECT_EQ(U16(v->ValueStr()), u"end");
-            CTKString error;
             if (edit) {
                 ASSERT_TRUE(v->Load(TKL("[true]"), error));
             }
-            std::u16string expected = asValue ? text : objectText;
+            std::u16string expected = asValue ? valueText : objectText;
             if (edit) expected.replace(expected.find(u"\"end\""), 5, u"[true]");
             EXPECT_EQ(U16(asValue ? value->CreateJson(false) : object->CreateJson(false)),
                       expected);
