@@ -18,18 +18,18 @@
 // the kernel clear fresh pages for each.
 //
 // Lifetime. A store is counted: the reader holds it while it builds, and
-// every record that lives in the store but hangs from something outside it
+// every handle that lives in the store but hangs from something outside it
 // (the values that the top of a document holds, a value that RemoveFromArr
 // handed to the caller, an element that MoveToArr spliced into another
-// array) holds one reference, as an escaped record (json_records.h). Records
-// inside the store are only ever reached through one of those, so the
-// store goes when the last of them is destroyed.
+// array) holds one reference, as an escaped handle (json_records.h).
+// Handles inside the store are only ever reached through one of those, so
+// the store goes when the last of them is destroyed.
 //
-// Untouched stores. As long as no record of a store has been changed since
-// it was read, everything below its records lives in the store too (lists
-// and strings of any size), so destroying them needs no walk: the records
+// Untouched stores. As long as no value or object of a store has been
+// changed since it was read, everything below them lives in the store too
+// (lists and strings of any size), so destroying them needs no walk: they
 // are simply let go with the store. The first change to any of them marks
-// the store edited, and from then on records are destroyed one by one.
+// the store edited, and from then on they are destroyed one by one.
 //
 // Strings. A string body carved from a store is fixed: its count says
 // locked and its capacity is 0, so CTKString never counts it, frees it or
