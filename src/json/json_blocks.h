@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "json/json_records.h"
 #include "tavikfcu/TKCore.h"
@@ -58,9 +59,7 @@ struct BlockLayout {
 };
 
 // A record for handle: in its block when the block is the pending one of
-// slot, else from the heap. Record has a Placement `where`. A slot that
-// holds the handle's address with bit 0 set asks for a compact handle: the
-// result is then the tag of an empty compact handle, not a record.
+// slot, else from the heap. Record has a Placement `where`.
 template <typename Handle, typename Record>
 Record* NewRecord(const Handle* handle, void*& slot) {
     if (slot == handle) {
@@ -68,11 +67,6 @@ Record* NewRecord(const Handle* handle, void*& slot) {
         Record* record = new (BlockLayout<Handle, Record>::RecordRoom(handle)) Record;
         record->where = Placement::kBlock;
         return record;
-    }
-    if (reinterpret_cast<std::uintptr_t>(slot) ==
-        (reinterpret_cast<std::uintptr_t>(handle) | CompactWord::kCompact)) {
-        slot = nullptr;
-        return reinterpret_cast<Record*>(CompactWord::kCompact);
     }
     return new Record;
 }
@@ -127,16 +121,20 @@ Handle* NewStoredHandle(DocumentStore& store, void*& slot) {
     return handle;
 }
 
-// A compact handle carved from a document store: an empty value (or object
-// without items) whose tag and word the caller then sets.
+// A compact handle carved from a document store, holding word (a tag of
+// CompactWord) and, behind it, a zero word for the caller to set. A handle
+// is its one word (no base, no virtual functions), so the handle is made
+// by writing that word: the reader makes one per value, and a constructor
+// call through the library's exported symbol would cost more than the rest
+// of making it.
 template <typename Handle>
-Handle* NewCompactHandle(DocumentStore& store, void*& slot) {
-    static_assert(sizeof(Handle) == sizeof(void*), "a handle is one word");
-    void* block = store.Allocate(2 * sizeof(void*));
-    slot = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(block) | CompactWord::kCompact);
-    auto* handle = new (block) Handle;
-    std::memset(TKJsonAccess::Payload(*handle), 0, sizeof(void*));
-    return handle;
+Handle* NewCompactHandle(DocumentStore& store, std::uintptr_t word) {
+    static_assert(sizeof(Handle) == sizeof(void*) && std::is_standard_layout<Handle>::value,
+                  "a handle is one word");
+    auto* block = static_cast<std::uintptr_t*>(store.Allocate(2 * sizeof(void*)));
+    block[0] = word;
+    block[1] = 0;
+    return std::launder(reinterpret_cast<Handle*>(block));
 }
 
 }  // namespace tk::detail

@@ -122,7 +122,9 @@ class DocumentBuilder {
     void BeginArray() { Push(false, m_values.Size()); }
 
     void Key(const TKWCHAR* s, int n, bool escaped) {
-        auto* item = new (m_items.EmplaceSlot()) JsonItem{CTKString(), nullptr};
+        auto* item = static_cast<JsonItem*>(m_items.EmplaceSlot());
+        ShowEmpty(item->key);
+        item->value = nullptr;
         if (m_depth == 1 && m_rootObject)
             OrdinaryText(item->key, s, n, escaped);  // the top's keys outlive its values
         else
@@ -139,7 +141,8 @@ class DocumentBuilder {
             for (int i = 0; i < items.Size(); ++i) Escape(*items[i].value);
             return;
         }
-        std::unique_ptr<CMyJsonObj> object(NewCompactHandle<CMyJsonObj>(Store(), Pending().object));
+        std::unique_ptr<CMyJsonObj> object(
+            NewCompactHandle<CMyJsonObj>(Store(), CompactWord::kObject));
         ItemsOf(*object).AdoptRelocatedStored(Store(), m_items.Data() + base, n);
         m_items.ForgetFrom(base);
         if (m_depth == 0) {
@@ -177,7 +180,9 @@ class DocumentBuilder {
             return;
         }
         std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eStr));
-        StoredText(*new (TKJsonAccess::Payload(*value)) CTKString(), s, n, escaped);
+        auto* text = static_cast<CTKString*>(TKJsonAccess::Payload(*value));
+        ShowEmpty(*text);
+        StoredText(*text, s, n, escaped);
         Deliver(value);
     }
 
@@ -215,9 +220,7 @@ class DocumentBuilder {
 
     // A compact value of the given kind; the caller fills its word.
     CMyJsonValue* NewValue(CMyJsonValue::EValueType kind, bool flag = false) {
-        CMyJsonValue* value = NewCompactHandle<CMyJsonValue>(Store(), Pending().value);
-        TKJsonAccess::SetWord(*value, CompactWord::Value(kind, flag));
-        return value;
+        return NewCompactHandle<CMyJsonValue>(Store(), CompactWord::Value(kind, flag));
     }
 
     // A finished value goes to the innermost open container: as the value
@@ -252,6 +255,12 @@ class DocumentBuilder {
         DocumentStore::ShowFixed(target, chars);
     }
 
+    // Makes the word at target an empty string (whose body is shared and
+    // never counted), without a constructor call per key and text.
+    void ShowEmpty(CTKString& target) const {
+        DocumentStore::ShowFixed(target, const_cast<TKWCHAR*>(m_emptyText));
+    }
+
     // Text for the empty target in a body of its own.
     static void OrdinaryText(CTKString& target, const TKWCHAR* s, int n, bool escaped) {
         if (n == 0) return;
@@ -266,6 +275,7 @@ class DocumentBuilder {
     CMyJsonObjImp* const m_rootObject;
     CMyJsonValueImp* const m_rootValue;
     DocumentStore* m_store = nullptr;  // made at the first value below the top
+    const TKWCHAR* const m_emptyText = EmptyText();
     int m_depth = 0;
     Frame m_frames[kMaxJsonDepth + 1];
     RelocList<JsonItem> m_items;        // members of the open objects
