@@ -205,6 +205,9 @@ struct CompactWord {
         return static_cast<CMyJsonValue::EValueType>((word >> kKindShift) & kKindMask);
     }
 };
+static_assert(CMyJsonValue::eObj <= CompactWord::kKindMask, "every kind fits its bits");
+static_assert(CompactWord::Kind(CompactWord::Value(CMyJsonValue::eArr, true)) == CMyJsonValue::eArr,
+              "the flag stays out of the kind");
 
 // One item of an object.
 struct JsonItem {
@@ -410,10 +413,6 @@ inline ItemList& ItemsOf(const CMyJsonObj& o) {
 }
 // An object's last Load message (empty for a compact one).
 const CTKString& ErrorOf(const CMyJsonObj& o);
-
-}  // namespace tk::detail
-
-namespace tk::detail {
 
 // Whether a record lies in a store (with its handle).
 template <typename Record>
