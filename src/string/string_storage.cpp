@@ -11,11 +11,15 @@
 // of text the block can hold. The capacity a string reports stays exact
 // (what was asked for), while a body that grows gets a block half as large
 // again as its text, so that appends that fit the room only move the
-// reported capacity instead of reallocating every time.
+// reported capacity instead of reallocating every time. The block of the
+// last large body that went is kept for the next one (kept_body.h).
+#include <atomic>
 #include <cstring>
 
 #include "memory/heap.h"
 #include "memory/scratch_pools.h"
+#include "platform/large_buffer.h"
+#include "string/kept_body.h"
 #include "text/codepage.h"
 #include "text/wide_crt.h"
 #include "tavikfcu/TKCore.h"
@@ -83,6 +87,87 @@ inline void* BodyOfBlock(void* block) {
     return static_cast<char*>(block) + kRoomBytes;
 }
 
+// ---- large blocks and the kept one (kept_body.h) ----
+// A block of kLargeBodyBlockBytes or more is whole 2 MB pages at a 2 MB
+// boundary, asked for huge pages: faulting it in costs one fault per 2 MB,
+// and a kept block left for the kernel to take back stays cheap to write
+// again (a page of 4 KB left so costs a fault when it is written again, a
+// huge page one for all of its 2 MB). Every block, large or not, is a block
+// of the general heap, freed and resized as any other.
+
+constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
+
+std::atomic<void*> g_keptBlock{nullptr};
+std::atomic<bool> g_keepBlocks{false};
+
+inline bool IsLargeBlock(std::size_t bytes) {
+    return bytes >= tk::detail::kLargeBodyBlockBytes;
+}
+// The bytes of a large block for `units` of text: whole huge pages.
+inline std::size_t LargeBlockBytes(std::size_t units) {
+    const std::size_t bytes = HeapBlockBytes(0) + units * sizeof(TKWCHAR);
+    return (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+}
+inline int RoomOfBlock(const void* block) {
+    return *static_cast<const std::int32_t*>(block);
+}
+// The units a block of `bytes` holds, beside its room word, header and
+// terminator.
+inline int RoomOfBytes(std::size_t bytes) {
+    const std::size_t units = (bytes - HeapBlockBytes(0)) / sizeof(TKWCHAR);
+    return units > static_cast<std::size_t>(kLongestText) ? static_cast<int>(kLongestText)
+                                                          : static_cast<int>(units);
+}
+
+// The kept block if it holds room units; null otherwise (it stays kept).
+void* TakeKeptBlock(int room) {
+    if (!g_keptBlock.load(std::memory_order_relaxed)) return nullptr;
+    void* block = g_keptBlock.exchange(nullptr, std::memory_order_acquire);
+    if (!block || RoomOfBlock(block) >= room) return block;
+    // Too small for this body: kept on for the next, unless another went
+    // meanwhile and took its place.
+    void* none = nullptr;
+    if (!g_keptBlock.compare_exchange_strong(none, block, std::memory_order_release))
+        tk::detail::HeapFree(block);
+    return nullptr;
+}
+
+// A block for at least room units; room becomes what it holds. A large one
+// is the kept block when that has the room.
+void* AllocBlock(int& room) {
+    std::size_t bytes = HeapBlockBytes(room);
+    if (!IsLargeBlock(bytes)) return tk::detail::HeapAlloc(bytes);
+    if (void* kept = TakeKeptBlock(room)) {
+        room = RoomOfBlock(kept);
+        return kept;
+    }
+    bytes = LargeBlockBytes(static_cast<std::size_t>(room));
+    void* block = tk::detail::HeapAllocAligned(kHugePageBytes, bytes);
+    tk::platform::AdviseHugePages(block, bytes);
+    room = RoomOfBytes(bytes);
+    return block;
+}
+
+// Frees a block, or keeps it when it is large (and no larger than the cap):
+// the former kept block goes then.
+void FreeBlock(void* block) {
+    const std::size_t bytes = HeapBlockBytes(RoomOfBlock(block));
+    if (!IsLargeBlock(bytes) || bytes > tk::detail::kKeptBlockMaxBytes ||
+        !g_keepBlocks.load(std::memory_order_relaxed)) {
+        tk::detail::HeapFree(block);
+        return;
+    }
+    // Its pages are written before they are read again, but for the first,
+    // which holds the room word: the kernel may take the others back. Whole
+    // huge pages only, so that none has to be split.
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const auto from = (start + kRoomBytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+    const auto to = (start + bytes) & ~(kHugePageBytes - 1);
+    if (to > from) tk::platform::LetKernelReclaim(reinterpret_cast<void*>(from), to - from);
+    if (void* former = g_keptBlock.exchange(block, std::memory_order_acq_rel))
+        tk::detail::HeapFree(former);
+}
+
 // Room for a body that grows from `length` units to `needed`: half as much
 // again as the text, so n one-unit appends cost O(log n) reallocations.
 inline int GrownRoom(int length, int needed) {
@@ -90,6 +175,23 @@ inline int GrownRoom(int length, int needed) {
     if (room > kLongestText) room = kLongestText;
     return room > needed ? static_cast<int>(room) : needed;
 }
+
+}  // namespace
+
+namespace tk::detail {
+
+void OpenKeptBody() {
+    g_keepBlocks.store(true, std::memory_order_relaxed);
+}
+
+void CloseKeptBody() {
+    g_keepBlocks.store(false, std::memory_order_relaxed);
+    if (void* block = g_keptBlock.exchange(nullptr, std::memory_order_acquire)) HeapFree(block);
+}
+
+}  // namespace tk::detail
+
+namespace {
 
 TKWCHAR g_allocFailed[] = TKL("Alloc failed!");
 TKWCHAR g_reallocFailed[] = TKL("ReAlloc failed!");
@@ -106,7 +208,7 @@ CTKString::Body* CTKString::NewBody(int length, int room) {
         body->capacity = 64 << pool;
     } else {
         if (room < length) room = length;
-        void* block = tk::detail::HeapAlloc(HeapBlockBytes(room));
+        void* block = AllocBlock(room);
         body = static_cast<Body*>(BodyOfBlock(block));
         body->Room() = room;
         body->capacity = length;
@@ -122,7 +224,7 @@ void CTKString::FreeBody(Body* body) {
     if (pool >= 0)
         tk::detail::ScratchPool(pool).Free(body);
     else
-        tk::detail::HeapFree(BlockOfBody(body));
+        FreeBlock(BlockOfBody(body));
 }
 
 void CTKString::ReleaseBody() {
@@ -136,8 +238,18 @@ CTKString::FormerBody CTKString::MoveToWritableBody(int minLength, Keep keep) {
     if (keep == Keep::kText && body->IsOwnedAlone() && body->IsOnHeap()) {
         // A heap body owned alone grows where the allocator can, with room
         // to spare; the reported capacity is what was asked for.
-        const int room = GrownRoom(length, minLength);
-        void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(room));
+        int room = GrownRoom(length, minLength);
+        void* block;
+        if (IsLargeBlock(HeapBlockBytes(room))) {
+            // A large block is a new one (or the kept one) and the text
+            // moves: resizing in place would lose the huge pages' boundary.
+            block = AllocBlock(room);
+            std::memcpy(BodyOfBlock(block), body,
+                        sizeof(Body) + (static_cast<std::size_t>(length) + 1) * sizeof(TKWCHAR));
+            FreeBlock(BlockOfBody(body));
+        } else {
+            block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(room));
+        }
         body = static_cast<Body*>(BodyOfBlock(block));
         body->Room() = room;
         body->capacity = minLength;
@@ -389,10 +501,23 @@ void CTKString::FreeExtra() {
     const bool ownHeapBody = body->IsOwnedAlone() && body->IsOnHeap();
     if (length == body->capacity && !(ownHeapBody && body->Room() > length)) return;
     if (ownHeapBody && length > kLargestPooledLength) {
-        // The block shrinks where it lies: no copy, no spare room.
-        void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(length));
+        // The block shrinks where it lies: no copy, no spare room. A large
+        // block keeps up to an eighth more than the text, in whole huge
+        // pages: pages never written cost no memory, and a block that is
+        // kept when the body goes then holds a text that grew a little.
+        std::size_t bytes = HeapBlockBytes(length);
+        int room = length;
+        if (IsLargeBlock(bytes)) {
+            bytes = LargeBlockBytes(static_cast<std::size_t>(length) + length / 8);
+            room = RoomOfBytes(bytes);
+        }
+        void* block = BlockOfBody(body);
+        if (room < body->Room())
+            block = tk::detail::HeapRealloc(block, bytes);
+        else
+            room = body->Room();
         body = static_cast<Body*>(BodyOfBlock(block));
-        body->Room() = length;
+        body->Room() = room;
         body->capacity = length;
         m_chars = body->Chars();
         return;
