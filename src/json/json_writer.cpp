@@ -79,13 +79,13 @@ constexpr TKWCHAR kTabRun[64] = {
     '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
 
 // The text goes straight into the result's own body, written once. When the
-// window is full the body is asked for an eighth more: where its block has
-// the room that only moves the capacity; otherwise the string storage moves
-// the text to a block half as large again. A large block comes with
-// its spare room, and the block kept from the last large body that went
-// (string/kept_body.h) usually holds the whole of the next text: a program
-// that writes one large document after another fills pages that are
-// already mapped, and the text never moves.
+// window is full the body is asked for twice the room, past 2 MB for an
+// eighth more: where its block has the room that only moves the capacity;
+// otherwise the string storage moves the text to a larger block. A large
+// block comes with its spare room, and the block kept from the last large
+// body that went (string/kept_body.h) usually holds the whole of the next
+// text: a program that writes one large document after another fills pages
+// that are already mapped, and the text never moves.
 //
 // A large region is handed to the writer a step at a time, the pages of
 // each step mapped by the kernel in one call first: a page fault every few
@@ -102,6 +102,7 @@ class StringOut final : public JsonTextOut {
 
   private:
     static constexpr std::size_t kFirstUnits = 2048;
+    static constexpr std::size_t kDoublingUnits = 1024 * 1024;
     static constexpr std::size_t kStepUnits = 128 * 1024;
     static constexpr std::size_t kPrefaultUnits = 32 * 1024;
 
@@ -110,7 +111,12 @@ class StringOut final : public JsonTextOut {
         const std::size_t used = m_first ? static_cast<std::size_t>(pos - m_first) : 0;
         // A text no string can hold is refused as soon as it grows past that.
         if (n > kMaxTextUnits - used) throw std::bad_alloc();
-        std::size_t more = used / 8 > kFirstUnits ? used / 8 : kFirstUnits;
+        // Below 2 MB the body doubles; past that the steps are an eighth
+        // of the text, so that the last one overshoots the block's room as
+        // little as it may (a large block has room to spare).
+        const std::size_t region = static_cast<std::size_t>(m_limit - m_first);
+        std::size_t more = region < kDoublingUnits ? region : used / 8;
+        if (more < kFirstUnits) more = kFirstUnits;
         if (more < n) more = n;
         const std::size_t capacity = more < kMaxTextUnits - used ? used + more : kMaxTextUnits;
         if (m_first) m_text.ReleaseBuffer(static_cast<int>(used));
