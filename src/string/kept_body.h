@@ -8,10 +8,14 @@
 // with its pages still mapped: a program that makes one large string after
 // another (a document written again and again) waits for fresh memory once.
 //
-// Large blocks are whole huge pages (2 MB) at a 2 MB boundary, asked of the
-// kernel as such: one fault maps 2 MB, and a kept block that the kernel was
-// allowed to take back costs nothing to write again while it did not (a
-// 4 KB page left so costs a fault on its next write). A large body keeps up
+// Large blocks are large buffers of the platform: whole huge pages (2 MB)
+// at a 2 MB boundary, asked of the kernel as such. One fault maps 2 MB, a
+// block grows by moving its pages instead of copying them, and a kept block
+// that the kernel was allowed to take back costs nothing to write again
+// while it did not (a 4 KB page left so costs a fault on its next write).
+// Where fresh huge pages are slow to come by (a virtual machine that gives
+// freed memory back to its host), the first large text of a process pays
+// for that once. A large body keeps up
 // to an eighth more room than its text after FreeExtra, so that the kept
 // block of one text holds the next text that grew a little. The capacity a
 // string reports is what was asked for, as for every heap body.

@@ -5,14 +5,15 @@
 // A body is [refs | length | capacity | units... | NUL]. Capacities 64, 128,
 // 256 and 512 mean a block of scratch pool 1..4; capacity 0 a fixed body
 // (the static empty record, or one in storage owned elsewhere) that is never
-// written or freed; any other capacity means the heap.
+// written or freed; any other capacity means a block of the heap, or for a
+// room of 4 MB and more a large buffer of the platform (kept_body.h).
 //
-// A heap block holds one private word before the body: its room, the units
+// Such a block holds one private word before the body: its room, the units
 // of text the block can hold. The capacity a string reports stays exact
 // (what was asked for), while a body that grows gets a block half as large
 // again as its text, so that appends that fit the room only move the
 // reported capacity instead of reallocating every time. The block of the
-// last large body that went is kept for the next one (kept_body.h).
+// last large body that went is kept for the next one.
 #include <atomic>
 #include <cstring>
 
@@ -88,35 +89,45 @@ inline void* BodyOfBlock(void* block) {
 }
 
 // ---- large blocks and the kept one (kept_body.h) ----
-// A block of kLargeBodyBlockBytes or more is whole 2 MB pages at a 2 MB
-// boundary, asked for huge pages: faulting it in costs one fault per 2 MB,
-// and a kept block left for the kernel to take back stays cheap to write
-// again (a page of 4 KB left so costs a fault when it is written again, a
-// huge page one for all of its 2 MB). Every block, large or not, is a block
-// of the general heap, freed and resized as any other.
+// A block of kLargeBodyBlockBytes or more is a large buffer of the platform:
+// whole 2 MB pages on a 2 MB boundary, asked for huge pages. Faulting it in
+// costs one fault per 2 MB, it grows by moving its pages instead of copying
+// them, and a kept block left for the kernel to take back stays cheap to
+// write again (a 4 KB page left so costs a fault when it is written again,
+// a huge page one for all of its 2 MB). Whether a block is large follows
+// from its room: a large block's room is all of its bytes.
 
 constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
 
 std::atomic<void*> g_keptBlock{nullptr};
 std::atomic<bool> g_keepBlocks{false};
 
-inline bool IsLargeBlock(std::size_t bytes) {
-    return bytes >= tk::detail::kLargeBodyBlockBytes;
+inline bool IsLargeRoom(int room) {
+    return HeapBlockBytes(room) >= tk::detail::kLargeBodyBlockBytes;
 }
-// The bytes of a large block for `units` of text: whole huge pages.
+// The bytes of a large block with room for `units`: whole huge pages.
 inline std::size_t LargeBlockBytes(std::size_t units) {
     const std::size_t bytes = HeapBlockBytes(0) + units * sizeof(TKWCHAR);
     return (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
 }
-inline int RoomOfBlock(const void* block) {
-    return *static_cast<const std::int32_t*>(block);
-}
-// The units a block of `bytes` holds, beside its room word, header and
-// terminator.
+// The units a large block of `bytes` holds, beside its room word, header
+// and terminator.
 inline int RoomOfBytes(std::size_t bytes) {
     const std::size_t units = (bytes - HeapBlockBytes(0)) / sizeof(TKWCHAR);
     return units > static_cast<std::size_t>(kLongestText) ? static_cast<int>(kLongestText)
                                                           : static_cast<int>(units);
+}
+inline int RoomOfBlock(const void* block) {
+    return *static_cast<const std::int32_t*>(block);
+}
+
+// Gives a block back, never keeping it.
+void DropBlock(void* block) {
+    const int room = RoomOfBlock(block);
+    if (IsLargeRoom(room))
+        tk::platform::FreeLargeBuffer(block, LargeBlockBytes(static_cast<std::size_t>(room)));
+    else
+        tk::detail::HeapFree(block);
 }
 
 // The kept block if it holds room units; null otherwise (it stays kept).
@@ -128,22 +139,20 @@ void* TakeKeptBlock(int room) {
     // meanwhile and took its place.
     void* none = nullptr;
     if (!g_keptBlock.compare_exchange_strong(none, block, std::memory_order_release))
-        tk::detail::HeapFree(block);
+        DropBlock(block);
     return nullptr;
 }
 
 // A block for at least room units; room becomes what it holds. A large one
 // is the kept block when that has the room.
 void* AllocBlock(int& room) {
-    std::size_t bytes = HeapBlockBytes(room);
-    if (!IsLargeBlock(bytes)) return tk::detail::HeapAlloc(bytes);
+    if (!IsLargeRoom(room)) return tk::detail::HeapAlloc(HeapBlockBytes(room));
     if (void* kept = TakeKeptBlock(room)) {
         room = RoomOfBlock(kept);
         return kept;
     }
-    bytes = LargeBlockBytes(static_cast<std::size_t>(room));
-    void* block = tk::detail::HeapAllocAligned(kHugePageBytes, bytes);
-    tk::platform::AdviseHugePages(block, bytes);
+    const std::size_t bytes = LargeBlockBytes(static_cast<std::size_t>(room));
+    void* block = tk::platform::AllocLargeBuffer(bytes);
     room = RoomOfBytes(bytes);
     return block;
 }
@@ -151,21 +160,49 @@ void* AllocBlock(int& room) {
 // Frees a block, or keeps it when it is large (and no larger than the cap):
 // the former kept block goes then.
 void FreeBlock(void* block) {
-    const std::size_t bytes = HeapBlockBytes(RoomOfBlock(block));
-    if (!IsLargeBlock(bytes) || bytes > tk::detail::kKeptBlockMaxBytes ||
-        !g_keepBlocks.load(std::memory_order_relaxed)) {
+    const int room = RoomOfBlock(block);
+    if (!IsLargeRoom(room)) {
         tk::detail::HeapFree(block);
         return;
     }
+    const std::size_t bytes = LargeBlockBytes(static_cast<std::size_t>(room));
+    if (bytes > tk::detail::kKeptBlockMaxBytes || !g_keepBlocks.load(std::memory_order_relaxed)) {
+        tk::platform::FreeLargeBuffer(block, bytes);
+        return;
+    }
     // Its pages are written before they are read again, but for the first,
-    // which holds the room word: the kernel may take the others back. Whole
-    // huge pages only, so that none has to be split.
-    const auto start = reinterpret_cast<std::uintptr_t>(block);
-    const auto from = (start + kRoomBytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
-    const auto to = (start + bytes) & ~(kHugePageBytes - 1);
-    if (to > from) tk::platform::LetKernelReclaim(reinterpret_cast<void*>(from), to - from);
-    if (void* former = g_keptBlock.exchange(block, std::memory_order_acq_rel))
-        tk::detail::HeapFree(former);
+    // which holds the room word: the kernel may take the others back.
+    if (bytes > kHugePageBytes)
+        tk::platform::LetKernelReclaim(static_cast<char*>(block) + kHugePageBytes,
+                                       bytes - kHugePageBytes);
+    if (void* former = g_keptBlock.exchange(block, std::memory_order_acq_rel)) DropBlock(former);
+}
+
+// The block of `body` (length units of text, its room in the block) grown
+// for room units; room becomes what the new block holds. The header and the
+// text are in the new block.
+void* GrowBlock(void* block, std::size_t textBytes, int& room) {
+    const int had = RoomOfBlock(block);
+    if (!IsLargeRoom(room)) return tk::detail::HeapRealloc(block, HeapBlockBytes(room));
+    void* grown = TakeKeptBlock(room);
+    if (grown) {
+        // Mapped pages to copy into beat fresh ones to move into.
+        room = RoomOfBlock(grown);
+        std::memcpy(BodyOfBlock(grown), BodyOfBlock(block), textBytes);
+        FreeBlock(block);
+        return grown;
+    }
+    const std::size_t bytes = LargeBlockBytes(static_cast<std::size_t>(room));
+    if (IsLargeRoom(had)) {
+        grown = tk::platform::ResizeLargeBuffer(
+            block, LargeBlockBytes(static_cast<std::size_t>(had)), bytes);
+    } else {
+        grown = tk::platform::AllocLargeBuffer(bytes);
+        std::memcpy(BodyOfBlock(grown), BodyOfBlock(block), textBytes);
+        tk::detail::HeapFree(block);
+    }
+    room = RoomOfBytes(bytes);
+    return grown;
 }
 
 // Room for a body that grows from `length` units to `needed`: half as much
@@ -186,7 +223,7 @@ void OpenKeptBody() {
 
 void CloseKeptBody() {
     g_keepBlocks.store(false, std::memory_order_relaxed);
-    if (void* block = g_keptBlock.exchange(nullptr, std::memory_order_acquire)) HeapFree(block);
+    if (void* block = g_keptBlock.exchange(nullptr, std::memory_order_acquire)) DropBlock(block);
 }
 
 }  // namespace tk::detail
@@ -239,17 +276,9 @@ CTKString::FormerBody CTKString::MoveToWritableBody(int minLength, Keep keep) {
         // A heap body owned alone grows where the allocator can, with room
         // to spare; the reported capacity is what was asked for.
         int room = GrownRoom(length, minLength);
-        void* block;
-        if (IsLargeBlock(HeapBlockBytes(room))) {
-            // A large block is a new one (or the kept one) and the text
-            // moves: resizing in place would lose the huge pages' boundary.
-            block = AllocBlock(room);
-            std::memcpy(BodyOfBlock(block), body,
-                        sizeof(Body) + (static_cast<std::size_t>(length) + 1) * sizeof(TKWCHAR));
-            FreeBlock(BlockOfBody(body));
-        } else {
-            block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(room));
-        }
+        void* block = GrowBlock(
+            BlockOfBody(body),
+            sizeof(Body) + (static_cast<std::size_t>(length) + 1) * sizeof(TKWCHAR), room);
         body = static_cast<Body*>(BodyOfBlock(block));
         body->Room() = room;
         body->capacity = minLength;
@@ -502,20 +531,30 @@ void CTKString::FreeExtra() {
     if (length == body->capacity && !(ownHeapBody && body->Room() > length)) return;
     if (ownHeapBody && length > kLargestPooledLength) {
         // The block shrinks where it lies: no copy, no spare room. A large
-        // block keeps up to an eighth more than the text, in whole huge
-        // pages: pages never written cost no memory, and a block that is
-        // kept when the body goes then holds a text that grew a little.
-        std::size_t bytes = HeapBlockBytes(length);
-        int room = length;
-        if (IsLargeBlock(bytes)) {
-            bytes = LargeBlockBytes(static_cast<std::size_t>(length) + length / 8);
-            room = RoomOfBytes(bytes);
-        }
+        // text keeps up to an eighth more room, in whole huge pages: pages
+        // never written cost no memory, and a block that is kept when the
+        // body goes then holds a text that grew a little.
         void* block = BlockOfBody(body);
-        if (room < body->Room())
-            block = tk::detail::HeapRealloc(block, bytes);
-        else
-            room = body->Room();
+        const int had = body->Room();
+        int room = length;
+        if (IsLargeRoom(length)) {
+            const std::size_t bytes =
+                LargeBlockBytes(static_cast<std::size_t>(length) + length / 8);
+            room = RoomOfBytes(bytes);
+            if (room < had)
+                block = tk::platform::ResizeLargeBuffer(
+                    block, LargeBlockBytes(static_cast<std::size_t>(had)), bytes);
+            else
+                room = had;
+        } else if (IsLargeRoom(had)) {
+            // A short text leaves its large block for one of the heap.
+            block = tk::detail::HeapAlloc(HeapBlockBytes(length));
+            std::memcpy(BodyOfBlock(block), body,
+                        sizeof(Body) + (static_cast<std::size_t>(length) + 1) * sizeof(TKWCHAR));
+            FreeBlock(BlockOfBody(body));
+        } else {
+            block = tk::detail::HeapRealloc(block, HeapBlockBytes(length));
+        }
         body = static_cast<Body*>(BodyOfBlock(block));
         body->Room() = room;
         body->capacity = length;
