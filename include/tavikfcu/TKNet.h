@@ -135,7 +135,7 @@ typedef void (*INTERNET_STATUS_CALLBACK)(void* hInternet, std::uint64_t context,
 
 // ---- options (values are 32-bit unless noted) ------------------------------------
 #define INTERNET_OPTION_CALLBACK 1
-#define INTERNET_OPTION_CONNECT_TIMEOUT 2  // milliseconds
+#define INTERNET_OPTION_CONNECT_TIMEOUT 2  // milliseconds, the name lookup included
 #define INTERNET_OPTION_CONNECT_RETRIES 3
 #define INTERNET_OPTION_SEND_TIMEOUT 5  // milliseconds
 #define INTERNET_OPTION_CONTROL_SEND_TIMEOUT 5

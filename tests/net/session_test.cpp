@@ -5,6 +5,9 @@
 #include <net/if.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -292,12 +295,22 @@ TEST(Session, SilentServerTimesOutWithinTheReceiveTimeout) {
     EXPECT_LT(elapsed, std::chrono::seconds(3));
 }
 
-TEST(Session, FailedLookupInAPrivateNetworkIs12007) {
-    // A real lookup may only fail where no traffic can leave: in a network
-    // namespace of its own, with loopback alone up.
+// Runs body in a child process with a network namespace of its own, where
+// no traffic can leave (loopback alone up), and, with silentResolver, a
+// resolver configuration naming a name server on 127.0.0.1 that never
+// answers. The result is body's, or a message why the child could not run.
+std::string InPrivateNetwork(bool silentResolver, std::string (*body)()) {
+    int channel[2];
+    if (pipe(channel) != 0) return "pipe failed";
     pid_t child = fork();
     if (child == 0) {
-        if (unshare(CLONE_NEWNET) != 0) _exit(77);
+        close(channel[0]);
+        auto reply = [&](const std::string& text) {
+            if (write(channel[1], text.data(), text.size()) < 0) _exit(2);
+            _exit(0);
+        };
+        if (unshare(CLONE_NEWNET | (silentResolver ? CLONE_NEWNS : 0)) != 0)
+            reply(std::string("SKIP: no private network namespace: ") + std::strerror(errno));
         int fd = socket(AF_INET, SOCK_DGRAM, 0);
         ifreq ifr{};
         strncpy(ifr.ifr_name, "lo", IFNAMSIZ - 1);
@@ -306,14 +319,79 @@ TEST(Session, FailedLookupInAPrivateNetworkIs12007) {
             ioctl(fd, SIOCSIFFLAGS, &ifr);
         }
         close(fd);
-        std::uint32_t code = GetFailsWith(TKL("no-such-host.example"), 80);
-        _exit(code == ERROR_INTERNET_NAME_NOT_RESOLVED ? 0 : 1);
+        if (silentResolver) {
+            // A name server that takes queries and never answers.
+            int server = socket(AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(53);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            char conf[] = "/tmp/tk-resolv-XXXXXX";
+            int confFd = mkstemp(conf);
+            const char text[] = "nameserver 127.0.0.1\noptions timeout:30 attempts:1\n";
+            if (bind(server, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                confFd < 0 || write(confFd, text, sizeof text - 1) != sizeof text - 1 ||
+                mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                mount(conf, "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)
+                reply(std::string("SKIP: no silent name server: ") + std::strerror(errno));
+            unlink(conf);
+        }
+        reply(body());
     }
+    close(channel[1]);
+    std::string result;
+    char buffer[256];
+    for (ssize_t n; (n = read(channel[0], buffer, sizeof buffer)) > 0;)
+        result.append(buffer, static_cast<std::size_t>(n));
+    close(channel[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no private network namespace (unshare refused)";
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return "the child failed: status " + std::to_string(status);
+    return result;
+}
+
+TEST(Session, LookupsFailInAPrivateNetwork) {
+    struct Row {
+        const char* name;
+        bool silentResolver;
+        std::string (*body)();
+    };
+    const Row rows[] = {
+        {"no name server: not resolved", false,
+         [] {
+             std::uint32_t code = GetFailsWith(TKL("no-such-host.example"), 80);
+             return code == ERROR_INTERNET_NAME_NOT_RESOLVED ? std::string("ok")
+                                                             : "code " + std::to_string(code);
+         }},
+        // The connect timeout bounds the lookup, not the resolver's 30 s.
+        {"silent name server: timed out", true,
+         [] {
+             CTKInternetSession session;
+             session.SetOption(INTERNET_OPTION_CONNECT_TIMEOUT, 1000);
+             auto start = std::chrono::steady_clock::now();
+             CTKHttpConnection* conn = session.GetHttpConnection(TKL("no-such-host.example"),
+                                                                 static_cast<unsigned short>(80));
+             CTKHttpFile* file = conn->OpenRequest(TKL("GET"), TKL("/"));
+             std::uint32_t code = CodeThrownBy([&] { file->SendRequest(); });
+             auto took = std::chrono::steady_clock::now() - start;
+             delete file;
+             delete conn;
+             if (code != ERROR_INTERNET_TIMEOUT) return "code " + std::to_string(code);
+             if (took < std::chrono::milliseconds(900) || took > std::chrono::seconds(5))
+                 return "took " + std::to_string(took / std::chrono::milliseconds(1)) + " ms";
+             return std::string("ok");
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string result = InPrivateNetwork(row.silentResolver, row.body);
+        if (result.rfind("SKIP", 0) == 0) {
+            std::printf("[  SKIPPED ] %s: %s\n", row.name, result.c_str());
+            continue;
+        }
+        EXPECT_EQ(result, "ok");
+    }
 }
 
 // ---- the handle map under threads ------------------------------------------------------------

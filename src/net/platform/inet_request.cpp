@@ -14,11 +14,11 @@
 // socket is no longer read, so TCP holds the sender back) until reads drain
 // it. A waiting read takes bytes straight into the caller's buffer.
 //
-// Names are looked up here, on the caller's thread, and handed to curl as
-// fixed entries, so curl never starts a resolver thread.
+// Names are looked up here (name_lookup.h: the caller waits at most the
+// connect timeout) and handed to curl as fixed entries, so curl never starts
+// a resolver thread of its own.
 #include <arpa/inet.h>
 #include <dlfcn.h>
-#include <netdb.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -29,6 +29,7 @@
 #include <string_view>
 
 #include "net/platform/inet_handles.h"
+#include "net/platform/name_lookup.h"
 #include "platform/last_error.h"
 
 namespace tk::inet {
@@ -113,7 +114,7 @@ bool IsReservedInvalid(std::string host) {
 }
 
 // The addresses of host, "a,b,[c]" for a curl resolve entry; looked up once
-// per connection handle.
+// per connection handle, within the connect timeout.
 bool Resolve(Request& r, const std::string& host, std::string& addresses) {
     if (IsReservedInvalid(host)) return Fail(ERROR_INTERNET_NAME_NOT_RESOLVED);
     Connection& c = *r.connection;
@@ -126,32 +127,15 @@ bool Resolve(Request& r, const std::string& host, std::string& addresses) {
             }
     }
     r.NotifyText(INTERNET_STATUS_RESOLVING_NAME, host);
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* list = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0 || !list)
-        return Fail(ERROR_INTERNET_NAME_NOT_RESOLVED);
     std::string first;
-    addresses.clear();
-    for (addrinfo* a = list; a; a = a->ai_next) {
-        char text[INET6_ADDRSTRLEN] = {};
-        if (a->ai_family == AF_INET)
-            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr, text,
-                      sizeof text);
-        else if (a->ai_family == AF_INET6)
-            inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(a->ai_addr)->sin6_addr, text,
-                      sizeof text);
-        else
-            continue;
-        std::string one = a->ai_family == AF_INET6 ? "[" + std::string(text) + "]" : text;
-        if (addresses.find(one) != std::string::npos) continue;
-        if (first.empty()) first = text;
-        if (!addresses.empty()) addresses += ',';
-        addresses += one;
+    switch (LookUpHost(host, r.Option(kConnectTimeout, kDefaultConnectTimeout), addresses, first)) {
+        case LookupResult::kFound:
+            break;
+        case LookupResult::kNotFound:
+            return Fail(ERROR_INTERNET_NAME_NOT_RESOLVED);
+        case LookupResult::kTimedOut:
+            return Fail(ERROR_INTERNET_TIMEOUT);
     }
-    freeaddrinfo(list);
-    if (addresses.empty()) return Fail(ERROR_INTERNET_NAME_NOT_RESOLVED);
     r.NotifyText(INTERNET_STATUS_NAME_RESOLVED, first);
     std::lock_guard<std::mutex> guard(c.resolvedLock);
     c.resolved.emplace_back(host, addresses);
