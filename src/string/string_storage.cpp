@@ -178,9 +178,9 @@ void FreeBlock(void* block) {
     if (void* former = g_keptBlock.exchange(block, std::memory_order_acq_rel)) DropBlock(former);
 }
 
-// The block of `body` (length units of text, its room in the block) grown
-// for room units; room becomes what the new block holds. The header and the
-// text are in the new block.
+// A body's block grown to hold room units; room becomes what the new block
+// holds. textBytes (the body header, the text and its terminator) are kept:
+// in place, moved with the pages, or copied into the kept block.
 void* GrowBlock(void* block, std::size_t textBytes, int& room) {
     const int had = RoomOfBlock(block);
     if (!IsLargeRoom(room)) return tk::detail::HeapRealloc(block, HeapBlockBytes(room));
