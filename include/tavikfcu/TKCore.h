@@ -11,11 +11,14 @@
 //     pool->Free(block);
 //
 // Threads: every allocator guards its lists with its own lock, so any thread
-// may Alloc and Free on any allocator. Each thread also keeps a small cache
-// of free blocks in front of the shared list (of the four scratch pools, and
-// of a few allocators a program makes itself), so the common Alloc/Free pair
+// may Alloc and Free on any allocator. Each thread also keeps a cache of
+// free blocks in front of the shared list (of the four scratch pools, and of
+// a few allocators a program makes itself), so the common Alloc/Free pair
 // takes no lock; a block freed on one thread is still reused first by that
-// thread, and a thread's cached blocks go back to the list when it ends.
+// thread, and a thread's cached blocks go back to the list when it ends. A
+// thread's scratch-pool cache grows with the blocks it takes at once, up to
+// 256 KB of each pool's blocks, so that a thread working in bursts reuses
+// its own blocks rather than those another thread just freed.
 // Blocks live until FreeAll or the allocator's destruction (the scratch
 // pools: until the library unloads).
 //

@@ -36,7 +36,10 @@
 // documents read, never more than the last document that went took (and at
 // most 1 GB), so a program that reads document after document does not wait
 // for fresh memory each time; the kernel may take kept blocks back when it
-// runs short of memory.
+// runs short of memory. The text CreateJson writes goes straight into the
+// result's body; a result of many megabytes is a large string body, and a
+// program that writes large documents one after another writes each into
+// the block kept from the last large string that went (TKString.h).
 //
 // Depth: a document built through this interface may nest as deep as memory
 // allows (a key path of a million segments makes a million levels). Every

@@ -17,6 +17,17 @@
 // spare room back. The empty string points at one static body and never
 // allocates.
 //
+// Large bodies (over 2 M characters, blocks of 4 MB and more) come in whole
+// 2 MB pages that the kernel is asked to back with huge pages, and keep up
+// to an eighth more room than their text after FreeExtra (pages never
+// written cost no memory). The library keeps one such block: that of the
+// large body that went last (at most 1 GB), which the next body that needs
+// a large block takes when it has the room, its pages still mapped. So a
+// program that makes one large string after another (a JSON document
+// written again and again) waits for fresh memory once. While kept, the
+// block's pages but its first 2 MB are left for the kernel to take back
+// when it runs short of memory; it is freed when the library is unloaded.
+//
 // Threads: reference counts are atomic, so copies of one string may be made
 // and destroyed on different threads. One string object (and a body it owns
 // alone) is changed by one thread at a time.
@@ -125,7 +136,8 @@ class TK_API CTKString {
     // GetBuffer(newLength), then the length set to it (below 0: 0).
     TKWCHAR* GetBufferSetLength(int newLength);
     // Shrinks the body to the length (pooled bodies: to the pool that fits),
-    // spare room of a heap body included.
+    // spare room of a heap body included (a large body keeps up to an eighth
+    // more, see above); the capacity is then the length.
     void FreeExtra();
     // Makes the body private and locked: copies of this string copy the text
     // instead of sharing it, until UnlockBuffer.

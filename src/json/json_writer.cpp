@@ -3,7 +3,7 @@
 //
 // The text goes to a destination (json_text_out.h) that hands the writer a
 // window to fill: CreateJson writes straight into the result string's body,
-// which grows by doubling and is cut to the text at the end, so the text is
+// which grows with the text and is cut to it at the end, so the text is
 // written once and never joined or concatenated; a saved file gets it a
 // window at a time, converted to its code page. Layout rules:
 //  - object: "{", then each item on its own line (formatted) as indent + TAB,
@@ -78,96 +78,50 @@ constexpr TKWCHAR kTabRun[64] = {
     '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t',
     '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t', '\t'};
 
-// The text starts in the result's own body, which doubles (where the heap
-// can, in place) up to 2 MB; what does not fit then goes on in chunks of
-// the general heap of up to 2 MB each, and at the end the body grows once
-// to the whole length and the chunks are copied behind what it holds. So a
-// text of up to 2 MB is written once, in place, and a longer one is copied
-// once more, in large sequential moves, from chunks the heap hands out warm
-// again on the next call: regrowing a body of many megabytes would copy it
-// at every step and touch fresh pages each time.
+// The text goes straight into the result's own body, written once. When the
+// window is full the body is asked for twice the room, past 2 MB for an
+// eighth more: where its block has the room that only moves the capacity;
+// otherwise the string storage moves the text to a larger block. A large
+// block comes with its spare room, and the block kept from the last large
+// body that went (string/kept_body.h) usually holds the whole of the next
+// text: a program that writes one large document after another fills pages
+// that are already mapped, and the text never moves.
 //
 // A large region is handed to the writer a step at a time, the pages of
 // each step mapped by the kernel in one call first: a page fault every few
 // hundred values would otherwise interrupt the walk over the document.
 class StringOut final : public JsonTextOut {
   public:
-    StringOut() = default;
-    ~StringOut() {
-        for (int i = 0; i < m_chunks.Size(); ++i) HeapFree(m_chunks[i].units);
-    }
-
     CTKString Finish() {
-        if (!m_first) return m_text;
-        if (m_chunks.Empty()) {
+        if (m_first) {
             m_text.ReleaseBuffer(static_cast<int>(pos - m_first));
             m_text.FreeExtra();
-            return m_text;
         }
-        m_chunks.Back().used = static_cast<std::size_t>(pos - m_chunks.Back().units);
-        const std::size_t total = m_done + m_chunks.Back().used;
-        m_text.ReleaseBuffer(static_cast<int>(m_firstUsed));
-        TKWCHAR* out = m_text.GetBuffer(static_cast<int>(total)) + m_firstUsed;
-        for (int i = 0; i < m_chunks.Size(); ++i) {
-            std::memcpy(out, m_chunks[i].units, m_chunks[i].used * sizeof(TKWCHAR));
-            out += m_chunks[i].used;
-        }
-        m_text.ReleaseBuffer(static_cast<int>(total));
         return m_text;
     }
 
   private:
     static constexpr std::size_t kFirstUnits = 2048;
-    static constexpr std::size_t kFirstChunkUnits = 16 * 1024;
-    static constexpr std::size_t kLargestChunkUnits = 1024 * 1024;
-    static constexpr std::size_t kWholeUnits = 4 * 1024 * 1024;
-    static constexpr std::size_t kMappedUnits = 16 * 1024 * 1024;
+    static constexpr std::size_t kDoublingUnits = 1024 * 1024;
     static constexpr std::size_t kStepUnits = 128 * 1024;
     static constexpr std::size_t kPrefaultUnits = 32 * 1024;
 
-    struct Chunk {
-        TKWCHAR* units;
-        std::size_t used;
-        std::size_t capacity;
-    };
-
     void MakeRoom(std::size_t n) override {
         if (static_cast<std::size_t>(m_limit - pos) >= n) return Expose(n);
-        if (!m_first) {
-            const std::size_t capacity = n > kFirstUnits ? n : kFirstUnits;
-            m_first = m_text.GetBuffer(static_cast<int>(capacity));
-            return Enter(m_first, m_first + capacity, n);
-        }
-        if (m_chunks.Empty() &&
-            (m_whole || static_cast<std::size_t>(m_limit - m_first) < kLargestChunkUnits)) {
-            const std::size_t used = static_cast<std::size_t>(pos - m_first);
-            std::size_t capacity = 2 * static_cast<std::size_t>(m_limit - m_first);
-            if (capacity < used + n) capacity = used + n;
-            m_text.ReleaseBuffer(static_cast<int>(used));
-            m_first = m_text.GetBuffer(static_cast<int>(capacity));
-            return Enter(m_first + used, m_first + capacity, n);
-        }
-        std::size_t capacity = kFirstChunkUnits;
-        if (m_chunks.Empty()) {
-            m_firstUsed = static_cast<std::size_t>(pos - m_first);
-            m_done = m_firstUsed;
-        } else {
-            Chunk& last = m_chunks.Back();
-            last.used = static_cast<std::size_t>(pos - last.units);
-            m_done += last.used;
-            capacity = last.capacity < kLargestChunkUnits ? 2 * last.capacity : last.capacity;
-        }
-        // A text no string can hold is refused as soon as it grows past
-        // that, not after gigabytes more of chunks.
-        if (n > kMaxTextUnits - m_done) throw std::bad_alloc();
-        if (m_done >= kWholeUnits) {
-            MakeWhole(n);
-            return;
-        }
-        if (capacity < n) capacity = n;
-        auto* units = static_cast<TKWCHAR*>(HeapAlloc(capacity * sizeof(TKWCHAR)));
-        new (m_chunks.EmplaceSlot()) Chunk{units, 0, capacity};
-        Enter(units, units + capacity, n);
+        const std::size_t used = m_first ? static_cast<std::size_t>(pos - m_first) : 0;
+        // A text no string can hold is refused as soon as it grows past that.
+        if (n > kMaxTextUnits - used) throw std::bad_alloc();
+        // Below 2 MB the body doubles; past that the steps are an eighth
+        // of the text, so that the last one overshoots the block's room as
+        // little as it may (a large block has room to spare).
+        const std::size_t region = static_cast<std::size_t>(m_limit - m_first);
+        std::size_t more = region < kDoublingUnits ? region : used / 8;
+        if (more < kFirstUnits) more = kFirstUnits;
+        if (more < n) more = n;
+        const std::size_t capacity = more < kMaxTextUnits - used ? used + more : kMaxTextUnits;
+        if (m_first) m_text.ReleaseBuffer(static_cast<int>(used));
+        m_first = m_text.GetBuffer(static_cast<int>(capacity));
+        Enter(m_first + used, m_first + capacity, n);
     }
 
     // Writing goes on at `at`, in a region that ends at limit; n units are
@@ -194,36 +148,9 @@ class StringOut final : public JsonTextOut {
         if (m_end > from) tk::platform::PrefaultForWrite(from, (m_end - from) * sizeof(TKWCHAR));
     }
 
-    // A text past kWholeUnits moves into a body of at least 32 MB and goes
-    // on there: a block that large comes straight from the kernel (glibc
-    // maps every block of 32 MB or more), grows by remapping without a copy
-    // and is cut back the same way, while chunks that large would be handed
-    // back to the kernel and faulted in afresh on every call.
-    void MakeWhole(std::size_t n) {
-        std::size_t capacity = kMappedUnits;
-        if (capacity < 2 * m_done) capacity = 2 * m_done;
-        if (capacity < m_done + n) capacity = m_done + n;
-        if (capacity > kMaxTextUnits) capacity = kMaxTextUnits;
-        m_text.ReleaseBuffer(static_cast<int>(m_firstUsed));
-        m_first = m_text.GetBuffer(static_cast<int>(capacity));
-        TKWCHAR* out = m_first + m_firstUsed;
-        for (int i = 0; i < m_chunks.Size(); ++i) {
-            std::memcpy(out, m_chunks[i].units, m_chunks[i].used * sizeof(TKWCHAR));
-            out += m_chunks[i].used;
-            HeapFree(m_chunks[i].units);
-        }
-        m_chunks.Clear();
-        m_whole = true;
-        Enter(out, m_first + capacity, n);
-    }
-
     CTKString m_text;
-    bool m_whole = false;        // the text is in the body alone again
     TKWCHAR* m_first = nullptr;  // the body of m_text
     TKWCHAR* m_limit = nullptr;  // the end of the region m_end lies in
-    std::size_t m_firstUsed = 0;
-    std::size_t m_done = 0;  // units before the current chunk
-    RelocList<Chunk> m_chunks;
 };
 
 // ---- reading ahead --------------------------------------------------------------

@@ -29,10 +29,11 @@ CTKFixedAlloc& ScratchPool(int index) {
 
 // ---- per-thread caches ---------------------------------------------------------
 // Strings and scratch buffers take and return pool blocks constantly; each
-// thread keeps up to 32 free blocks per pool in front of the shared lists.
+// thread keeps 32 free blocks per pool in front of the shared lists, and up
+// to kScratchCacheBytes of a pool's blocks once it has taken that many.
 
 namespace {
-using ScratchCache = ThreadBlockCache<kScratchPoolCount, 16, 32, &ScratchPool>;
+using ScratchCache = ThreadBlockCache<kScratchPoolCount, 16, 32, &ScratchPool, kScratchCacheBytes>;
 }  // namespace
 
 void* CachedAlloc(int pool) {

@@ -15,6 +15,11 @@ inline constexpr int kScratchPoolCount = 4;
 // UTF-16 units, rounded up to a multiple of 4.
 inline constexpr unsigned int kScratchBlockSizes[kScratchPoolCount] = {144, 272, 528, 1040};
 inline constexpr unsigned int kScratchBlocksPerChunk = 64;
+// The most a thread keeps of one pool's free blocks for itself: 1,820 bodies
+// of 64 characters, 252 of 512. A thread's work of that size reuses its own
+// blocks round after round; the footprint it costs is bounded by 1 MB a
+// thread over the four pools, held until the thread ends.
+inline constexpr unsigned int kScratchCacheBytes = 256 * 1024;
 
 // Pool i (0..3). Valid between library load and unload.
 CTKFixedAlloc& ScratchPool(int index);

@@ -1,14 +1,22 @@
 // Per-thread caches of free blocks in front of a group of fixed-block pools.
 //
-// Each thread keeps up to Limit free blocks per pool, refilled and drained
-// Refill at a time under the pool's lock, so the common Alloc/Free pair
-// takes no lock and touches no shared cache line. A block freed on another
-// thread than the one that took it joins that thread's cache. A thread's
-// blocks go back to the shared lists when the thread ends. Each pool has a
-// generation: Invalidate (after FreeAll) and Stop (at unload) change it, and
-// a cache of an older generation is dropped unused, its blocks being gone.
+// Each thread keeps free blocks per pool, refilled Refill at a time under the
+// pool's lock, so the common Alloc/Free pair takes no lock and touches no
+// shared cache line. A cache holds up to its limit; a Free that passes it
+// keeps the newest blocks (cache-warm) and gives the older ones back to the
+// shared list. The limit starts at Limit. With KeepBytes, it grows by Refill
+// with every refill, up to KeepBytes of the pool's blocks: a thread that
+// takes and frees bursts of blocks comes to keep a whole burst, and its next
+// burst reuses its own blocks, not ones another core wrote last (the cost
+// that dominates once two threads run through one shared list). A thread that
+// only frees blocks another took never grows its limit and passes them on.
+// A block freed on another thread than the one that took it joins that
+// thread's cache. A thread's blocks go back to the shared lists when the
+// thread ends. Each pool has a generation: Invalidate (after FreeAll) and
+// Stop (at unload) change it, and a cache of an older generation is dropped
+// unused, its blocks being gone.
 //
-//     using Cache = ThreadBlockCache<2, 128, 512, &PoolAt>;
+//     using Cache = ThreadBlockCache<2, 16, 32, &PoolAt, 256 * 1024>;
 //     void* block = Cache::Alloc(0);
 //     Cache::Free(0, block);
 #ifndef TAVIKFCU_MEMORY_THREAD_BLOCK_CACHE_H
@@ -24,7 +32,8 @@
 
 namespace tk::detail {
 
-template <int Pools, unsigned int Refill, unsigned int Limit, CTKFixedAlloc& (*PoolAt)(int)>
+template <int Pools, unsigned int Refill, unsigned int Limit, CTKFixedAlloc& (*PoolAt)(int),
+          unsigned int KeepBytes = 0>
 class ThreadBlockCache {
     static_assert(Refill >= 1 && Limit > Refill, "the cache keeps Refill blocks when it drains");
 
@@ -43,24 +52,37 @@ class ThreadBlockCache {
     static void Invalidate(int pool) { s_generation[pool].fetch_add(1, std::memory_order_acq_rel); }
 
     static void* Alloc(int pool) {
-        return block_chain::PopRefilling(CurrentSlot(pool),
-                                         [pool] { return TakeBatch(PoolAt(pool), Refill); });
+        Slot& slot = CurrentSlot(pool);
+        return block_chain::PopRefilling(slot, [pool, &slot] {
+            CTKFixedAlloc& alloc = PoolAt(pool);
+            if constexpr (KeepBytes > 0) {
+                const unsigned int most = KeepBytes / alloc.GetAllocSize();
+                if (slot.limit < most)
+                    slot.limit = slot.limit + Refill < most ? slot.limit + Refill : most;
+            }
+            return TakeBatch(alloc, Refill);
+        });
     }
 
     static void Free(int pool, void* block) {
         Slot& slot = CurrentSlot(pool);
         NextOf(block) = slot.head;
         slot.head = block;
-        if (++slot.count <= Limit) return;
-        void* older = block_chain::DetachAfter(slot.head, Refill);
+        if (++slot.count <= slot.limit) return;
+        // Refill blocks, and half of what the limit has grown by: a grown
+        // cache drains about half of itself, as a walk that long is paid
+        // for by as many Frees.
+        const unsigned int keep = Refill + (slot.limit - Limit) / 2;
+        void* older = block_chain::DetachAfter(slot.head, keep);
         GiveBatch(PoolAt(pool), older, LastOf(older));
-        slot.count = Refill;
+        slot.count = keep;
     }
 
   private:
     struct Slot {
         void* head;
         unsigned int count;
+        unsigned int limit;
         std::uint32_t generation;
     };
 
@@ -86,7 +108,7 @@ class ThreadBlockCache {
         std::uint32_t generation = s_generation[pool].load(std::memory_order_acquire);
         if (TK_UNLIKELY(slot.generation != generation)) {
             // A new thread (generations start above 0) or a stale cache.
-            slot = Slot{nullptr, 0, generation};
+            slot = Slot{nullptr, 0, Limit, generation};
             if (!t_flushRegistered) {
                 t_flushRegistered = true;
                 (void)&t_flusher;  // first use registers the thread-exit flush

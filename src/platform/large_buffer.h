@@ -1,6 +1,7 @@
-// Buffers for whole files and their decoded text (megabytes at a time).
-// Large ones are mapped straight from the kernel and asked for huge pages,
-// so filling them costs a few page faults instead of one per 4 KiB page.
+// Buffers for whole files, their decoded text and long strings (megabytes
+// at a time). Large ones are mapped straight from the kernel on a 2 MB
+// boundary and asked for huge pages, so filling them costs a few page
+// faults instead of one per 4 KiB page.
 #ifndef TAVIKFCU_PLATFORM_LARGE_BUFFER_H
 #define TAVIKFCU_PLATFORM_LARGE_BUFFER_H
 
@@ -12,6 +13,11 @@ namespace tk::platform {
 void* AllocLargeBuffer(std::size_t bytes);
 // Frees a buffer of AllocLargeBuffer; bytes must be the size asked for.
 void FreeLargeBuffer(void* buffer, std::size_t bytes);
+// A buffer of AllocLargeBuffer (bytes asked for) resized to newBytes, as
+// if AllocLargeBuffer(newBytes) had made it, the first bytes kept. A mapped
+// buffer shrinks where it lies and grows by moving its pages, without a
+// copy. Throws std::bad_alloc; the buffer is then unchanged.
+void* ResizeLargeBuffer(void* buffer, std::size_t bytes, std::size_t newBytes);
 
 // Asks the kernel to back the whole 2 MB pages within [p, p + bytes) with
 // huge pages where it has them; a hint, for memory of any origin.

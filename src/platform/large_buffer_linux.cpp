@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "platform/large_buffer.h"
@@ -12,6 +13,31 @@ namespace tk::platform {
 namespace {
 // Below this the general heap is as good: few pages, often reused.
 constexpr std::size_t kMapThreshold = 4u << 20;
+// Mappings start on a huge page's boundary, so that every whole 2 MB of
+// them can be one.
+constexpr std::size_t kHugeBytes = std::size_t(2) << 20;
+
+// bytes of fresh address space at a multiple of kHugeBytes, mapped with
+// prot; null when there is none.
+void* MapAligned(std::size_t bytes, int prot) {
+    const std::size_t span = bytes + kHugeBytes;
+    void* p = ::mmap(nullptr, span, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const auto aligned = (start + kHugeBytes - 1) & ~(std::uintptr_t(kHugeBytes) - 1);
+    if (aligned > start) ::munmap(p, aligned - start);
+    const auto end = start + span;
+    if (end > aligned + bytes)
+        ::munmap(reinterpret_cast<void*>(aligned + bytes), end - aligned - bytes);
+    return reinterpret_cast<void*>(aligned);
+}
+
+void* MapLarge(std::size_t bytes) {
+    void* p = MapAligned(bytes, PROT_READ | PROT_WRITE);
+    if (!p) throw std::bad_alloc();
+    ::madvise(p, bytes, MADV_HUGEPAGE);  // a hint; refused where huge pages are off
+    return p;
+}
 }  // namespace
 
 void* AllocLargeBuffer(std::size_t bytes) {
@@ -20,10 +46,37 @@ void* AllocLargeBuffer(std::size_t bytes) {
         if (!p) throw std::bad_alloc();
         return p;
     }
-    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    ::madvise(p, bytes, MADV_HUGEPAGE);  // a hint; refused where huge pages are off
-    return p;
+    return MapLarge(bytes);
+}
+
+void* ResizeLargeBuffer(void* buffer, std::size_t bytes, std::size_t newBytes) {
+    if (bytes < kMapThreshold || newBytes < kMapThreshold) {
+        // From or to the general heap: a new buffer and a copy.
+        void* fresh = AllocLargeBuffer(newBytes);
+        std::memcpy(fresh, buffer, bytes < newBytes ? bytes : newBytes);
+        FreeLargeBuffer(buffer, bytes);
+        return fresh;
+    }
+    if (newBytes <= bytes) {
+        // Cut back where it lies.
+        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        const std::size_t keep = (newBytes + page - 1) / page * page;
+        const std::size_t had = (bytes + page - 1) / page * page;
+        if (had > keep) ::munmap(static_cast<char*>(buffer) + keep, had - keep);
+        return buffer;
+    }
+    // The pages move, without a copy, to a range of their own on a huge
+    // page's boundary: huge pages stay whole. Reserved first, so that the
+    // move lands there.
+    void* target = MapAligned(newBytes, PROT_NONE);
+    if (!target) throw std::bad_alloc();
+    void* moved = ::mremap(buffer, bytes, newBytes, MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (moved == MAP_FAILED) {
+        ::munmap(target, newBytes);
+        throw std::bad_alloc();
+    }
+    ::madvise(moved, newBytes, MADV_HUGEPAGE);
+    return moved;
 }
 
 void AdviseHugePages(void* p, std::size_t bytes) {

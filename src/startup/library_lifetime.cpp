@@ -10,6 +10,7 @@
 #include "memory/scratch_pools.h"
 #include "net/handle_map.h"
 #include "platform/library_load.h"
+#include "string/kept_body.h"
 #include "text/codepage_table_codec.h"
 
 namespace tk::detail {
@@ -19,6 +20,8 @@ void LibraryLoad() {
     //    UTF-16 printf engine, whose %s is wide.
     // 2. The scratch pools and their locks.
     InitScratchPools();
+    //    The block kept for the next large string body.
+    OpenKeptBody();
     //    The JSON value and object pools, beside the scratch pools.
     InitJsonPools();
     // 3. The four predefined ellipsoids (plain values: nothing to tear down).
@@ -36,6 +39,7 @@ void LibraryUnload() {
     tk::platform::detail::ReleaseCodePageTables();
     TeardownClassRecords();
     TeardownJsonPools();
+    CloseKeptBody();
     TeardownScratchPools();
 }
 

@@ -5,17 +5,22 @@
 // A body is [refs | length | capacity | units... | NUL]. Capacities 64, 128,
 // 256 and 512 mean a block of scratch pool 1..4; capacity 0 a fixed body
 // (the static empty record, or one in storage owned elsewhere) that is never
-// written or freed; any other capacity means the heap.
+// written or freed; any other capacity means a block of the heap, or for a
+// room of 4 MB and more a large buffer of the platform (kept_body.h).
 //
-// A heap block holds one private word before the body: its room, the units
+// Such a block holds one private word before the body: its room, the units
 // of text the block can hold. The capacity a string reports stays exact
 // (what was asked for), while a body that grows gets a block half as large
 // again as its text, so that appends that fit the room only move the
-// reported capacity instead of reallocating every time.
+// reported capacity instead of reallocating every time. The block of the
+// last large body that went is kept for the next one.
+#include <atomic>
 #include <cstring>
 
 #include "memory/heap.h"
 #include "memory/scratch_pools.h"
+#include "platform/large_buffer.h"
+#include "string/kept_body.h"
 #include "text/codepage.h"
 #include "text/wide_crt.h"
 #include "tavikfcu/TKCore.h"
@@ -83,6 +88,123 @@ inline void* BodyOfBlock(void* block) {
     return static_cast<char*>(block) + kRoomBytes;
 }
 
+// ---- large blocks and the kept one (kept_body.h) ----
+// A block of kLargeBodyBlockBytes or more is a large buffer of the platform:
+// whole 2 MB pages on a 2 MB boundary, asked for huge pages. Faulting it in
+// costs one fault per 2 MB, it grows by moving its pages instead of copying
+// them, and a kept block left for the kernel to take back stays cheap to
+// write again (a 4 KB page left so costs a fault when it is written again,
+// a huge page one for all of its 2 MB). Whether a block is large follows
+// from its room: a large block's room is all of its bytes.
+
+constexpr std::size_t kHugePageBytes = std::size_t(2) << 20;
+
+std::atomic<void*> g_keptBlock{nullptr};
+std::atomic<bool> g_keepBlocks{false};
+
+inline bool IsLargeRoom(int room) {
+    return HeapBlockBytes(room) >= tk::detail::kLargeBodyBlockBytes;
+}
+// The bytes of a large block with room for `units`: whole huge pages.
+inline std::size_t LargeBlockBytes(std::size_t units) {
+    const std::size_t bytes = HeapBlockBytes(0) + units * sizeof(TKWCHAR);
+    return (bytes + kHugePageBytes - 1) & ~(kHugePageBytes - 1);
+}
+// The units a large block of `bytes` holds, beside its room word, header
+// and terminator.
+inline int RoomOfBytes(std::size_t bytes) {
+    const std::size_t units = (bytes - HeapBlockBytes(0)) / sizeof(TKWCHAR);
+    return units > static_cast<std::size_t>(kLongestText) ? static_cast<int>(kLongestText)
+                                                          : static_cast<int>(units);
+}
+inline int RoomOfBlock(const void* block) {
+    return *static_cast<const std::int32_t*>(block);
+}
+
+// Gives a block back, never keeping it.
+void DropBlock(void* block) {
+    const int room = RoomOfBlock(block);
+    if (IsLargeRoom(room))
+        tk::platform::FreeLargeBuffer(block, LargeBlockBytes(static_cast<std::size_t>(room)));
+    else
+        tk::detail::HeapFree(block);
+}
+
+// The kept block if it holds room units; null otherwise (it stays kept).
+void* TakeKeptBlock(int room) {
+    if (!g_keptBlock.load(std::memory_order_relaxed)) return nullptr;
+    void* block = g_keptBlock.exchange(nullptr, std::memory_order_acquire);
+    if (!block || RoomOfBlock(block) >= room) return block;
+    // Too small for this body: kept on for the next, unless another went
+    // meanwhile and took its place.
+    void* none = nullptr;
+    if (!g_keptBlock.compare_exchange_strong(none, block, std::memory_order_release))
+        DropBlock(block);
+    return nullptr;
+}
+
+// A block for at least room units; room becomes what it holds. A large one
+// is the kept block when that has the room.
+void* AllocBlock(int& room) {
+    if (!IsLargeRoom(room)) return tk::detail::HeapAlloc(HeapBlockBytes(room));
+    if (void* kept = TakeKeptBlock(room)) {
+        room = RoomOfBlock(kept);
+        return kept;
+    }
+    const std::size_t bytes = LargeBlockBytes(static_cast<std::size_t>(room));
+    void* block = tk::platform::AllocLargeBuffer(bytes);
+    room = RoomOfBytes(bytes);
+    return block;
+}
+
+// Frees a block, or keeps it when it is large (and no larger than the cap):
+// the former kept block goes then.
+void FreeBlock(void* block) {
+    const int room = RoomOfBlock(block);
+    if (!IsLargeRoom(room)) {
+        tk::detail::HeapFree(block);
+        return;
+    }
+    const std::size_t bytes = LargeBlockBytes(static_cast<std::size_t>(room));
+    if (bytes > tk::detail::kKeptBlockMaxBytes || !g_keepBlocks.load(std::memory_order_relaxed)) {
+        tk::platform::FreeLargeBuffer(block, bytes);
+        return;
+    }
+    // Its pages are written before they are read again, but for the first,
+    // which holds the room word: the kernel may take the others back.
+    if (bytes > kHugePageBytes)
+        tk::platform::LetKernelReclaim(static_cast<char*>(block) + kHugePageBytes,
+                                       bytes - kHugePageBytes);
+    if (void* former = g_keptBlock.exchange(block, std::memory_order_acq_rel)) DropBlock(former);
+}
+
+// A body's block grown to hold room units; room becomes what the new block
+// holds. textBytes (the body header, the text and its terminator) are kept:
+// in place, moved with the pages, or copied into the kept block.
+void* GrowBlock(void* block, std::size_t textBytes, int& room) {
+    const int had = RoomOfBlock(block);
+    if (!IsLargeRoom(room)) return tk::detail::HeapRealloc(block, HeapBlockBytes(room));
+    void* grown = TakeKeptBlock(room);
+    if (grown) {
+        // Mapped pages to copy into beat fresh ones to move into.
+        room = RoomOfBlock(grown);
+        std::memcpy(BodyOfBlock(grown), BodyOfBlock(block), textBytes);
+        FreeBlock(block);
+        return grown;
+    }
+    const std::size_t bytes = LargeBlockBytes(static_cast<std::size_t>(room));
+    if (IsLargeRoom(had)) {
+        grown = tk::platform::ResizeLargeBuffer(
+            block, LargeBlockBytes(static_cast<std::size_t>(had)), bytes);
+    } else {
+        grown = tk::platform::AllocLargeBuffer(bytes);
+        std::memcpy(BodyOfBlock(grown), BodyOfBlock(block), textBytes);
+        tk::detail::HeapFree(block);
+    }
+    room = RoomOfBytes(bytes);
+    return grown;
+}
+
 // Room for a body that grows from `length` units to `needed`: half as much
 // again as the text, so n one-unit appends cost O(log n) reallocations.
 inline int GrownRoom(int length, int needed) {
@@ -90,6 +212,23 @@ inline int GrownRoom(int length, int needed) {
     if (room > kLongestText) room = kLongestText;
     return room > needed ? static_cast<int>(room) : needed;
 }
+
+}  // namespace
+
+namespace tk::detail {
+
+void OpenKeptBody() {
+    g_keepBlocks.store(true, std::memory_order_relaxed);
+}
+
+void CloseKeptBody() {
+    g_keepBlocks.store(false, std::memory_order_relaxed);
+    if (void* block = g_keptBlock.exchange(nullptr, std::memory_order_acquire)) DropBlock(block);
+}
+
+}  // namespace tk::detail
+
+namespace {
 
 TKWCHAR g_allocFailed[] = TKL("Alloc failed!");
 TKWCHAR g_reallocFailed[] = TKL("ReAlloc failed!");
@@ -106,7 +245,7 @@ CTKString::Body* CTKString::NewBody(int length, int room) {
         body->capacity = 64 << pool;
     } else {
         if (room < length) room = length;
-        void* block = tk::detail::HeapAlloc(HeapBlockBytes(room));
+        void* block = AllocBlock(room);
         body = static_cast<Body*>(BodyOfBlock(block));
         body->Room() = room;
         body->capacity = length;
@@ -122,7 +261,7 @@ void CTKString::FreeBody(Body* body) {
     if (pool >= 0)
         tk::detail::ScratchPool(pool).Free(body);
     else
-        tk::detail::HeapFree(BlockOfBody(body));
+        FreeBlock(BlockOfBody(body));
 }
 
 void CTKString::ReleaseBody() {
@@ -136,8 +275,10 @@ CTKString::FormerBody CTKString::MoveToWritableBody(int minLength, Keep keep) {
     if (keep == Keep::kText && body->IsOwnedAlone() && body->IsOnHeap()) {
         // A heap body owned alone grows where the allocator can, with room
         // to spare; the reported capacity is what was asked for.
-        const int room = GrownRoom(length, minLength);
-        void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(room));
+        int room = GrownRoom(length, minLength);
+        void* block = GrowBlock(
+            BlockOfBody(body),
+            sizeof(Body) + (static_cast<std::size_t>(length) + 1) * sizeof(TKWCHAR), room);
         body = static_cast<Body*>(BodyOfBlock(block));
         body->Room() = room;
         body->capacity = minLength;
@@ -389,10 +530,33 @@ void CTKString::FreeExtra() {
     const bool ownHeapBody = body->IsOwnedAlone() && body->IsOnHeap();
     if (length == body->capacity && !(ownHeapBody && body->Room() > length)) return;
     if (ownHeapBody && length > kLargestPooledLength) {
-        // The block shrinks where it lies: no copy, no spare room.
-        void* block = tk::detail::HeapRealloc(BlockOfBody(body), HeapBlockBytes(length));
+        // The block shrinks where it lies: no copy, no spare room. A large
+        // text keeps up to an eighth more room, in whole huge pages: pages
+        // never written cost no memory, and a block that is kept when the
+        // body goes then holds a text that grew a little.
+        void* block = BlockOfBody(body);
+        const int had = body->Room();
+        int room = length;
+        if (IsLargeRoom(length)) {
+            const std::size_t bytes =
+                LargeBlockBytes(static_cast<std::size_t>(length) + length / 8);
+            room = RoomOfBytes(bytes);
+            if (room < had)
+                block = tk::platform::ResizeLargeBuffer(
+                    block, LargeBlockBytes(static_cast<std::size_t>(had)), bytes);
+            else
+                room = had;
+        } else if (IsLargeRoom(had)) {
+            // A short text leaves its large block for one of the heap.
+            block = tk::detail::HeapAlloc(HeapBlockBytes(length));
+            std::memcpy(BodyOfBlock(block), body,
+                        sizeof(Body) + (static_cast<std::size_t>(length) + 1) * sizeof(TKWCHAR));
+            FreeBlock(BlockOfBody(body));
+        } else {
+            block = tk::detail::HeapRealloc(block, HeapBlockBytes(length));
+        }
         body = static_cast<Body*>(BodyOfBlock(block));
-        body->Room() = length;
+        body->Room() = room;
         body->capacity = length;
         m_chars = body->Chars();
         return;

@@ -209,6 +209,9 @@ TEST(JsonWriter, LargeDocumentsJoinSeamlessly) {
     CTKString text = obj.CreateJson(false);
     EXPECT_EQ(U16(text), expected);
     EXPECT_GT(text.GetLength(), 512 * 20);
+    // The capacity a result reports: its length, or a short text's pool step.
+    EXPECT_EQ(text.GetAllocLength(), text.GetLength());
+    EXPECT_EQ(CMyJsonObj().CreateJson(false).GetAllocLength(), 64);
     CMyJsonObj back;
     ASSERT_TRUE(back.Load(text));
     EXPECT_EQ(U16(back.CreateJson(true)), U16(obj.CreateJson(true)));
@@ -222,9 +225,12 @@ TEST(JsonWriter, LargeDocumentsJoinSeamlessly) {
     EXPECT_EQ(U16(alone.CreateJson(false)), escaped + u"\"");
 }
 
-// Texts of tens of megabytes leave the result's first body for chunks, then
-// one body that grows again, and are handed to the writer a step at a time:
-// compact and formatted, every unit lands where plain concatenation puts it.
+// Texts of tens of megabytes grow the result's body into large blocks and
+// are handed to the writer a step at a time; written again, they go into
+// the block kept from the text before. Compact and formatted, every unit
+// lands where plain concatenation puts it, and the result reports its
+// length as its capacity, as every CreateJson result longer than 512 units
+// does.
 TEST(JsonWriter, TextsOfManyMegabytesAreExact) {
     CMyJsonObj obj;
     std::u16string compact = u"{", formatted = u"{\r\n";
@@ -246,8 +252,13 @@ TEST(JsonWriter, TextsOfManyMegabytesAreExact) {
     compact += u"}";
     formatted += u"}";
     ASSERT_GT(compact.size(), std::size_t(34) << 20);  // past a 64 MB body
-    EXPECT_TRUE(U16(obj.CreateJson(false)) == compact);
-    EXPECT_TRUE(U16(obj.CreateJson(true)) == formatted);
+    for (int round = 0; round < 2; ++round) {
+        for (bool layout : {false, true}) {
+            CTKString text = obj.CreateJson(layout);
+            EXPECT_TRUE(U16(text) == (layout ? formatted : compact)) << round;
+            EXPECT_EQ(text.GetAllocLength(), text.GetLength()) << round;
+        }
+    }
 }
 
 // The layout rules written out plainly, recursively, as the reference for

@@ -5,11 +5,16 @@
 // thread than the one that took them. Meant for ThreadSanitizer runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <future>
+#include <iterator>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
+#include "memory/scratch_pools.h"
 #include "tavikfcu/TKCore.h"
 
 namespace {
@@ -50,7 +55,56 @@ void Hammer(CTKFixedAlloc& alloc, int threads) {
     for (void* block : handoff) alloc.Free(block);
 }
 
+// Takes n blocks of the 144-byte scratch pool, then frees them all.
+std::set<void*> Burst(int n) {
+    std::vector<void*> blocks(static_cast<std::size_t>(n));
+    for (void*& block : blocks) block = _TempDataStr64()->Alloc();
+    for (void* block : blocks) _TempDataStr64()->Free(block);
+    return {blocks.begin(), blocks.end()};
+}
+
+std::size_t CountShared(const std::set<void*>& a, const std::set<void*>& b) {
+    std::vector<void*> both;
+    std::set_intersection(a.begin(), a.end(), b.begin(), b.end(), std::back_inserter(both));
+    return both.size();
+}
+
 }  // namespace
+
+// A thread that takes and frees a burst keeps the burst's blocks (up to its
+// budget) while it lives: another thread's burst meanwhile gets none of them,
+// and its own next burst gets the same blocks back. Past the budget it keeps
+// no more than the budget and the rest go to the shared list.
+TEST(PoolThreads, ABurstStaysWithItsThreadUpToTheBudget) {
+    const int budget = static_cast<int>(tk::detail::kScratchCacheBytes / 144);
+    struct Row {
+        const char* name;
+        int burst;
+    } rows[] = {{"under the budget", 1000}, {"over the budget", budget * 2 + 500}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::set<void*> first, again, other;
+        std::promise<void> firstDone, otherDone;
+        std::future<void> otherDoneSeen = otherDone.get_future();
+        std::thread keeper([&] {
+            first = Burst(row.burst);
+            firstDone.set_value();
+            otherDoneSeen.wait();
+            again = Burst(row.burst);
+        });
+        firstDone.get_future().wait();
+        std::thread([&] { other = Burst(row.burst); }).join();
+        otherDone.set_value();
+        keeper.join();
+
+        if (row.burst <= budget) {
+            EXPECT_EQ(CountShared(first, other), 0u) << "blocks the keeper holds";
+            EXPECT_EQ(CountShared(again, first), first.size()) << "its own blocks again";
+        } else {
+            EXPECT_GE(CountShared(first, other), static_cast<std::size_t>(row.burst - budget));
+        }
+    }
+}
 
 TEST(PoolThreads, ScratchPoolUnderTwoAndEightThreads) {
     for (int threads : {2, 8}) {

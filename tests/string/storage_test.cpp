@@ -1,8 +1,11 @@
 // CTKString bodies: sources and capacities, sharing, locking, buffers,
-// assignment and concatenation, conversion out.
+// assignment and concatenation, large bodies, conversion out.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tavikfcu/TKCore.h"
 #include "tavikfcu/TKString.h"
@@ -280,6 +283,89 @@ TEST(StringBuffer, GetReleaseAndFreeExtra) {
     big.GetBufferSetLength(100);
     big.FreeExtra();  // back into the pool that fits
     EXPECT_EQ(big.GetAllocLength(), 128);
+}
+
+// Bodies of more than 2 M units (blocks of 4 MB and more) are large: the
+// block of the large body that went last is kept, and the next body that
+// needs a large block takes it when it has the room. The heap is asked for
+// another block as large in between, which it would serve from the freed
+// block if it had it back.
+TEST(StringLargeBody, TheLastLargeBlockThatWentServesTheNext) {
+    const int large = 3 << 20;
+    const TKWCHAR* kept;
+    {
+        CTKString older(TKL('o'), large + 5000);
+        CTKString last(TKL('a'), large);  // destroyed first: older goes last
+        kept = older;
+    }
+    std::vector<char> elsewhere(std::size_t(large) * 2 + 8192, 1);
+    CTKString next(TKL('n'), large - 1000);  // smaller: fits the kept block
+    EXPECT_EQ(Ptr(next), kept);
+    EXPECT_EQ(next.GetAllocLength(), large - 1000);
+    EXPECT_EQ(next.GetAt(large - 1001), TKL('n'));
+    EXPECT_EQ(Ptr(next)[large - 1000], 0);
+
+    // Too small for a larger body, the kept block stays for a later one.
+    const TKWCHAR* held = next;
+    next.Empty();
+    CTKString larger(TKL('L'), 2 * large);
+    EXPECT_NE(Ptr(larger), held);
+    CTKString later(TKL('l'), large);
+    EXPECT_EQ(Ptr(later), held);
+}
+
+// A body in a block with more room than it asked for (the kept block of a
+// longer text) grows in place as far as the block goes, reporting what was
+// asked for; FreeExtra reports the text's length.
+TEST(StringLargeBody, SpareRoomOfATakenBlockIsReportedExactly) {
+    const int large = 3 << 20;
+    { CTKString longer(TKL('x'), large + 100000); }
+    CTKString s(TKL('a'), large);
+    const TKWCHAR* chars = s;
+    EXPECT_EQ(s.GetAllocLength(), large);
+    for (int i = 0; i < 1000; ++i) s += TKL('b');
+    EXPECT_EQ(Ptr(s), chars);
+    EXPECT_EQ(s.GetAllocLength(), large + 1000);
+    s.GetBuffer(large + 50000);
+    EXPECT_EQ(Ptr(s), chars);
+    EXPECT_EQ(s.GetAllocLength(), large + 50000);
+    s.FreeExtra();
+    EXPECT_EQ(s.GetAllocLength(), large + 1000);
+    s += CTKString(TKL('c'), large);  // past the block: moves, the text with it
+    EXPECT_EQ(s.GetLength(), 2 * large + 1000);
+    EXPECT_EQ(s.GetAllocLength(), 2 * large + 1000);
+    EXPECT_EQ(s.GetAt(0), TKL('a'));
+    EXPECT_EQ(s.GetAt(large + 999), TKL('b'));
+    EXPECT_EQ(s.GetAt(2 * large + 999), TKL('c'));
+
+    // Shrunk below the large size, the body keeps its text exactly.
+    s.GetBufferSetLength(700000);
+    s.FreeExtra();
+    EXPECT_EQ(s.GetAllocLength(), 700000);
+    EXPECT_EQ(s.GetAt(699999), TKL('a'));
+}
+
+// Large bodies made and let go on several threads at once pass the one kept
+// block between them (TSan, ASan): each gets a whole block of its own.
+TEST(StringLargeBody, ThreadsShareTheKeptBlock) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&wrong, t] {
+            for (int round = 0; round < 12; ++round) {
+                const int n = (2 << 20) + 4096 * ((t * 7 + round * 3) % 11);
+                const TKWCHAR unit = static_cast<TKWCHAR>(TKL('a') + t);
+                CTKString s(unit, n);
+                s += unit;
+                const TKWCHAR* chars = s;
+                if (s.GetLength() != n + 1 || chars[0] != unit || chars[n / 2] != unit ||
+                    chars[n] != unit || chars[n + 1] != 0)
+                    ++wrong;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(StringConvertOut, SysStringsKeepEmbeddedNuls) {
