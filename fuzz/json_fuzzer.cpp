@@ -4,7 +4,8 @@
 // written compact and formatted into text that Load accepts again, with the
 // same kinds, array lengths, keys and strings. Numbers are not compared:
 // the writer keeps 15 decimals. An element taken out of a document must
-// outlive the document unchanged.
+// outlive the document unchanged, and a document changed at the bottom
+// copies and goes like any other.
 //
 // Input: the first byte picks how the rest becomes UTF-16: each byte one
 // unit (ASCII-friendly), or byte pairs as little-endian units.
@@ -93,13 +94,33 @@ void CheckObject(const std::vector<TKWCHAR>& text) {
     Compare(&obj, clone.get());
     char* utf8 = obj.CreateUTF8Json(false);
     tkFreeMem(utf8);
-    if (!KeysWritable(&obj)) return;
-    for (bool formatted : {false, true}) {
-        CTKString written = obj.CreateJson(formatted);
-        CMyJsonObj back;
-        if (!back.Load(written)) Fail("object text not read back");
-        Compare(&obj, &back);
+    if (KeysWritable(&obj)) {
+        for (bool formatted : {false, true}) {
+            CTKString written = obj.CreateJson(formatted);
+            CMyJsonObj back;
+            if (!back.Load(written)) Fail("object text not read back");
+            Compare(&obj, &back);
+        }
     }
+    // A change at the bottom of the first entries: copies see it, and the
+    // document then goes through a walk of every level.
+    if (obj.ValueCount() == 0) return;
+    CTKString key;
+    CMyJsonValue* bottom;
+    obj.Item(0, key, bottom);
+    for (;;) {
+        if (bottom->IsArr() && bottom->ValueArrLength() > 0) {
+            bottom = bottom->ValueArrItem(0);
+        } else if (bottom->IsObj() && bottom->ValueObj()->ValueCount() > 0) {
+            bottom->ValueObj()->Item(0, key, bottom);
+        } else {
+            break;
+        }
+    }
+    CTKString error;
+    if (!bottom->Load(TKL("[true,{\"k\":\"v\"}]"), error)) Fail("edit not read");
+    std::unique_ptr<CMyJsonObj> edited(obj.Clone());
+    Compare(&obj, edited.get());
 }
 
 // The first non-empty array met going down first entries, or null.

@@ -26,6 +26,8 @@
 //
 // Memory: a document read from text keeps its values, lists and strings in
 // large blocks of its own, given back all at once when the last of it goes;
+// each value or object read takes two words there until the first change
+// to it, which gives it a record of its own on the heap;
 // a copy of it (Clone, CopyFrom, a copying insert) gets blocks of its own
 // the same way. A value taken out of such a document (RemoveFromArr without
 // destroying) keeps those blocks until it is destroyed too. Keys and texts

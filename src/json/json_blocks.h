@@ -10,14 +10,17 @@
 // `new` in constructor arguments) finds no match and gets a heap record.
 // The record says which it is, so the destructor frees it the right way.
 //
-// Handles read from text live with their record in a document store
-// (json_store.h). Their destructor tells the class's operator delete, which
-// runs right after it, to leave that block alone.
+// Handles read from text live in a document store (json_store.h), most of
+// them compact: a handle and one word, no record (json_records.h). Their
+// destructor tells the class's operator delete, which runs right after it,
+// to leave that block alone.
 #ifndef TAVIKFCU_JSON_JSON_BLOCKS_H
 #define TAVIKFCU_JSON_JSON_BLOCKS_H
 
 #include <cstddef>
+#include <cstdint>
 #include <new>
+#include <type_traits>
 
 #include "json/json_records.h"
 #include "tavikfcu/TKCore.h"
@@ -88,7 +91,23 @@ void DeleteRecord(Record* record, const void* handle) {
             store->Release();  // may free the handle's block: nothing reads it after
             return;
         }
+        case Placement::kPromoted:
+            delete record;
+            Pending().stored = handle;
+            return;
+        case Placement::kPromotedEscaped:
+            delete record;
+            Pending().stored = handle;
+            DocumentStore::Of(handle)->Release();
+            return;
     }
+}
+
+// The last step of a compact handle's destructor, once what it holds is
+// gone: its block stays with the store.
+inline void LetGoCompact(std::uintptr_t word, const void* handle) {
+    Pending().stored = handle;
+    if (word & CompactWord::kEscaped) DocumentStore::Of(handle)->Release();
 }
 
 // A handle and its record carved from a document store, read from text.
@@ -99,6 +118,22 @@ Handle* NewStoredHandle(DocumentStore& store, void*& slot) {
     auto* handle = new (block) Handle;
     TKJsonAccess::Of(*handle).where = Placement::kStored;
     return handle;
+}
+
+// A compact handle carved from a document store, holding word (a tag of
+// CompactWord) and, behind it, a zero word for the caller to set. A handle
+// is its one word (no base, no virtual functions), so the handle is made
+// by writing that word: the reader makes one per value, and a constructor
+// call through the library's exported symbol would cost more than the rest
+// of making it.
+template <typename Handle>
+Handle* NewCompactHandle(DocumentStore& store, std::uintptr_t word) {
+    static_assert(sizeof(Handle) == sizeof(void*) && std::is_standard_layout<Handle>::value,
+                  "a handle is one word");
+    auto* block = static_cast<std::uintptr_t*>(store.Allocate(2 * sizeof(void*)));
+    block[0] = word;
+    block[1] = 0;
+    return std::launder(reinterpret_cast<Handle*>(block));
 }
 
 }  // namespace tk::detail

@@ -179,7 +179,7 @@ class FileTextOut final : public tk::detail::JsonTextOut, public tk::platform::C
             if (int err = sink.Write(kUtf8Mark, sizeof kUtf8Mark)) return err;
         try {
             if (m_obj)
-                tk::detail::WriteObjectTo(TKJsonAccess::Of(*m_obj), true, *this);
+                tk::detail::WriteObjectTo(*m_obj, true, *this);
             else
                 tk::detail::WriteValueTo(*m_value, true, *this);
             Pass(true);

@@ -1,5 +1,6 @@
 // CMyJsonObj: items, key lookup and key paths, copies.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -7,13 +8,40 @@
 #include "json/json_records.h"
 #include "text/wide_crt.h"
 
+using tk::detail::ItemList;
+using tk::detail::ItemsOf;
 using tk::detail::JsonItem;
 using tk::detail::RelocList;
+using tk::detail::ValueView;
 
 void CMyJsonObjImp::ReleaseItems() {
     tk::detail::DestroyDescendants(*this);
     items.Clear();
 }
+
+namespace tk::detail {
+
+const CTKString& ErrorOf(const CMyJsonObj& o) {
+    return IsCompact(o) ? EmptyText() : TKJsonAccess::Of(o).error;
+}
+
+CMyJsonObjImp& Promote(CMyJsonObj& object) {
+    const std::uintptr_t word = TKJsonAccess::Word(object);
+    if (!CompactWord::IsCompact(word)) {
+        WillChange(TKJsonAccess::Of(object));
+        return TKJsonAccess::Of(object);
+    }
+    DocumentStore::Of(&object)->MarkEdited();
+    auto* record = new CMyJsonObjImp;
+    record->where =
+        (word & CompactWord::kEscaped) ? Placement::kPromotedEscaped : Placement::kPromoted;
+    // The item list moves as bytes (json_records.h).
+    std::memcpy(static_cast<void*>(&record->items), TKJsonAccess::Payload(object), sizeof(void*));
+    TKJsonAccess::SetWord(object, reinterpret_cast<std::uintptr_t>(record));
+    return *record;
+}
+
+}  // namespace tk::detail
 
 namespace {
 
@@ -29,8 +57,8 @@ constexpr TKWCHAR kPathSeparator = '\\';
 // uses the C runtime's case-insensitive wide comparison (Unicode simple case
 // folding, ending at the first NUL). An exact match anywhere beats an
 // earlier case-insensitive one.
-int FindKey(const CMyJsonObjImp& obj, const TKWCHAR* s, int n, bool exact) {
-    const RelocList<JsonItem>& items = obj.items;
+int FindKey(const CMyJsonObj& obj, const TKWCHAR* s, int n, bool exact) {
+    const ItemList& items = ItemsOf(obj);
     for (int i = 0; i < items.Size(); ++i) {
         const CTKString& key = items[i].key;
         if (key.GetLength() == n &&
@@ -59,25 +87,24 @@ inline Segment SegmentAt(const TKWCHAR* s) {
 }
 
 // The value under a key path, or null.
-CMyJsonValue* FindPath(const CMyJsonObjImp& root, const TKWCHAR* key, bool exact) {
+CMyJsonValue* FindPath(const CMyJsonObj& root, const TKWCHAR* key, bool exact) {
     if (!key) return nullptr;
-    const CMyJsonObjImp* current = &root;
+    const CMyJsonObj* current = &root;
     for (const TKWCHAR* s = key;;) {
         Segment segment = SegmentAt(s);
         int i = FindKey(*current, segment.begin, segment.length, exact);
         if (i < 0) return nullptr;
-        CMyJsonValue* value = current->items[i].value;
+        CMyJsonValue* value = ItemsOf(*current)[i].value;
         if (segment.last) return value;
-        const CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-        if (imp.type != CMyJsonValue::eObj || !imp.object) return nullptr;
-        current = &TKJsonAccess::Of(*imp.object);
+        current = ValueView(*value).HeldObject();
+        if (!current) return nullptr;
         s = segment.begin + segment.length + 1;
     }
 }
 
-void AppendItem(CMyJsonObjImp& obj, const TKWCHAR* key, int n, CMyJsonValue* value) {
-    tk::detail::WillChange(obj);
-    new (obj.items.EmplaceSlot()) JsonItem{CTKString(key, n), value};
+void AppendItem(CMyJsonObj& obj, const TKWCHAR* key, int n, CMyJsonValue* value) {
+    tk::detail::MarkStoreEdited(obj);
+    new (ItemsOf(obj).EmplaceSlot()) JsonItem{CTKString(key, n), value};
 }
 
 }  // namespace
@@ -88,8 +115,8 @@ CMyJsonObj::CMyJsonObj() : m_imp(RecordFor(this)) {}
 
 CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(RecordFor(this)) {
     try {
-        m_imp->error = src.m_imp->error;
-        tk::detail::CopyItems(*m_imp, *src.m_imp);
+        m_imp->error = tk::detail::ErrorOf(src);
+        tk::detail::CopyItems(m_imp->items, src);
     } catch (...) {
         m_imp->ReleaseItems();
         tk::detail::DeleteRecord(m_imp, this);
@@ -99,13 +126,16 @@ CMyJsonObj::CMyJsonObj(const CMyJsonObj& src) : m_imp(RecordFor(this)) {
 
 CMyJsonObj& CMyJsonObj::operator=(const CMyJsonObj& src) {
     if (this == &src) return *this;
-    tk::detail::WillChange(*m_imp);
     CopyFrom(&src);
-    m_imp->error = src.m_imp->error;
+    tk::detail::Promote(*this).error = tk::detail::ErrorOf(src);
     return *this;
 }
 
 CMyJsonObj::~CMyJsonObj() {
+    if (tk::detail::IsCompact(*this)) {
+        tk::detail::DestroyCompact(*this);
+        return;
+    }
     // Items read from text go with their store while it is untouched.
     if (!tk::detail::InUntouchedStore(*m_imp)) m_imp->ReleaseItems();
     tk::detail::DeleteRecord(m_imp, this);
@@ -115,7 +145,7 @@ CMyJsonObj::~CMyJsonObj() {
 
 bool CMyJsonObj::AddItem(const TKWCHAR* key, CMyJsonValue* value) {
     if (!key || !value) return false;
-    AppendItem(*m_imp, key, tk::platform::lstrlenW(key), value);
+    AppendItem(*this, key, tk::platform::lstrlenW(key), value);
     return true;
 }
 
@@ -163,24 +193,23 @@ bool CMyJsonObj::AddItem(const TKWCHAR* key, CMyJsonObj* obj) {
 
 bool CMyJsonObj::SetItem(const TKWCHAR* key, CMyJsonValue* value, bool exact, bool mustExist) {
     if (!key || !value) return false;
-    CMyJsonObjImp* current = m_imp;
+    CMyJsonObj* current = this;
     for (const TKWCHAR* s = key;;) {
         Segment segment = SegmentAt(s);
         int i = FindKey(*current, segment.begin, segment.length, exact);
         if (i >= 0) {
-            CMyJsonValue*& slot = current->items[i].value;
+            CMyJsonValue*& slot = ItemsOf(*current)[i].value;
             if (segment.last) {
                 if (slot != value) {
-                    tk::detail::WillChange(*current);
+                    tk::detail::MarkStoreEdited(*current);
                     CMyJsonValue* old = slot;
                     slot = value;
                     delete old;
                 }
                 return true;
             }
-            CMyJsonValueImp& imp = TKJsonAccess::Of(*slot);
-            if (imp.type != CMyJsonValue::eObj || !imp.object) return false;
-            current = imp.object->m_imp;
+            current = ValueView(*slot).HeldObject();
+            if (!current) return false;
         } else {
             if (mustExist) return false;
             if (segment.last) {
@@ -189,7 +218,7 @@ bool CMyJsonObj::SetItem(const TKWCHAR* key, CMyJsonValue* value, bool exact, bo
             }
             // A missing level: a new empty object, then go on inside it.
             std::unique_ptr<CMyJsonValue> level(new CMyJsonValue(new CMyJsonObj));
-            CMyJsonObjImp* inner = TKJsonAccess::Of(*level).object->m_imp;
+            CMyJsonObj* inner = TKJsonAccess::Of(*level).object;
             AppendItem(*current, segment.begin, segment.length, level.get());
             level.release();
             current = inner;
@@ -246,11 +275,12 @@ bool CMyJsonObj::SetItem2Empty(const TKWCHAR* key, bool exact, bool mustExist) {
 
 void CMyJsonObj::DelItemEx(const TKWCHAR* key, bool exact) {
     if (!key) return;
-    int i = FindKey(*m_imp, key, tk::platform::lstrlenW(key), exact);
+    int i = FindKey(*this, key, tk::platform::lstrlenW(key), exact);
     if (i < 0) return;
-    tk::detail::WillChange(*m_imp);
-    CMyJsonValue* value = m_imp->items[i].value;
-    m_imp->items.Erase(i);
+    tk::detail::MarkStoreEdited(*this);
+    ItemList& items = ItemsOf(*this);
+    CMyJsonValue* value = items[i].value;
+    items.Erase(i);
     delete value;
 }
 
@@ -261,18 +291,19 @@ void CMyJsonObj::DelItem(const TKWCHAR* key) {
 // ---- reading -----------------------------------------------------------------------
 
 int CMyJsonObj::ValueCount() const {
-    return m_imp->items.Size();
+    return ItemsOf(*this).Size();
 }
 
 bool CMyJsonObj::Item(int i, CTKString& key, CMyJsonValue*& value) const {
-    if (i < 0 || i >= m_imp->items.Size()) return false;
-    key = CTKString(m_imp->items[i].key);  // a key read from text is copied out (json_store.h)
-    value = m_imp->items[i].value;
+    const ItemList& items = ItemsOf(*this);
+    if (i < 0 || i >= items.Size()) return false;
+    key = CTKString(items[i].key);  // a key read from text is copied out (json_store.h)
+    value = items[i].value;
     return true;
 }
 
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, CMyJsonValue*& value, bool exact) const {
-    CMyJsonValue* found = FindPath(*m_imp, key, exact);
+    CMyJsonValue* found = FindPath(*this, key, exact);
     if (!found) return false;
     value = found;
     return true;
@@ -284,62 +315,63 @@ bool CMyJsonObj::Value(const TKWCHAR* key, CMyJsonValue*& value) const {
 
 namespace {
 
-// The record under a key path when it has the wanted kind, else null.
-const CMyJsonValueImp* FindOfKind(const CMyJsonObjImp& root, const TKWCHAR* key, bool exact,
-                                  CMyJsonValue::EValueType kind) {
-    CMyJsonValue* found = FindPath(root, key, exact);
-    if (!found) return nullptr;
-    const CMyJsonValueImp& imp = TKJsonAccess::Of(*found);
-    return imp.type == kind ? &imp : nullptr;
+// The value under a key path when it has the wanted kind, else null.
+const CMyJsonValue* FindOfKind(const CMyJsonObj& root, const TKWCHAR* key, bool exact,
+                               CMyJsonValue::EValueType kind) {
+    const CMyJsonValue* found = FindPath(root, key, exact);
+    return found && ValueView(*found).Kind() == kind ? found : nullptr;
 }
 
 }  // namespace
 
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, bool& out, bool exact) const {
-    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eBool);
-    if (!imp) return false;
-    out = imp->flag;
+    const CMyJsonValue* found = FindOfKind(*this, key, exact, CMyJsonValue::eBool);
+    if (!found) return false;
+    out = ValueView(*found).Flag();
     return true;
 }
 
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, int& out, bool exact) const {
-    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eNumber);
+    const CMyJsonValue* found = FindOfKind(*this, key, exact, CMyJsonValue::eNumber);
+    if (!found) return false;
+    const double number = ValueView(*found).Number();
     // Truncation toward zero is defined only for numbers that fit an int.
-    if (!imp || !(imp->number > -2147483649.0 && imp->number < 2147483648.0)) return false;
-    out = static_cast<int>(imp->number);
+    if (!(number > -2147483649.0 && number < 2147483648.0)) return false;
+    out = static_cast<int>(number);
     return true;
 }
 
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, double& out, bool exact) const {
-    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eNumber);
-    if (!imp) return false;
-    out = imp->number;
+    const CMyJsonValue* found = FindOfKind(*this, key, exact, CMyJsonValue::eNumber);
+    if (!found) return false;
+    out = ValueView(*found).Number();
     return true;
 }
 
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, CTKString& out, bool exact) const {
-    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eStr);
-    if (!imp) return false;
-    out = CTKString(imp->text);  // a text read from text is copied out (json_store.h)
+    const CMyJsonValue* found = FindOfKind(*this, key, exact, CMyJsonValue::eStr);
+    if (!found) return false;
+    out =
+        CTKString(ValueView(*found).Text());  // a text read from text is copied out (json_store.h)
     return true;
 }
 
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, const TKWCHAR*& out, bool exact) const {
-    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eStr);
-    if (!imp) return false;
-    out = imp->text;
+    const CMyJsonValue* found = FindOfKind(*this, key, exact, CMyJsonValue::eStr);
+    if (!found) return false;
+    out = ValueView(*found).Text();
     return true;
 }
 
 bool CMyJsonObj::ValueEx(const TKWCHAR* key, CMyJsonObj*& out, bool exact) const {
-    const CMyJsonValueImp* imp = FindOfKind(*m_imp, key, exact, CMyJsonValue::eObj);
-    if (!imp) return false;
-    out = imp->object;
+    const CMyJsonValue* found = FindOfKind(*this, key, exact, CMyJsonValue::eObj);
+    if (!found) return false;
+    out = ValueView(*found).Object();
     return true;
 }
 
 CTKString CMyJsonObj::GetErrMsg() {
-    return m_imp->error;
+    return tk::detail::ErrorOf(*this);
 }
 
 // ---- copies --------------------------------------------------------------------------
@@ -350,31 +382,32 @@ CMyJsonObj* CMyJsonObj::Clone() const {
 
 void CMyJsonObj::CopyFrom(const CMyJsonObj* src) {
     if (src == this) return;
-    tk::detail::WillChange(*m_imp);
+    tk::detail::MarkStoreEdited(*this);
     // Built aside first: src may live inside this object.
     CMyJsonObjImp fresh;
     if (src) {
         try {
-            tk::detail::CopyItems(fresh, *src->m_imp);
+            tk::detail::CopyItems(fresh.items, *src);
         } catch (...) {
             fresh.ReleaseItems();
             throw;
         }
     }
-    m_imp->items.Swap(fresh.items);
+    ItemsOf(*this).Swap(fresh.items);
     fresh.ReleaseItems();  // what this object held before
 }
 
 // ---- text ------------------------------------------------------------------------------
 
 bool CMyJsonObj::Load(const TKWCHAR* text) {
-    return tk::detail::ReadDocumentObject(text, *m_imp, m_imp->error);
+    CMyJsonObjImp& mine = tk::detail::Promote(*this);
+    return tk::detail::ReadDocumentObject(text, mine, mine.error);
 }
 
 CTKString CMyJsonObj::CreateJson(bool formatted) {
-    return tk::detail::WriteObjectText(*m_imp, formatted);
+    return tk::detail::WriteObjectText(*this, formatted);
 }
 
 char* CMyJsonObj::CreateUTF8Json(bool formatted) const {
-    return tk::detail::ToUtf8Buffer(tk::detail::WriteObjectText(*m_imp, formatted));
+    return tk::detail::ToUtf8Buffer(tk::detail::WriteObjectText(*this, formatted));
 }

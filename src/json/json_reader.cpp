@@ -1,9 +1,10 @@
 // The document builder: the consumer of the reader's events that turns
 // UTF-16 text into CMyJsonObj / CMyJsonValue, and the two Load entry points.
 //
-// Where the memory goes. Everything below the top of the document (values
-// with their records, objects, lists, strings) is carved from one document
-// store (json_store.h), in text order. The
+// Where the memory goes. Everything below the top of the document (values,
+// objects, lists, strings) is carved from one document store (json_store.h),
+// in text order. Values and objects are compact there: a handle and one word
+// (json_records.h), which gets a record only when something changes it. The
 // values the top holds escape the store: each holds a reference on it, and
 // the top's own list and keys are ordinary heap memory, so that whatever the
 // caller later does to the top (replace or remove an item) never leaves
@@ -27,23 +28,31 @@ namespace tk::detail {
 namespace {
 
 // Short strings seen earlier in one document, by a hash of their units.
-// A slot holds the last fixed body that hashed to it.
+// Each hash picks a set of two slots, which hold the last two fixed bodies
+// that hashed to it; a new body replaces the one of the two used longer
+// ago. So two texts that come back all the time (keys) never push each
+// other out, and a text seen once (an id) displaces only another such text.
 class StringCache {
   public:
-    static constexpr int kSlots = 256;
+    static constexpr int kSets = 128;
     static constexpr int kMaxUnits = 64;
 
     // Shows n units (1 <= n <= kMaxUnits) at s in the empty target.
     void Assign(DocumentStore& store, CTKString& target, const TKWCHAR* s, int n) {
-        const int i = static_cast<int>(Hash(s, n) & (kSlots - 1));
-        TKWCHAR* cached = m_chars[i];
-        if (!cached || m_lengths[i] != n || !SameUnits(cached, s, n)) {
-            cached = store.NewFixedText(n);
-            std::memcpy(cached, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
-            m_chars[i] = cached;
-            m_lengths[i] = n;
+        const int set = static_cast<int>(Hash(s, n) & (kSets - 1));
+        int i = 2 * set;
+        if (!Holds(i, s, n)) {
+            ++i;
+            if (!Holds(i, s, n)) {
+                i = 2 * set + m_older[set];
+                TKWCHAR* chars = store.NewFixedText(n);
+                std::memcpy(chars, s, static_cast<std::size_t>(n) * sizeof(TKWCHAR));
+                m_chars[i] = chars;
+                m_lengths[i] = n;
+            }
         }
-        DocumentStore::ShowFixed(target, cached);
+        m_older[set] = static_cast<std::uint8_t>((i & 1) ^ 1);
+        DocumentStore::ShowFixed(target, m_chars[i]);
     }
 
   private:
@@ -76,8 +85,13 @@ class StringCache {
         return static_cast<std::uint32_t>(h >> 32) ^ static_cast<std::uint32_t>(h >> 13);
     }
 
-    TKWCHAR* m_chars[kSlots] = {};
-    int m_lengths[kSlots] = {};
+    bool Holds(int i, const TKWCHAR* s, int n) const {
+        return m_chars[i] && m_lengths[i] == n && SameUnits(m_chars[i], s, n);
+    }
+
+    TKWCHAR* m_chars[2 * kSets] = {};
+    int m_lengths[2 * kSets] = {};
+    std::uint8_t m_older[kSets] = {};  // the slot of each set used longer ago
 };
 
 // Builds the document from the reader's events. Members and elements are
@@ -108,7 +122,9 @@ class DocumentBuilder {
     void BeginArray() { Push(false, m_values.Size()); }
 
     void Key(const TKWCHAR* s, int n, bool escaped) {
-        auto* item = new (m_items.EmplaceSlot()) JsonItem{CTKString(), nullptr};
+        auto* item = static_cast<JsonItem*>(m_items.EmplaceSlot());
+        ShowEmpty(item->key);
+        item->value = nullptr;
         if (m_depth == 1 && m_rootObject)
             OrdinaryText(item->key, s, n, escaped);  // the top's keys outlive its values
         else
@@ -122,20 +138,20 @@ class DocumentBuilder {
             m_rootObject->items.AdoptRelocated(m_items.Data() + base, n);
             m_items.ForgetFrom(base);
             RelocList<JsonItem>& items = m_rootObject->items;
-            for (int i = 0; i < items.Size(); ++i) Escape(TKJsonAccess::Of(*items[i].value));
+            for (int i = 0; i < items.Size(); ++i) Escape(*items[i].value);
             return;
         }
         std::unique_ptr<CMyJsonObj> object(
-            NewStoredHandle<CMyJsonObj, CMyJsonObjImp>(Store(), Pending().object));
-        TKJsonAccess::Of(*object).items.AdoptRelocatedStored(Store(), m_items.Data() + base, n);
+            NewCompactHandle<CMyJsonObj>(Store(), CompactWord::kObject));
+        ItemsOf(*object).AdoptRelocatedStored(Store(), m_items.Data() + base, n);
         m_items.ForgetFrom(base);
         if (m_depth == 0) {
-            Escape(TKJsonAccess::Of(*object));
+            Escape(*object);
             m_rootValue->MakeObject(object.release());
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeObject(object.release());
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eObj));
+        *static_cast<CMyJsonObj**>(TKJsonAccess::Payload(*value)) = object.release();
         Deliver(value);
     }
 
@@ -146,12 +162,12 @@ class DocumentBuilder {
             CMyJsonValueImp::ElementList& elements = m_rootValue->MakeArray();
             elements.AdoptRelocated(m_values.Data() + base, n);
             m_values.ForgetFrom(base);
-            for (int i = 0; i < elements.Size(); ++i) Escape(TKJsonAccess::Of(*elements[i]));
+            for (int i = 0; i < elements.Size(); ++i) Escape(*elements[i]);
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeArray().AdoptRelocatedStored(Store(), m_values.Data() + base,
-                                                                  n);
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eArr));
+        static_cast<ElementList*>(TKJsonAccess::Payload(*value))
+            ->AdoptRelocatedStored(Store(), m_values.Data() + base, n);
         m_values.ForgetFrom(base);
         Deliver(value);
     }
@@ -163,30 +179,29 @@ class DocumentBuilder {
             m_rootValue->type = CMyJsonValue::eStr;
             return;
         }
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-        StoredText(imp.text, s, n, escaped);
-        imp.type = CMyJsonValue::eStr;
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eStr));
+        auto* text = static_cast<CTKString*>(TKJsonAccess::Payload(*value));
+        ShowEmpty(*text);
+        StoredText(*text, s, n, escaped);
         Deliver(value);
     }
 
     void Number(double x) {
         if (m_depth == 0) return m_rootValue->MakeNumber(x);
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeNumber(x);
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eNumber));
+        *static_cast<double*>(TKJsonAccess::Payload(*value)) = x;
         Deliver(value);
     }
 
     void Boolean(bool b) {
         if (m_depth == 0) return m_rootValue->MakeBool(b);
-        std::unique_ptr<CMyJsonValue> value(NewValue());
-        TKJsonAccess::Of(*value).MakeBool(b);
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eBool, b));
         Deliver(value);
     }
 
     // Only members are ever empty, never the top level.
     void Empty() {
-        std::unique_ptr<CMyJsonValue> value(NewValue());
+        std::unique_ptr<CMyJsonValue> value(NewValue(CMyJsonValue::eEmpty));
         Deliver(value);
     }
 
@@ -203,8 +218,9 @@ class DocumentBuilder {
         return *m_store;
     }
 
-    CMyJsonValue* NewValue() {
-        return NewStoredHandle<CMyJsonValue, CMyJsonValueImp>(Store(), Pending().value);
+    // A compact value of the given kind; the caller fills its word.
+    CMyJsonValue* NewValue(CMyJsonValue::EValueType kind, bool flag = false) {
+        return NewCompactHandle<CMyJsonValue>(Store(), CompactWord::Value(kind, flag));
     }
 
     // A finished value goes to the innermost open container: as the value
@@ -239,6 +255,12 @@ class DocumentBuilder {
         DocumentStore::ShowFixed(target, chars);
     }
 
+    // Makes the word at target an empty string (whose body is shared and
+    // never counted), without a constructor call per key and text.
+    void ShowEmpty(CTKString& target) const {
+        DocumentStore::ShowFixed(target, const_cast<TKWCHAR*>(m_emptyText));
+    }
+
     // Text for the empty target in a body of its own.
     static void OrdinaryText(CTKString& target, const TKWCHAR* s, int n, bool escaped) {
         if (n == 0) return;
@@ -253,6 +275,7 @@ class DocumentBuilder {
     CMyJsonObjImp* const m_rootObject;
     CMyJsonValueImp* const m_rootValue;
     DocumentStore* m_store = nullptr;  // made at the first value below the top
+    const TKWCHAR* const m_emptyText = EmptyText();
     int m_depth = 0;
     Frame m_frames[kMaxJsonDepth + 1];
     RelocList<JsonItem> m_items;        // members of the open objects

@@ -167,15 +167,47 @@ class RelocList {
 static_assert(sizeof(RelocList<void*>) == sizeof(void*), "a list is one pointer");
 
 // Where a value's or an object's record lives, and so what destroying it
-// must do. Records read from text live with their handle in a document
-// store (json_store.h); only a delete of such a handle frees nothing.
+// must do. Handles read from text live in a document store (json_store.h),
+// most of them compact (no record at all, see CompactWord below); a record
+// that a stored handle needs later comes from the heap.
 enum class Placement : std::uint8_t {
-    kHeap,     // a heap block of its own
-    kBlock,    // in its handle's pool block (json_blocks.h)
-    kStored,   // with its handle in a store, held by a record of that store
-    kEscaped,  // with its handle in a store, held from outside it: the record
-               // holds one reference on the store
+    kHeap,             // a heap block of its own
+    kBlock,            // in its handle's pool block (json_blocks.h)
+    kStored,           // with its handle in a store, held by a record of that store
+    kEscaped,          // with its handle in a store, held from outside it: the record
+                       // holds one reference on the store
+    kPromoted,         // on the heap, for a compact handle in a store that changed;
+                       // held by a record of that store
+    kPromotedEscaped,  // the same, held from outside the store (one reference)
 };
+
+// A handle read from text holds no record pointer but a tag: its word has
+// bit 0 set (records are 8-aligned, so a record address never has), and the
+// one word behind the handle in its store block is all it holds (a value's
+// number, text, element list or object; an object's item list).
+//
+// A value's tag: bit 0 set, the kind in bits 1 to 3, the flag in bit 4. Both
+// kinds of handle mark in bit 5 that they escaped their store (are held from
+// outside it, with one reference on it).
+struct CompactWord {
+    static constexpr std::uintptr_t kCompact = 1;
+    static constexpr int kKindShift = 1;
+    static constexpr std::uintptr_t kKindMask = 7;
+    static constexpr std::uintptr_t kFlag = 1 << 4;
+    static constexpr std::uintptr_t kEscaped = 1 << 5;
+
+    static constexpr std::uintptr_t Value(CMyJsonValue::EValueType kind, bool flag = false) {
+        return kCompact | (static_cast<std::uintptr_t>(kind) << kKindShift) | (flag ? kFlag : 0);
+    }
+    static constexpr std::uintptr_t kObject = kCompact;
+    static constexpr bool IsCompact(std::uintptr_t word) { return (word & kCompact) != 0; }
+    static constexpr CMyJsonValue::EValueType Kind(std::uintptr_t word) {
+        return static_cast<CMyJsonValue::EValueType>((word >> kKindShift) & kKindMask);
+    }
+};
+static_assert(CMyJsonValue::eObj <= CompactWord::kKindMask, "every kind fits its bits");
+static_assert(CompactWord::Kind(CompactWord::Value(CMyJsonValue::eArr, true)) == CMyJsonValue::eArr,
+              "the flag stays out of the kind");
 
 // One item of an object.
 struct JsonItem {
@@ -186,14 +218,17 @@ static_assert(sizeof(JsonItem) == 2 * sizeof(void*), "an item is a key and a poi
 
 // Whole-tree walks without recursion (json_walks.cpp). DestroyDescendants
 // destroys everything below a record (array elements, a held object, an
-// object's items and keys) and leaves its lists empty; it allocates nothing.
-// CopyTree fills the fresh eEmpty record dst with a deep copy of src;
-// CopyItems appends deep copies of src's items to dst. When memory runs out
-// they throw std::bad_alloc and dst holds a sound partial copy.
+// object's items and keys) and leaves its lists empty; DestroyCompact does
+// the same for a compact handle whose store has changed. They allocate
+// nothing. CopyTree fills the fresh eEmpty record dst with a deep copy of
+// src; CopyItems appends deep copies of src's items to dst. When memory runs
+// out they throw std::bad_alloc and dst holds a sound partial copy.
 void DestroyDescendants(CMyJsonValueImp& value);
 void DestroyDescendants(CMyJsonObjImp& object);
-void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src);
-void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src);
+void DestroyCompact(CMyJsonValue& value);
+void DestroyCompact(CMyJsonObj& object);
+void CopyTree(CMyJsonValueImp& dst, const CMyJsonValue& src);
+void CopyItems(RelocList<JsonItem>& dst, const CMyJsonObj& src);
 
 }  // namespace tk::detail
 
@@ -291,41 +326,163 @@ class CMyJsonObjImp {
     void ReleaseItems();
 };
 
-// The model's records, for the reader and the writer.
+// The model's handles and records, for the reader, the writer and the walks.
+// Of() is for a handle known to hold a record (not compact).
 struct TKJsonAccess {
     static CMyJsonValueImp& Of(const CMyJsonValue& v) { return *v.m_imp; }
     static CMyJsonObjImp& Of(const CMyJsonObj& o) { return *o.m_imp; }
+
+    static std::uintptr_t Word(const CMyJsonValue& v) {
+        return reinterpret_cast<std::uintptr_t>(v.m_imp);
+    }
+    static std::uintptr_t Word(const CMyJsonObj& o) {
+        return reinterpret_cast<std::uintptr_t>(o.m_imp);
+    }
+    static void SetWord(CMyJsonValue& v, std::uintptr_t word) {
+        v.m_imp = reinterpret_cast<CMyJsonValueImp*>(word);
+    }
+    static void SetWord(CMyJsonObj& o, std::uintptr_t word) {
+        o.m_imp = reinterpret_cast<CMyJsonObjImp*>(word);
+    }
+    // The word behind a compact handle in its block.
+    template <typename Handle>
+    static void* Payload(const Handle& h) {
+        static_assert(sizeof(Handle) == sizeof(void*), "a handle is one word");
+        return const_cast<char*>(reinterpret_cast<const char*>(&h)) + sizeof(void*);
+    }
 };
 
 namespace tk::detail {
 
-// A stored record that is about to be held from outside its store (handed
-// to the caller, or spliced into another container) takes a reference on
-// the store, so the store outlives the document it was read for.
-template <typename Record>
-void Escape(Record& record) {
-    if (record.where != Placement::kStored) return;
-    record.where = Placement::kEscaped;
-    DocumentStore::Of(&record)->AddRef();
+using ItemList = RelocList<JsonItem>;
+using ElementList = RelocList<CMyJsonValue*>;
+
+template <typename Handle>
+bool IsCompact(const Handle& h) {
+    return CompactWord::IsCompact(TKJsonAccess::Word(h));
 }
 
+// The empty text that a compact value of another kind than eStr shows.
+const CTKString& EmptyText();
+
+// What a value holds, for either form of handle. The number, the element
+// list and the object are meaningful for their own kind only, as in the
+// record.
+class ValueView {
+  public:
+    explicit ValueView(const CMyJsonValue& v) : m_handle(&v), m_word(TKJsonAccess::Word(v)) {}
+
+    bool IsCompact() const { return CompactWord::IsCompact(m_word); }
+    const CMyJsonValueImp& Record() const {
+        return *reinterpret_cast<const CMyJsonValueImp*>(m_word);
+    }
+    CMyJsonValue::EValueType Kind() const {
+        return IsCompact() ? CompactWord::Kind(m_word) : Record().type;
+    }
+    bool Flag() const { return IsCompact() ? (m_word & CompactWord::kFlag) != 0 : Record().flag; }
+    double Number() const {
+        return IsCompact() ? *static_cast<const double*>(Payload()) : Record().number;
+    }
+    const CTKString& Text() const {
+        if (!IsCompact()) return Record().text;
+        return Kind() == CMyJsonValue::eStr ? *static_cast<const CTKString*>(Payload())
+                                            : EmptyText();
+    }
+    ElementList& Elements() const {
+        return IsCompact() ? *static_cast<ElementList*>(Payload())
+                           : const_cast<ElementList&>(Record().elements);
+    }
+    CMyJsonObj* Object() const {
+        return IsCompact() ? *static_cast<CMyJsonObj* const*>(Payload()) : Record().object;
+    }
+    int ElementCount() const { return Kind() == CMyJsonValue::eArr ? Elements().Size() : 0; }
+    CMyJsonObj* HeldObject() const { return Kind() == CMyJsonValue::eObj ? Object() : nullptr; }
+
+  private:
+    void* Payload() const { return TKJsonAccess::Payload(*m_handle); }
+
+    const CMyJsonValue* m_handle;
+    std::uintptr_t m_word;
+};
+
+// An object's items, for either form of handle.
+inline ItemList& ItemsOf(const CMyJsonObj& o) {
+    const std::uintptr_t word = TKJsonAccess::Word(o);
+    if (CompactWord::IsCompact(word)) return *static_cast<ItemList*>(TKJsonAccess::Payload(o));
+    return reinterpret_cast<CMyJsonObjImp*>(word)->items;
+}
+// An object's last Load message (empty for a compact one).
+const CTKString& ErrorOf(const CMyJsonObj& o);
+
+// Whether a record lies in a store (with its handle).
 template <typename Record>
 bool IsStored(const Record& record) {
     return record.where == Placement::kStored || record.where == Placement::kEscaped;
 }
 
+// Whether a record lies in a store that nothing has changed since it was
+// read: then nothing below it needs destroying. A promoted record is not in
+// a store, and its store has changed.
+template <typename Record>
+bool InUntouchedStore(const Record& record) {
+    return IsStored(record) && DocumentStore::Of(&record)->IsUntouched();
+}
+
+// Whether a handle lies in a store: a compact one, or one whose record
+// says so.
+template <typename Handle>
+bool InStore(const Handle& h) {
+    if (IsCompact(h)) return true;
+    const Placement where = TKJsonAccess::Of(h).where;
+    return where != Placement::kHeap && where != Placement::kBlock;
+}
+
+template <typename Handle>
+bool InUntouchedStoreHandle(const Handle& h) {
+    return InStore(h) && DocumentStore::Of(&h)->IsUntouched();
+}
+
+// A handle in a store that is about to be held from outside it (handed to
+// the caller, or spliced into another container) takes a reference on the
+// store, so the store outlives the document it was read for.
+template <typename Handle>
+void Escape(Handle& h) {
+    const std::uintptr_t word = TKJsonAccess::Word(h);
+    if (CompactWord::IsCompact(word)) {
+        if (word & CompactWord::kEscaped) return;
+        TKJsonAccess::SetWord(h, word | CompactWord::kEscaped);
+    } else {
+        auto& record = TKJsonAccess::Of(h);
+        if (record.where == Placement::kStored)
+            record.where = Placement::kEscaped;
+        else if (record.where == Placement::kPromoted)
+            record.where = Placement::kPromotedEscaped;
+        else
+            return;
+    }
+    DocumentStore::Of(&h)->AddRef();
+}
+
 // Every change to a record goes through here first: a record read from text
 // marks its store edited, so that it is no longer let go without a walk.
+// (A promoted record's store was marked when it was promoted.)
 template <typename Record>
 void WillChange(const Record& record) {
     if (IsStored(record)) DocumentStore::Of(&record)->MarkEdited();
 }
 
-// Whether record lives in a store that nothing has changed since it was
-// read: then nothing below it needs destroying.
-template <typename Record>
-bool InUntouchedStore(const Record& record) {
-    return IsStored(record) && DocumentStore::Of(&record)->IsUntouched();
+// The one step before any change to a handle's contents: a compact handle
+// gets a record of its own (its store is marked edited), and a stored one
+// marks its store. Returns the record.
+CMyJsonValueImp& Promote(CMyJsonValue& value);
+CMyJsonObjImp& Promote(CMyJsonObj& object);
+
+// Before a change that needs no record (an object's items, which both forms
+// hold in the same kind of list; the elements that leave an array that
+// goes): only the store needs to know.
+template <typename Handle>
+void MarkStoreEdited(const Handle& h) {
+    if (InStore(h)) DocumentStore::Of(&h)->MarkEdited();
 }
 
 }  // namespace tk::detail
@@ -339,7 +496,7 @@ namespace tk::detail {
 [[nodiscard]] bool ReadDocumentValue(const TKWCHAR* text, CMyJsonValueImp& value, CTKString& error);
 
 // Writer entry points (json_writer.cpp).
-CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted);
+CTKString WriteObjectText(const CMyJsonObj& obj, bool formatted);
 CTKString WriteValueText(const CMyJsonValue& value, bool formatted);
 // A NUL-terminated UTF-8 copy of text in a HeapAlloc buffer.
 char* ToUtf8Buffer(const CTKString& text);

@@ -23,6 +23,8 @@ static_assert(sizeof(FixedHeader) == 12, "a string body header is three 32-bit f
 // Chunks grow from one page to this many (8 MB), so that a small document
 // takes little and a large one few allocations.
 constexpr int kLargestChunkPages = 2048;
+// A new chunk has the pages of all the chunks before it divided by this.
+constexpr int kGrowthDivisor = 16;
 // Chunks of 4 MB and more take huge pages where the kernel has them.
 constexpr int kHugePageChunkPages = 1024;
 
@@ -143,9 +145,9 @@ class ChunkCache {
         return &m_kind[m_kinds++];
     }
 
-    // The chunk sizes of the growth rule are a few dozen; the kinds are
+    // The chunk sizes of the growth rule are about a hundred; the kinds are
     // listed in the order first seen, so smaller ones come first.
-    static constexpr int kKinds = 48;
+    static constexpr int kKinds = 128;
     std::atomic_flag m_busy = ATOMIC_FLAG_INIT;
     bool m_open = false;
     int m_kinds = 0;
@@ -188,7 +190,7 @@ void DocumentStore::NextPage() {
         --m_pagesLeft;
         m_cursor = m_limit;  // the page right behind the full one
     } else {
-        int pages = m_pagesMade / 2;
+        int pages = m_pagesMade / kGrowthDivisor;
         if (pages < 1) pages = 1;
         if (pages > kLargestChunkPages) pages = kLargestChunkPages;
         m_pagesMade += pages;

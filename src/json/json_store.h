@@ -8,26 +8,28 @@
 //
 // A chunk is a run of 4 KB pages; each page starts with a pointer to its
 // store, so any block in a store finds its store from its address. Each
-// chunk is half as large as all before it together (so at most a third of
-// a store is room not yet used), from one page up to 8 MB; those of 4 MB
+// chunk is a sixteenth as large as all before it together (so at most a
+// seventeenth of a store is room not yet used: a document is measured by
+// the memory it holds, and a hundred more chunks cost nothing next to the
+// values they hold), from one page up to 8 MB; those of 4 MB
 // and more take huge pages where the kernel has them. When a store goes,
 // its chunks are kept for the next documents, within a bound (the size of
 // the store that went), so reading document after document does not have
 // the kernel clear fresh pages for each.
 //
 // Lifetime. A store is counted: the reader holds it while it builds, and
-// every record that lives in the store but hangs from something outside it
+// every handle that lives in the store but hangs from something outside it
 // (the values that the top of a document holds, a value that RemoveFromArr
 // handed to the caller, an element that MoveToArr spliced into another
-// array) holds one reference, as an escaped record (json_records.h). Records
-// inside the store are only ever reached through one of those, so the
-// store goes when the last of them is destroyed.
+// array) holds one reference, as an escaped handle (json_records.h).
+// Handles inside the store are only ever reached through one of those, so
+// the store goes when the last of them is destroyed.
 //
-// Untouched stores. As long as no record of a store has been changed since
-// it was read, everything below its records lives in the store too (lists
-// and strings of any size), so destroying them needs no walk: the records
+// Untouched stores. As long as no value or object of a store has been
+// changed since it was read, everything below them lives in the store too
+// (lists and strings of any size), so destroying them needs no walk: they
 // are simply let go with the store. The first change to any of them marks
-// the store edited, and from then on records are destroyed one by one.
+// the store edited, and from then on they are destroyed one by one.
 //
 // Strings. A string body carved from a store is fixed: its count says
 // locked and its capacity is 0, so CTKString never counts it, frees it or

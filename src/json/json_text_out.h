@@ -11,8 +11,6 @@
 #include "tavikfcu/TKJson.h"
 #include "tavikfcu/TKString.h"
 
-class CMyJsonObjImp;
-
 namespace tk::detail {
 
 class JsonTextOut {
@@ -46,7 +44,7 @@ class JsonTextOut {
 
 // The writer, into any destination: an object's text, or a value's (as
 // CMyJsonValue::CreateJson has it).
-void WriteObjectTo(const CMyJsonObjImp& obj, bool formatted, JsonTextOut& out);
+void WriteObjectTo(const CMyJsonObj& obj, bool formatted, JsonTextOut& out);
 void WriteValueTo(const CMyJsonValue& value, bool formatted, JsonTextOut& out);
 
 }  // namespace tk::detail

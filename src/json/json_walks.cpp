@@ -3,9 +3,10 @@
 // segments makes a million levels) and every walk stays linear in its nodes.
 //
 // Destruction needs no memory at all, as it may run when none is left: it
-// goes down by pointer reversal. A record being emptied no longer needs its
-// text (a value's) or its message (an object's), so that word holds the link
-// back to the record above while the walk is below it. An entry is deleted
+// goes down by pointer reversal. A container being emptied no longer needs
+// its text (a value record's), its message (an object record's) or its tag
+// (a compact handle's, which the link to it repeats), so that word holds the
+// link back to the container above while the walk is below it. An entry is deleted
 // once it has nothing left below it, which its own destructor then finds at
 // once.
 //
@@ -24,100 +25,167 @@ namespace tk::detail {
 
 namespace {
 
-// A record on the way down, tagged: bit 0 set for an object record (records
-// are at least pointer-aligned).
+// A container on the way down, tagged in its low three bits (records and
+// store blocks are 8-aligned): a value record (an array), an object record,
+// or a compact handle, an array value or an object, with whether it escaped
+// its store. Value records holding an object are never on the way: the walk
+// goes from the entry straight into the object.
 using Link = std::uintptr_t;
-static_assert(alignof(CMyJsonValueImp) >= 2 && alignof(CMyJsonObjImp) >= 2, "a free tag bit");
+enum LinkKind : Link {
+    kValueRecord = 0,
+    kObjectRecord = 1,
+    kCompactArray = 2,
+    kCompactObject = 4,
+    kEscapedBit = 1,  // with a compact kind
+};
+constexpr Link kKindBits = 7;
+static_assert(alignof(CMyJsonValueImp) >= 8 && alignof(CMyJsonObjImp) >= 8, "three tag bits");
 static_assert(sizeof(CTKString) == sizeof(Link), "a link fits a string's word");
 
-inline Link LinkTo(CMyJsonValueImp& value) {
-    return reinterpret_cast<Link>(&value);
-}
-inline Link LinkTo(CMyJsonObjImp& object) {
-    return reinterpret_cast<Link>(&object) | 1;
+inline LinkKind KindOf(Link link) {
+    return static_cast<LinkKind>(link & kKindBits);
 }
 inline bool IsObject(Link link) {
-    return link & 1;
+    return KindOf(link) == kObjectRecord || (KindOf(link) & ~kEscapedBit) == kCompactObject;
 }
-inline CMyJsonValueImp& ValueAt(Link link) {
-    return *reinterpret_cast<CMyJsonValueImp*>(link);
+inline bool IsCompactLink(Link link) {
+    return KindOf(link) >= kCompactArray;
 }
-inline CMyJsonObjImp& ObjectAt(Link link) {
-    return *reinterpret_cast<CMyJsonObjImp*>(link & ~Link(1));
-}
-
-// The word a record lends to the walk while it is being emptied.
-inline CTKString& SpareWord(Link link) {
-    return IsObject(link) ? ObjectAt(link).error : ValueAt(link).text;
+inline void* Node(Link link) {
+    return reinterpret_cast<void*>(link & ~kKindBits);
 }
 
-// Drops the word's text and parks the link there.
-inline void Park(CTKString& word, Link up) {
-    word.~CTKString();
-    std::memcpy(static_cast<void*>(&word), &up, sizeof up);
+inline Link LinkTo(CMyJsonValueImp& value) {
+    return reinterpret_cast<Link>(&value) | kValueRecord;
+}
+inline Link LinkTo(CMyJsonObjImp& object) {
+    return reinterpret_cast<Link>(&object) | kObjectRecord;
+}
+// An array value or an object, whichever form its handle has.
+inline Link LinkToArray(CMyJsonValue& value) {
+    const std::uintptr_t word = TKJsonAccess::Word(value);
+    if (!CompactWord::IsCompact(word)) return LinkTo(TKJsonAccess::Of(value));
+    return reinterpret_cast<Link>(&value) | Link(kCompactArray) |
+           ((word & CompactWord::kEscaped) ? Link(kEscapedBit) : 0);
+}
+inline Link LinkToObject(CMyJsonObj& object) {
+    const std::uintptr_t word = TKJsonAccess::Word(object);
+    if (!CompactWord::IsCompact(word)) return LinkTo(TKJsonAccess::Of(object));
+    return reinterpret_cast<Link>(&object) | Link(kCompactObject) |
+           ((word & CompactWord::kEscaped) ? Link(kEscapedBit) : 0);
 }
 
-// Takes the link back and leaves the word an empty string again.
-inline Link Unpark(CTKString& word) {
+// A container's list. A compact handle's own word may hold a parked link
+// by now, so its form comes from the link, not from the handle.
+inline ItemList& ItemsAt(Link link) {
+    if (KindOf(link) == kObjectRecord) return static_cast<CMyJsonObjImp*>(Node(link))->items;
+    return *static_cast<ItemList*>(TKJsonAccess::Payload(*static_cast<CMyJsonObj*>(Node(link))));
+}
+inline ElementList& ElementsAt(Link link) {
+    if (KindOf(link) == kValueRecord) return static_cast<CMyJsonValueImp*>(Node(link))->elements;
+    return *static_cast<ElementList*>(
+        TKJsonAccess::Payload(*static_cast<CMyJsonValue*>(Node(link))));
+}
+
+// The word a container lends to the walk while it is being emptied: a
+// value record's text, an object record's message, a compact handle's own
+// word (what it says is in the link that points to it).
+inline void* SpareWord(Link link) {
+    switch (KindOf(link)) {
+        case kValueRecord:
+            return &static_cast<CMyJsonValueImp*>(Node(link))->text;
+        case kObjectRecord:
+            return &static_cast<CMyJsonObjImp*>(Node(link))->error;
+        default:
+            return Node(link);
+    }
+}
+
+// Parks the link up in the spare word of node (a record's text is dropped).
+inline void Park(Link node, Link up) {
+    void* word = SpareWord(node);
+    if (!IsCompactLink(node)) static_cast<CTKString*>(word)->~CTKString();
+    std::memcpy(word, &up, sizeof up);
+}
+
+// Takes the link back from node's spare word and leaves that word as it
+// was: an empty string, or the compact handle's tag.
+inline Link Unpark(Link node) {
+    void* word = SpareWord(node);
     Link up;
-    std::memcpy(&up, static_cast<const void*>(&word), sizeof up);
-    new (&word) CTKString();
+    std::memcpy(&up, word, sizeof up);
+    if (!IsCompactLink(node)) {
+        new (word) CTKString();
+    } else {
+        std::uintptr_t tag = (KindOf(node) & ~kEscapedBit) == kCompactObject
+                                 ? CompactWord::kObject
+                                 : CompactWord::Value(CMyJsonValue::eArr);
+        if (KindOf(node) & kEscapedBit) tag |= CompactWord::kEscaped;
+        std::memcpy(word, &tag, sizeof tag);
+    }
     return up;
 }
 
-// What a record read from text holds goes with its store while nothing in
+// What a value read from text holds goes with its store while nothing in
 // that store has changed: such a value counts as a leaf.
-inline bool HasChildren(const CMyJsonValueImp& value) {
-    return ((value.type == CMyJsonValue::eArr && !value.elements.Empty()) ||
-            (value.type == CMyJsonValue::eObj && value.object)) &&
-           !InUntouchedStore(value);
+inline bool HasChildren(const CMyJsonValue& value) {
+    const ValueView view(value);
+    const CMyJsonValue::EValueType kind = view.Kind();
+    return ((kind == CMyJsonValue::eArr && !view.Elements().Empty()) ||
+            (kind == CMyJsonValue::eObj && view.Object())) &&
+           !InUntouchedStoreHandle(value);
 }
 
-inline bool HoldsOnlyLeaves(const CMyJsonValueImp::ElementList& elements) {
+inline bool HoldsOnlyLeaves(const ElementList& elements) {
     for (int i = 0, n = elements.Size(); i < n; ++i)
-        if (HasChildren(TKJsonAccess::Of(*elements[i]))) return false;
+        if (HasChildren(*elements[i])) return false;
     return true;
 }
 
-inline bool HoldsOnlyLeaves(const RelocList<JsonItem>& items) {
+inline bool HoldsOnlyLeaves(const ItemList& items) {
     for (int i = 0, n = items.Size(); i < n; ++i)
-        if (HasChildren(TKJsonAccess::Of(*items[i].value))) return false;
+        if (HasChildren(*items[i].value)) return false;
     return true;
 }
 
 // Deletes a list of leaves first to last (an object's keys after its
 // values, as a plain destructor would), leaving it empty.
-inline void DeleteLeaves(CMyJsonValueImp::ElementList& elements) {
+inline void DeleteLeaves(ElementList& elements) {
     for (int i = 0, n = elements.Size(); i < n; ++i) delete elements[i];
     elements.ForgetFrom(0);
 }
 
-inline void DeleteLeaves(RelocList<JsonItem>& items) {
+inline void DeleteLeaves(ItemList& items) {
     const int n = items.Size();
     for (int i = 0; i < n; ++i) delete items[i].value;
     for (int i = 0; i < n; ++i) items[i].key.~CTKString();
     items.ForgetFrom(0);
 }
 
+// The word of a value that holds an object.
+inline CMyJsonObj*& ObjectWord(CMyJsonValue& value) {
+    if (IsCompact(value)) return *static_cast<CMyJsonObj**>(TKJsonAccess::Payload(value));
+    return TKJsonAccess::Of(value).object;
+}
+
 // Empties a value whose entries are all leaves (most containers), in one
 // forward loop; false, and nothing done, when one of them is not a leaf.
-inline bool EmptyIfShallow(CMyJsonValueImp& value) {
-    if (value.type == CMyJsonValue::eArr) {
-        if (!HoldsOnlyLeaves(value.elements)) return false;
-        DeleteLeaves(value.elements);
+inline bool EmptyIfShallow(CMyJsonValue& value) {
+    const ValueView view(value);
+    if (view.Kind() == CMyJsonValue::eArr) {
+        if (!HoldsOnlyLeaves(view.Elements())) return false;
+        DeleteLeaves(view.Elements());
         return true;
     }
-    if (value.type != CMyJsonValue::eObj || !value.object) return true;
-    CMyJsonObjImp& object = TKJsonAccess::Of(*value.object);
-    if (InUntouchedStore(object)) {
-        delete value.object;  // the object read from text goes with its store
-        value.object = nullptr;
-        return true;
-    }
-    if (!HoldsOnlyLeaves(object.items)) return false;
-    DeleteLeaves(object.items);
-    delete value.object;
-    value.object = nullptr;
+    if (view.Kind() != CMyJsonValue::eObj || !view.Object()) return true;
+    CMyJsonObj*& object = ObjectWord(value);
+    if (!InUntouchedStoreHandle(*object)) {
+        ItemList& items = ItemsOf(*object);
+        if (!HoldsOnlyLeaves(items)) return false;
+        DeleteLeaves(items);
+    }  // else the object read from text goes with its store
+    delete object;
+    object = nullptr;
     return true;
 }
 
@@ -134,10 +202,20 @@ void Reverse(RelocList<T>& list) {
     }
 }
 
-// Reverses the list the walk is about to take from (a held object's items
-// are reversed when the walk enters that object).
-inline void Enter(CMyJsonValueImp& value) {
-    if (value.type == CMyJsonValue::eArr) Reverse(value.elements);
+// Reverses the list the walk is about to take from.
+inline void Enter(Link link) {
+    if (IsObject(link))
+        Reverse(ItemsAt(link));
+    else
+        Reverse(ElementsAt(link));
+}
+
+// The container below an entry that is not a leaf: its array, or the object
+// it holds.
+inline Link Below(CMyJsonValue& value) {
+    const ValueView view(value);
+    if (view.Kind() == CMyJsonValue::eArr) return LinkToArray(value);
+    return LinkToObject(*view.Object());
 }
 
 // Empties root of everything below it, in the order a recursive
@@ -147,62 +225,42 @@ inline void Enter(CMyJsonValueImp& value) {
 // is reversed when the walk enters it, so taking from its end runs forward.
 void Dismantle(const Link root) {
     Link current = root;
-    if (IsObject(root))
-        Reverse(ObjectAt(root).items);
-    else
-        Enter(ValueAt(root));
+    Enter(root);
     for (;;) {
         Link down = 0;
         if (IsObject(current)) {
-            RelocList<JsonItem>& items = ObjectAt(current).items;
+            ItemList& items = ItemsAt(current);
             while (!items.Empty()) {
                 JsonItem& item = items.Back();
-                CMyJsonValueImp& inner = TKJsonAccess::Of(*item.value);
-                if (HasChildren(inner) && !EmptyIfShallow(inner)) {
-                    Enter(inner);
-                    Park(inner.text, current);
-                    down = LinkTo(inner);
+                if (HasChildren(*item.value) && !EmptyIfShallow(*item.value)) {
+                    down = Below(*item.value);
                     break;
                 }
                 delete item.value;  // a leaf: its destructor walks nothing
                 items.Erase(items.Size() - 1);
             }
         } else {
-            CMyJsonValueImp& value = ValueAt(current);
-            if (value.type == CMyJsonValue::eArr) {
-                CMyJsonValueImp::ElementList& elements = value.elements;
-                while (!elements.Empty()) {
-                    CMyJsonValue* child = elements.Back();
-                    CMyJsonValueImp& inner = TKJsonAccess::Of(*child);
-                    if (HasChildren(inner) && !EmptyIfShallow(inner)) {
-                        Enter(inner);
-                        Park(inner.text, current);
-                        down = LinkTo(inner);
-                        break;
-                    }
-                    delete child;
-                    elements.ForgetFrom(elements.Size() - 1);
+            ElementList& elements = ElementsAt(current);
+            while (!elements.Empty()) {
+                CMyJsonValue* child = elements.Back();
+                if (HasChildren(*child) && !EmptyIfShallow(*child)) {
+                    down = Below(*child);
+                    break;
                 }
-            } else if (value.type == CMyJsonValue::eObj && value.object) {
-                CMyJsonObjImp& inner = TKJsonAccess::Of(*value.object);
-                if (!inner.items.Empty()) {
-                    Reverse(inner.items);
-                    Park(inner.error, current);
-                    down = LinkTo(inner);
-                } else {
-                    delete value.object;
-                    value.object = nullptr;
-                }
+                delete child;
+                elements.ForgetFrom(elements.Size() - 1);
             }
         }
         if (down) {
+            Enter(down);
+            Park(down, current);
             current = down;
             continue;
         }
         // Nothing left below current: back up to its parent, whose last
-        // entry (current's) is a leaf now.
+        // entry (current's, or the value holding current) is a leaf now.
         if (current == root) return;
-        current = Unpark(SpareWord(current));
+        current = Unpark(current);
     }
 }
 
@@ -210,32 +268,32 @@ void Dismantle(const Link root) {
 // `outside`: the container's record is not in the copy's store (it is the
 // record the copy was asked to fill, or the copy has no store).
 struct CopyJob {
-    void* dst;  // CMyJsonValueImp (an array) or CMyJsonObjImp
-    const void* src;
+    void* dst;        // the ElementList or ItemList being filled
+    const void* src;  // the list it copies
     int next;
     bool object;
     bool outside;
 };
 
 // A value with no children to copy.
-inline bool IsFlat(const CMyJsonValueImp& value) {
-    if (value.type == CMyJsonValue::eArr) return value.elements.Empty();
-    return value.type != CMyJsonValue::eObj || !value.object ||
-           TKJsonAccess::Of(*value.object).items.Empty();
+inline bool IsFlat(const ValueView& value) {
+    if (value.Kind() == CMyJsonValue::eArr) return value.Elements().Empty();
+    return value.Kind() != CMyJsonValue::eObj || !value.Object() ||
+           ItemsOf(*value.Object()).Empty();
 }
 
 // Whether a container was read from text: it or its first entry lives in a
 // store.
-inline bool ReadFromText(const CMyJsonObjImp& object) {
-    return IsStored(object) ||
-           (!object.items.Empty() && IsStored(TKJsonAccess::Of(*object.items[0].value)));
+inline bool ReadFromText(const CMyJsonObj& object) {
+    const ItemList& items = ItemsOf(object);
+    return InStore(object) || (!items.Empty() && InStore(*items[0].value));
 }
-inline bool ReadFromText(const CMyJsonValueImp& value) {
-    if (IsStored(value)) return true;
-    if (value.type == CMyJsonValue::eArr)
-        return !value.elements.Empty() && IsStored(TKJsonAccess::Of(*value.elements[0]));
-    return value.type == CMyJsonValue::eObj && value.object &&
-           ReadFromText(TKJsonAccess::Of(*value.object));
+inline bool ReadFromText(const CMyJsonValue& value) {
+    if (InStore(value)) return true;
+    const ValueView view(value);
+    if (view.Kind() == CMyJsonValue::eArr)
+        return !view.Elements().Empty() && InStore(*view.Elements()[0]);
+    return view.Kind() == CMyJsonValue::eObj && view.Object() && ReadFromText(*view.Object());
 }
 
 // Whether the entries below a container number at least kStoredCopyNodes.
@@ -246,11 +304,11 @@ constexpr int kStoredCopyNodes = 64;
 
 class NodeCount {
   public:
-    bool AtLeastLimit(const CMyJsonObjImp& object) {
+    bool AtLeastLimit(const CMyJsonObj& object) {
         Add(object);
         return Run();
     }
-    bool AtLeastLimit(const CMyJsonValueImp& value) {
+    bool AtLeastLimit(const CMyJsonValue& value) {
         Add(value);
         return Run();
     }
@@ -258,24 +316,27 @@ class NodeCount {
   private:
     // Counts the entries of a container and queues the ones that have
     // entries of their own.
-    void Add(const CMyJsonValueImp& value) {
-        if (value.type == CMyJsonValue::eArr) {
-            for (int i = 0, n = value.elements.Size(); i < n && m_nodes < kStoredCopyNodes; ++i) {
+    void Add(const CMyJsonValue& value) {
+        const ValueView view(value);
+        if (view.Kind() == CMyJsonValue::eArr) {
+            const ElementList& elements = view.Elements();
+            for (int i = 0, n = elements.Size(); i < n && m_nodes < kStoredCopyNodes; ++i) {
                 ++m_nodes;
-                Queue(TKJsonAccess::Of(*value.elements[i]));
+                Queue(*elements[i]);
             }
-        } else if (value.type == CMyJsonValue::eObj && value.object) {
-            Add(TKJsonAccess::Of(*value.object));
+        } else if (view.Kind() == CMyJsonValue::eObj && view.Object()) {
+            Add(*view.Object());
         }
     }
-    void Add(const CMyJsonObjImp& object) {
-        for (int i = 0, n = object.items.Size(); i < n && m_nodes < kStoredCopyNodes; ++i) {
+    void Add(const CMyJsonObj& object) {
+        const ItemList& items = ItemsOf(object);
+        for (int i = 0, n = items.Size(); i < n && m_nodes < kStoredCopyNodes; ++i) {
             ++m_nodes;
-            Queue(TKJsonAccess::Of(*object.items[i].value));
+            Queue(*items[i].value);
         }
     }
-    void Queue(const CMyJsonValueImp& value) {
-        if (!IsFlat(value) && m_queued < kStoredCopyNodes) m_queue[m_queued++] = &value;
+    void Queue(const CMyJsonValue& value) {
+        if (!IsFlat(ValueView(value)) && m_queued < kStoredCopyNodes) m_queue[m_queued++] = &value;
     }
     bool Run() {
         for (int i = 0; i < m_queued && m_nodes < kStoredCopyNodes; ++i) Add(*m_queue[i]);
@@ -284,7 +345,7 @@ class NodeCount {
 
     int m_nodes = 0;
     int m_queued = 0;
-    const CMyJsonValueImp* m_queue[kStoredCopyNodes];
+    const CMyJsonValue* m_queue[kStoredCopyNodes];
 };
 
 // Where one copy puts its nodes, lists and texts.
@@ -319,14 +380,14 @@ class CopyTarget {
     CMyJsonValue* NewValue(bool outside) {
         if (!m_store) return new CMyJsonValue;
         auto* value = NewStoredHandle<CMyJsonValue, CMyJsonValueImp>(*m_store, Pending().value);
-        if (outside) Escape(TKJsonAccess::Of(*value));
+        if (outside) Escape(*value);
         return value;
     }
     // A new empty object held by a value record.
     CMyJsonObj* NewObject(bool outside) {
         if (!m_store) return new CMyJsonObj;
         auto* object = NewStoredHandle<CMyJsonObj, CMyJsonObjImp>(*m_store, Pending().object);
-        if (outside) Escape(TKJsonAccess::Of(*object));
+        if (outside) Escape(*object);
         return object;
     }
     // Room for n entries in the empty list of a record.
@@ -395,38 +456,37 @@ class CopyTarget {
 // The value's own fields: its kind, text, flag and number; for an object,
 // a new empty one with the message of src's; for a container, room for its
 // entries.
-void CopyOwnFields(CMyJsonValueImp& dst, const CMyJsonValueImp& src, CopyTarget& copy,
-                   bool outside) {
-    copy.Text(dst.text, src.text, outside);
-    dst.flag = src.flag;
-    switch (src.type) {
+void CopyOwnFields(CMyJsonValueImp& dst, const ValueView& src, CopyTarget& copy, bool outside) {
+    copy.Text(dst.text, src.Text(), outside);
+    dst.flag = src.Flag();
+    switch (src.Kind()) {
         case CMyJsonValue::eNumber:
-            dst.MakeNumber(src.number);
+            dst.MakeNumber(src.Number());
             break;
         case CMyJsonValue::eArr:
             // no slot fails to come later
-            copy.Reserve(dst.MakeArray(), src.elements.Size(), outside);
+            copy.Reserve(dst.MakeArray(), src.Elements().Size(), outside);
             break;
         case CMyJsonValue::eObj:
             dst.type = CMyJsonValue::eObj;
-            if (src.object) {
+            if (src.Object()) {
                 dst.object = copy.NewObject(outside);
                 CMyJsonObjImp& object = TKJsonAccess::Of(*dst.object);
-                const CMyJsonObjImp& from = TKJsonAccess::Of(*src.object);
-                copy.Text(object.error, from.error, false);
-                copy.Reserve(object.items, from.items.Size(), false);
+                copy.Text(object.error, ErrorOf(*src.Object()), false);
+                copy.Reserve(object.items, ItemsOf(*src.Object()).Size(), false);
             }
             break;
         default:
-            dst.type = src.type;
+            dst.type = src.Kind();
     }
 }
 
 // The job that copies the children of a container whose own fields are in
 // place.
-CopyJob JobFor(CMyJsonValueImp& dst, const CMyJsonValueImp& src, bool outside) {
-    if (src.type == CMyJsonValue::eArr) return {&dst, &src, 0, false, outside};
-    return {&TKJsonAccess::Of(*dst.object), &TKJsonAccess::Of(*src.object), 0, true, false};
+CopyJob JobFor(CMyJsonValueImp& dst, const ValueView& src, bool outside) {
+    if (src.Kind() == CMyJsonValue::eArr)
+        return {&dst.elements, &src.Elements(), 0, false, outside};
+    return {&TKJsonAccess::Of(*dst.object).items, &ItemsOf(*src.Object()), 0, true, false};
 }
 
 // Copies depth first and in order, as a recursive copy would, each node
@@ -437,43 +497,44 @@ void CopyChildren(CopyJob job, CopyTarget& copy) {
     WalkStack<CopyJob> jobs;
     for (;;) {
         CMyJsonValueImp* innerDst = nullptr;
-        const CMyJsonValueImp* innerSrc = nullptr;
+        const CMyJsonValue* innerSrc = nullptr;
         if (job.object) {
-            auto& dst = *static_cast<CMyJsonObjImp*>(job.dst);
-            const auto& src = *static_cast<const CMyJsonObjImp*>(job.src);
-            while (job.next < src.items.Size()) {
-                const JsonItem& item = src.items[job.next++];
+            auto& dst = *static_cast<ItemList*>(job.dst);
+            const auto& src = *static_cast<const ItemList*>(job.src);
+            while (job.next < src.Size()) {
+                const JsonItem& item = src[job.next++];
                 CMyJsonValue* placed = copy.NewValue(job.outside);
-                auto* slot = new (dst.items.EmplaceSlot()) JsonItem{CTKString(), placed};
+                auto* slot = new (dst.EmplaceSlot()) JsonItem{CTKString(), placed};
                 copy.Text(slot->key, item.key, job.outside);
                 CMyJsonValueImp& to = TKJsonAccess::Of(*placed);
-                const CMyJsonValueImp& from = TKJsonAccess::Of(*item.value);
+                const ValueView from(*item.value);
                 CopyOwnFields(to, from, copy, false);
                 if (!IsFlat(from)) {
                     innerDst = &to;
-                    innerSrc = &from;
+                    innerSrc = item.value;
                     break;
                 }
             }
         } else {
-            auto& dst = *static_cast<CMyJsonValueImp*>(job.dst);
-            const auto& src = *static_cast<const CMyJsonValueImp*>(job.src);
-            while (job.next < src.elements.Size()) {
-                const CMyJsonValueImp& from = TKJsonAccess::Of(*src.elements[job.next++]);
+            auto& dst = *static_cast<ElementList*>(job.dst);
+            const auto& src = *static_cast<const ElementList*>(job.src);
+            while (job.next < src.Size()) {
+                const CMyJsonValue* source = src[job.next++];
+                const ValueView from(*source);
                 CMyJsonValue* element = copy.NewValue(job.outside);  // before its slot exists
-                new (dst.elements.EmplaceSlot()) CMyJsonValue*(element);
+                new (dst.EmplaceSlot()) CMyJsonValue*(element);
                 CMyJsonValueImp& to = TKJsonAccess::Of(*element);
                 CopyOwnFields(to, from, copy, false);
                 if (!IsFlat(from)) {
                     innerDst = &to;
-                    innerSrc = &from;
+                    innerSrc = source;
                     break;
                 }
             }
         }
         if (innerDst) {
             jobs.Push(job);
-            job = JobFor(*innerDst, *innerSrc, false);
+            job = JobFor(*innerDst, ValueView(*innerSrc), false);
             continue;
         }
         if (jobs.Empty()) return;
@@ -485,7 +546,17 @@ void CopyChildren(CopyJob job, CopyTarget& copy) {
 }  // namespace
 
 void DestroyDescendants(CMyJsonValueImp& value) {
-    if (HasChildren(value) && !EmptyIfShallow(value)) Dismantle(LinkTo(value));
+    if (InUntouchedStore(value)) return;
+    if (value.type == CMyJsonValue::eArr) {
+        if (HoldsOnlyLeaves(value.elements))
+            DeleteLeaves(value.elements);
+        else
+            Dismantle(LinkTo(value));
+    } else if (value.type == CMyJsonValue::eObj && value.object) {
+        CMyJsonObj* held = value.object;
+        value.object = nullptr;
+        delete held;  // its destructor walks its items
+    }
 }
 
 void DestroyDescendants(CMyJsonObjImp& object) {
@@ -495,17 +566,62 @@ void DestroyDescendants(CMyJsonObjImp& object) {
         Dismantle(LinkTo(object));
 }
 
-void CopyTree(CMyJsonValueImp& dst, const CMyJsonValueImp& src) {
-    CopyTarget copy(!IsFlat(src) && ReadFromText(src) && NodeCount().AtLeastLimit(src));
-    CopyOwnFields(dst, src, copy, true);
-    if (!IsFlat(src)) CopyChildren(JobFor(dst, src, true), copy);
+void DestroyCompact(CMyJsonValue& value) {
+    const std::uintptr_t word = TKJsonAccess::Word(value);
+    if (!DocumentStore::Of(&value)->IsUntouched()) {
+        void* payload = TKJsonAccess::Payload(value);
+        switch (CompactWord::Kind(word)) {
+            case CMyJsonValue::eArr: {
+                ElementList& elements = *static_cast<ElementList*>(payload);
+                if (HoldsOnlyLeaves(elements))
+                    DeleteLeaves(elements);
+                else
+                    Dismantle(LinkToArray(value));
+                elements.ForgetAll();
+                break;
+            }
+            case CMyJsonValue::eObj: {
+                CMyJsonObj*& held = *static_cast<CMyJsonObj**>(payload);
+                delete held;
+                held = nullptr;
+                break;
+            }
+            case CMyJsonValue::eStr:
+                static_cast<CTKString*>(payload)->~CTKString();
+                break;
+            default:
+                break;
+        }
+    }
+    LetGoCompact(word, &value);
 }
 
-void CopyItems(CMyJsonObjImp& dst, const CMyJsonObjImp& src) {
-    if (src.items.Empty()) return;
-    dst.items.Reserve(dst.items.Size() + src.items.Size());
+void DestroyCompact(CMyJsonObj& object) {
+    const std::uintptr_t word = TKJsonAccess::Word(object);
+    if (!DocumentStore::Of(&object)->IsUntouched()) {
+        ItemList& items = ItemsOf(object);
+        if (HoldsOnlyLeaves(items))
+            DeleteLeaves(items);
+        else
+            Dismantle(LinkToObject(object));
+        items.Clear();
+    }
+    LetGoCompact(word, &object);
+}
+
+void CopyTree(CMyJsonValueImp& dst, const CMyJsonValue& src) {
+    const ValueView view(src);
+    CopyTarget copy(!IsFlat(view) && ReadFromText(src) && NodeCount().AtLeastLimit(src));
+    CopyOwnFields(dst, view, copy, true);
+    if (!IsFlat(view)) CopyChildren(JobFor(dst, view, true), copy);
+}
+
+void CopyItems(ItemList& dst, const CMyJsonObj& src) {
+    const ItemList& items = ItemsOf(src);
+    if (items.Empty()) return;
+    dst.Reserve(dst.Size() + items.Size());
     CopyTarget copy(ReadFromText(src) && NodeCount().AtLeastLimit(src));
-    CopyChildren({&dst, &src, 0, true, true}, copy);
+    CopyChildren({&dst, &items, 0, true, true}, copy);
 }
 
 }  // namespace tk::detail

@@ -170,31 +170,33 @@ inline void Touch(const void* p) {
 inline void TouchText(const CTKString& text) {
     Touch(static_cast<const TKWCHAR*>(text) - 4);  // the body's header and first units
 }
-// The record of a value whose handle is in the cache by now.
+// The record of a value whose handle is in the cache by now (a compact
+// value has none: its word is in the handle's line).
 inline void TouchRecord(const CMyJsonValue* value) {
-    Touch(&TKJsonAccess::Of(*value));
+    const std::uintptr_t word = TKJsonAccess::Word(*value);
+    if (!CompactWord::IsCompact(word)) Touch(reinterpret_cast<const void*>(word));
 }
-// What the record of a value points at.
+// What a value points at.
 inline void TouchContents(const CMyJsonValue* value) {
-    const CMyJsonValueImp& imp = TKJsonAccess::Of(*value);
-    if (imp.type == CMyJsonValue::eStr)
-        TouchText(imp.text);
-    else if (CMyJsonObj* held = imp.HeldObject())
-        Touch(&TKJsonAccess::Of(*held));
-    else if (imp.type == CMyJsonValue::eArr)
-        Touch(imp.elements.Data());
+    const ValueView view(*value);
+    const CMyJsonValue::EValueType kind = view.Kind();
+    if (kind == CMyJsonValue::eStr)
+        TouchText(view.Text());
+    else if (kind == CMyJsonValue::eObj)
+        Touch(view.Object());
+    else if (kind == CMyJsonValue::eArr)
+        Touch(view.Elements().Data());
 }
-// The items of an object value whose record is in the cache by now.
+// The items of an object value whose object is in the cache by now.
 inline void TouchItems(const CMyJsonValue* value) {
-    if (CMyJsonObj* held = TKJsonAccess::Of(*value).HeldObject())
-        Touch(TKJsonAccess::Of(*held).items.Data());
+    if (CMyJsonObj* held = ValueView(*value).HeldObject()) Touch(ItemsOf(*held).Data());
 }
 // An object just opened: the keys and values of its first items at once.
-inline void TouchFirstItems(const CMyJsonObjImp& object) {
-    const int n = object.items.Size() < 8 ? object.items.Size() : 8;
+inline void TouchFirstItems(const ItemList& items) {
+    const int n = items.Size() < 8 ? items.Size() : 8;
     for (int i = 0; i < n; ++i) {
-        TouchText(object.items[i].key);
-        Touch(object.items[i].value);
+        TouchText(items[i].key);
+        Touch(items[i].value);
     }
 }
 
@@ -203,24 +205,24 @@ class Writer {
     Writer(bool formatted, JsonTextOut& out) : m_out(out), m_formatted(formatted) {}
 
     // An object, or an array, and everything inside it, written at indent.
-    void WriteTree(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent);
+    void WriteTree(const ItemList* object, const ElementList* array, int indent);
     // A scalar as it stands after "key": (nothing for an empty value).
-    void WriteScalar(const CMyJsonValueImp& value) { Scalar(value); }
+    void WriteScalar(const ValueView& value) { Scalar(value); }
 
   private:
     // One open object or array of the walk. Its items or elements before
     // `next` are written; an item whose value is itself open below counts
     // as written once that value closes.
     struct Frame {
-        const CMyJsonObjImp* object;  // one of object and array is set
-        const CMyJsonValueImp* array;
+        const ItemList* object;  // one of object and array is set
+        const ElementList* array;
         int next;
         int count;
         int indent;
         bool lastWasContainer;  // arrays: the element just written
     };
     // Writes the opening of a container; its frame, with nothing written.
-    Frame Open(const CMyJsonObjImp* object, const CMyJsonValueImp* array, int indent) {
+    Frame Open(const ItemList* object, const ElementList* array, int indent) {
         TKWCHAR* p = m_out.Room(3);
         if (object) {
             TouchFirstItems(*object);
@@ -228,11 +230,11 @@ class Writer {
             int n = 1;
             if (m_formatted) p[1] = '\r', p[2] = '\n', n = 3;
             m_out.pos = p + n;
-            return {object, nullptr, 0, object->items.Size(), indent, false};
+            return {object, nullptr, 0, object->Size(), indent, false};
         }
         p[0] = '[';
         m_out.pos = p + 1;
-        return {nullptr, array, 0, array->elements.Size(), indent, false};
+        return {nullptr, array, 0, array->Size(), indent, false};
     }
     // The closing of a container whose entries are all written.
     void Close(const Frame& f) {
@@ -288,7 +290,7 @@ class Writer {
     }
     void String(const CTKString& text);
     // Numbers, strings and booleans: the same inside objects and arrays.
-    void Scalar(const CMyJsonValueImp& value);
+    void Scalar(const ValueView& value);
 
     JsonTextOut& m_out;
     const bool m_formatted;
@@ -376,16 +378,16 @@ void Writer::String(const CTKString& text) {
     m_out.pos = o;
 }
 
-void Writer::Scalar(const CMyJsonValueImp& value) {
-    switch (value.type) {
+void Writer::Scalar(const ValueView& value) {
+    switch (value.Kind()) {
         case CMyJsonValue::eNumber:
-            Number(value.number);
+            Number(value.Number());
             break;
         case CMyJsonValue::eStr:
-            String(value.text);
+            String(value.Text());
             break;
         case CMyJsonValue::eBool:
-            if (value.flag)
+            if (value.Flag())
                 Literal(TKL("true"));
             else
                 Literal(TKL("false"));
@@ -399,14 +401,14 @@ void Writer::Scalar(const CMyJsonValueImp& value) {
 // the ones it is nested in wait on the stack. An entry that is a container
 // pushes f and becomes f; a finished container is closed and its parent
 // taken back from the stack.
-void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArray, int indent) {
+void Writer::WriteTree(const ItemList* root, const ElementList* rootArray, int indent) {
     WalkStack<Frame> stack;
     Frame f = Open(root, rootArray, indent);
     for (;;) {
-        const CMyJsonObjImp* innerObject = nullptr;
-        const CMyJsonValueImp* innerArray = nullptr;
+        const ItemList* innerObject = nullptr;
+        const ElementList* innerArray = nullptr;
         if (f.object) {
-            const RelocList<JsonItem>& items = f.object->items;
+            const ItemList& items = *f.object;
             while (f.next < f.count) {
                 const int i = f.next++;
                 if (i + 3 < f.count) {
@@ -417,31 +419,33 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
                 if (i + 1 < f.count) TouchContents(items[i + 1].value);
                 const JsonItem& item = items[i];
                 Key(item.key, f.indent);
-                const CMyJsonValueImp& value = TKJsonAccess::Of(*item.value);
-                if (CMyJsonObj* held = value.HeldObject()) {
-                    innerObject = &TKJsonAccess::Of(*held);
+                const ValueView value(*item.value);
+                const CMyJsonValue::EValueType kind = value.Kind();
+                if (kind == CMyJsonValue::eObj && value.Object()) {
+                    innerObject = &ItemsOf(*value.Object());
                     break;
                 }
-                if (value.type == CMyJsonValue::eArr) {
-                    innerArray = &value;
+                if (kind == CMyJsonValue::eArr) {
+                    innerArray = &value.Elements();
                     break;
                 }
-                if (value.type == CMyJsonValue::eEmpty || value.type == CMyJsonValue::eObj)
+                if (kind == CMyJsonValue::eEmpty || kind == CMyJsonValue::eObj)
                     Literal(TKL("null"));
                 else
                     Scalar(value);
                 EndEntry(f);
             }
         } else {
-            const CMyJsonValueImp::ElementList& elements = f.array->elements;
+            const ElementList& elements = *f.array;
             while (f.next < f.count) {
                 const int i = f.next++;
                 if (i + 4 < f.count) Touch(elements[i + 4]);
                 if (i + 3 < f.count) TouchRecord(elements[i + 3]);
                 if (i + 2 < f.count) TouchContents(elements[i + 2]);
                 if (i + 1 < f.count) TouchItems(elements[i + 1]);
-                const CMyJsonValueImp& element = TKJsonAccess::Of(*elements[i]);
-                if (CMyJsonObj* held = element.HeldObject()) {
+                const ValueView element(*elements[i]);
+                const CMyJsonValue::EValueType kind = element.Kind();
+                if (CMyJsonObj* held = kind == CMyJsonValue::eObj ? element.Object() : nullptr) {
                     // Only the first element gets the line break; later
                     // objects follow the previous element's line break.
                     if (m_formatted) {
@@ -449,16 +453,16 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
                         Tabs(static_cast<std::size_t>(f.indent) + 1);
                     }
                     f.lastWasContainer = true;
-                    innerObject = &TKJsonAccess::Of(*held);
+                    innerObject = &ItemsOf(*held);
                     break;
                 }
-                if (element.type == CMyJsonValue::eArr) {
+                if (kind == CMyJsonValue::eArr) {
                     if (m_formatted) {
                         LineBreak();
                         Tabs(static_cast<std::size_t>(f.indent));
                     }
                     f.lastWasContainer = true;
-                    innerArray = &element;
+                    innerArray = &element.Elements();
                     break;
                 }
                 Scalar(element);  // an empty element writes nothing
@@ -481,17 +485,17 @@ void Writer::WriteTree(const CMyJsonObjImp* root, const CMyJsonValueImp* rootArr
 
 }  // namespace
 
-void WriteObjectTo(const CMyJsonObjImp& obj, bool formatted, JsonTextOut& out) {
-    Writer(formatted, out).WriteTree(&obj, nullptr, 0);
+void WriteObjectTo(const CMyJsonObj& obj, bool formatted, JsonTextOut& out) {
+    Writer(formatted, out).WriteTree(&ItemsOf(obj), nullptr, 0);
 }
 
 void WriteValueTo(const CMyJsonValue& value, bool formatted, JsonTextOut& out) {
-    const CMyJsonValueImp& imp = TKJsonAccess::Of(value);
-    switch (imp.type) {
+    const ValueView view(value);
+    switch (view.Kind()) {
         case CMyJsonValue::eEmpty:
             return;
         case CMyJsonValue::eObj:
-            if (imp.object) WriteObjectTo(TKJsonAccess::Of(*imp.object), formatted, out);
+            if (view.Object()) WriteObjectTo(*view.Object(), formatted, out);
             return;
         default: {
             // As the value of an item of a top-level object, without the
@@ -499,15 +503,15 @@ void WriteValueTo(const CMyJsonValue& value, bool formatted, JsonTextOut& out) {
             // line breaks are never written, which is what stripping them
             // from the object's text would leave.
             Writer writer(formatted, out);
-            if (imp.type == CMyJsonValue::eArr)
-                writer.WriteTree(nullptr, &imp, 1);
+            if (view.Kind() == CMyJsonValue::eArr)
+                writer.WriteTree(nullptr, &view.Elements(), 1);
             else
-                writer.WriteScalar(imp);
+                writer.WriteScalar(view);
         }
     }
 }
 
-CTKString WriteObjectText(const CMyJsonObjImp& obj, bool formatted) {
+CTKString WriteObjectText(const CMyJsonObj& obj, bool formatted) {
     StringOut out;
     WriteObjectTo(obj, formatted, out);
     return out.Finish();
