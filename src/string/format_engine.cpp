@@ -149,9 +149,7 @@ void EmitWideText(Sink& sink, const FormatSpec& spec, const TKWCHAR* s,
         if (spec.precision >= 0 && n > static_cast<std::size_t>(spec.precision))
             n = static_cast<std::size_t>(spec.precision);
     } else if (spec.precision >= 0) {
-        std::size_t cap = static_cast<std::size_t>(spec.precision);
-        const TKWCHAR* end = tk::platform::FindUnitN(s, cap, 0);
-        n = end ? static_cast<std::size_t>(end - s) : cap;
+        n = tk::platform::TextLengthWithin(s, static_cast<std::size_t>(spec.precision));
     } else {
         n = tk::platform::LongTextLength(s);
     }

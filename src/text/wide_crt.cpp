@@ -220,6 +220,36 @@ std::size_t wcscspn(const TKWCHAR* s, const TKWCHAR* set) {
     return p ? static_cast<std::size_t>(p - s) : static_cast<std::size_t>(lstrlenW(s));
 }
 
+TK_READS_PAST_END std::size_t TextLengthWithin(const TKWCHAR* s, std::size_t cap) {
+    if (!s || cap == 0) return 0;
+#if TK_HAVE_SSE2
+    // Aligned blocks, each holding at least one unit that may be read: none
+    // crosses into a page the text does not reach.
+    unsigned keep;
+    const char* block = BlockOf(s, keep);
+    const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(s);
+    const std::uintptr_t end = start + cap * sizeof(TKWCHAR);
+    const __m128i zero = _mm_setzero_si128();
+    for (;;) {
+        const unsigned mask =
+            EqualMask(_mm_load_si128(reinterpret_cast<const __m128i*>(block)), zero) & keep;
+        if (mask) {
+            const std::size_t n =
+                (reinterpret_cast<std::uintptr_t>(block) + CountTrailingZeros(mask) - start) /
+                sizeof(TKWCHAR);
+            return n < cap ? n : cap;
+        }
+        block += 16;
+        keep = 0xFFFF;
+        if (reinterpret_cast<std::uintptr_t>(block) >= end) return cap;
+    }
+#else
+    std::size_t n = 0;
+    while (n < cap && s[n]) ++n;
+    return n;
+#endif
+}
+
 // ---- searching within an explicit length ------------------------------------------
 
 const TKWCHAR* FindUnitN(const TKWCHAR* s, std::size_t n, TKWCHAR c) {

@@ -42,6 +42,10 @@ inline int lstrlenW(const TKWCHAR* s) {
 
 // lstrlenW for texts that may be long: 64 bytes at a time.
 std::size_t LongTextLength(const TKWCHAR* s);
+// Units up to the first NUL, but at most cap: s need not be terminated
+// within cap units, and nothing past its terminator or s[cap - 1] is read
+// from a page the text does not reach. 0 for null.
+std::size_t TextLengthWithin(const TKWCHAR* s, std::size_t cap);
 
 // Bytes up to the first NUL; 0 for null.
 inline int lstrlenA(const char* s) {

@@ -1,5 +1,7 @@
 // CTKString::Format and the UTF-16 printf engine behind it.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -288,6 +290,30 @@ TEST(Format, EstimateRules) {
 
 // The body is reused when the estimate fits, replaced when shared, kept
 // when locked, and grown when the output outruns the estimate.
+// A text cut by a precision is read no further than its terminator or the
+// precision, whichever comes first: here a read past it would fault.
+TEST(Format, PrecisionTextEndingAtAnUnreadablePage) {
+    const long page = sysconf(_SC_PAGESIZE);
+    char* map = static_cast<char*>(
+        mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(map, MAP_FAILED);
+    ASSERT_EQ(mprotect(map + page, page, PROT_NONE), 0);
+    auto* text = reinterpret_cast<TKWCHAR*>(map + page) - 4;
+    std::memcpy(text, u"abc", 4 * sizeof(TKWCHAR));
+    CTKString s;
+    const struct {
+        const TKWCHAR* format;
+        const char16_t* result;
+    } rows[] = {{TKL("[%.33s]"), u"[abc]"},
+                {TKL("[%.33Is]"), u"[abc]"},  // a text the estimate does not measure
+                {TKL("[%-6.2s]"), u"[ab    ]"}};
+    for (const auto& row : rows) {
+        s.Format(row.format, text);
+        EXPECT_EQ(std::u16string(static_cast<const TKWCHAR*>(s)), row.result);
+    }
+    munmap(map, 2 * page);
+}
+
 TEST(Format, Bodies) {
     CTKString s(TKL("0123456789012345678901234567890123456789"));  // 40 in a 64 body
     const TKWCHAR* before = s;

@@ -220,21 +220,56 @@ TEST(WideCrtCompare, CaseInsensitiveBlocksAgreeWithUnitByUnit) {
 // Texts that run across a page boundary, and texts whose terminator is the
 // last unit before an unreadable page (a read beyond it would fault), give
 // exactly the unit-by-unit value, not only its sign.
-TEST(WideCrtCompare, CaseInsensitiveBlocksCrossPagesButNotTheirEnd) {
-    constexpr std::size_t kPage = 4096;
-    struct Mapping {
-        char* at = static_cast<char*>(
-            mmap(nullptr, 4 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-        ~Mapping() {
-            if (at != MAP_FAILED) munmap(at, 4 * kPage);
+constexpr std::size_t kPage = 4096;
+
+// Three readable pages and an unreadable fourth: a text placed right before
+// it faults if anything reads past its end.
+struct GuardedPages {
+    char* at = static_cast<char*>(
+        mmap(nullptr, 4 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    GuardedPages() {
+        if (at != MAP_FAILED && mprotect(at + 3 * kPage, kPage, PROT_NONE) != 0) {
+            munmap(at, 4 * kPage);
+            at = static_cast<char*>(MAP_FAILED);
         }
-    } map;
+    }
+    ~GuardedPages() {
+        if (at != MAP_FAILED) munmap(at, 4 * kPage);
+    }
+    char16_t* Guard() const { return reinterpret_cast<char16_t*>(at + 3 * kPage); }
+};
+
+TEST(WideCrtSearch, BoundedLengthStopsAtTheTerminatorOrTheCap) {
+    GuardedPages map;
     ASSERT_NE(map.at, MAP_FAILED);
-    ASSERT_EQ(mprotect(map.at + 3 * kPage, kPage, PROT_NONE), 0);
+    std::fill(map.at, map.at + 3 * kPage, '#');
+    char16_t* guard = map.Guard();
+    EXPECT_EQ(crt::TextLengthWithin(nullptr, 5), 0u);
+    for (std::size_t length = 0; length <= 40; ++length) {
+        // Terminated as the last unit before the guard, any cap.
+        char16_t* text = guard - (length + 1);
+        std::fill(text, text + length, u'a');
+        text[length] = 0;
+        for (std::size_t cap : {std::size_t(0), length / 2, length, length + 1, std::size_t(1000)})
+            ASSERT_EQ(crt::TextLengthWithin(text, cap), std::min(cap, length))
+                << length << " " << cap;
+        // Unterminated: its last unit is the last before the guard.
+        text = guard - length;
+        std::fill(text, guard, u'b');
+        ASSERT_EQ(crt::TextLengthWithin(text, length), length) << length;
+    }
+    // A terminator in the middle of a block, behind the start.
+    const char16_t mixed[] = u"abcdefghij\0klmnop";
+    EXPECT_EQ(crt::TextLengthWithin(mixed + 3, 100), 7u);
+}
+
+TEST(WideCrtCompare, CaseInsensitiveBlocksCrossPagesButNotTheirEnd) {
+    GuardedPages map;
+    ASSERT_NE(map.at, MAP_FAILED);
     std::fill(map.at, map.at + 3 * kPage, '#');
     auto* boundaryA = reinterpret_cast<char16_t*>(map.at + kPage);
     auto* boundaryB = reinterpret_cast<char16_t*>(map.at + 2 * kPage);
-    auto* guard = reinterpret_cast<char16_t*>(map.at + 3 * kPage);
+    char16_t* guard = map.Guard();
     auto unitByUnit = [](const char16_t* a, const char16_t* b) {
         for (;; ++a, ++b) {
             int x = crt::FoldUnit(*a), y = crt::FoldUnit(*b);
