@@ -634,7 +634,16 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
     }
     const std::string& lookup = proxyHost.empty() ? host : proxyHost;
     bool literal = &lookup == &c.host ? c.hostIsAddress : IsAddressLiteral(lookup);
-    if (!literal && !Resolve(r, lookup, addresses)) return false;
+    // The connect timeout covers the lookup too: curl gets what is left.
+    std::uint32_t lookupMs = 0;
+    if (!literal) {
+        const Clock::time_point lookupStart = Clock::now();
+        if (!Resolve(r, lookup, addresses)) return false;
+        lookupMs = std::uint32_t(std::min<std::int64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - lookupStart)
+                .count(),
+            UINT32_MAX));
+    }
     std::string resolveEntry;
     if (!addresses.empty())
         resolveEntry =
@@ -673,6 +682,7 @@ bool Start(Request& r, const std::string* body, bool streamed, std::uint64_t tot
         trustFile = g_trustFile;
     }
     std::uint32_t connectTimeout = r.Option(kConnectTimeout, kDefaultConnectTimeout);
+    if (lookupMs) connectTimeout = lookupMs < connectTimeout ? connectTimeout - lookupMs : 1;
 
     // Everything the options below are made from, but the request's own
     // addresses (URL, body, callback data).
