@@ -21,12 +21,6 @@ std::u16string Text(CMyJsonObj& obj) {
     return U16(obj.CreateJson(false));
 }
 
-CMyJsonValue* At(const CMyJsonObj& obj, const TKWCHAR* path) {
-    CMyJsonValue* v = nullptr;
-    EXPECT_TRUE(obj.Value(path, v));
-    return v;
-}
-
 // A loaded document reads the same after a Clone, and its clone's
 // formatted text matches its own.
 void ExpectCloneMatches(CMyJsonObj& doc, const std::string& name) {

@@ -21,12 +21,6 @@ std::u16string Compact(CMyJsonValue& v) {
     return U16(v.CreateJson(false));
 }
 
-CMyJsonValue* At(const CMyJsonObj& obj, const TKWCHAR* path) {
-    CMyJsonValue* v = nullptr;
-    EXPECT_TRUE(obj.Value(path, v));
-    return v;
-}
-
 // Every way a value read from text becomes the caller's, each followed by
 // the end of the document it came from.
 TEST(JsonStore, ValuesHandedOutOutliveTheirDocument) {

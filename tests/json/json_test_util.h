@@ -2,6 +2,8 @@
 #ifndef TAVIKFCU_TESTS_JSON_TEST_UTIL_H
 #define TAVIKFCU_TESTS_JSON_TEST_UTIL_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 
 #include "tavikfcu/TKJson.h"
@@ -28,6 +30,13 @@ inline std::u16string Widen(const std::string& s) {
 
 inline const TKWCHAR* W(const std::u16string& s) {
     return reinterpret_cast<const TKWCHAR*>(s.c_str());
+}
+
+// The value at a key path of obj, which must be there.
+inline CMyJsonValue* At(const CMyJsonObj& obj, const TKWCHAR* path) {
+    CMyJsonValue* v = nullptr;
+    EXPECT_TRUE(obj.Value(path, v));
+    return v;
 }
 
 #endif  // TAVIKFCU_TESTS_JSON_TEST_UTIL_H
